@@ -1,0 +1,74 @@
+// Vehicle deformation records: everything the module changed on a vehicle,
+// kept so that every change can be undone.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "foundation/vec.h"
+#include "impact/response.h"
+
+namespace kerbmark {
+
+// One copied atomic mesh: the copy the dents go into and the original it replaced.
+struct MeshEntry {
+    void* original = nullptr;  // host geometry; the entry holds one reference to it
+    void* copy = nullptr;      // the entry's own host geometry
+    bool materialFault = false;
+    std::vector<dent::Vec> restPositions;  // the copy's positions when the entry was made
+    std::uint32_t lastEpisode = 0;
+    float lastDepth = 0.0f;
+    float lastRadius = 0.0f;
+};
+
+struct VehicleRecord {
+    void* vehicle = nullptr;
+    std::int32_t vehicleRef = 0;
+    void* clump = nullptr;
+    float health = 0.0f;
+    float healthDrop = 0.0f;
+    std::uint32_t lastHit = 0;
+    dent::Episode episode{};
+    std::vector<MeshEntry> meshes;
+    std::uint32_t totalVertices = 0;
+    std::uint32_t creaseSeed = 0;
+};
+
+// The module's records in creation order, and the F7 state of the frame update.
+struct RecordList {
+    std::vector<std::unique_ptr<VehicleRecord>> records;
+    bool f7Down = false;
+};
+
+// Created by start-up once every check has passed; null on every path that stopped earlier.
+extern RecordList* recordList;
+
+VehicleRecord* findRecord(RecordList& list, const void* vehicle);
+
+// True when a new record may be created, after evicting (reset, then erase)
+// the longest-idle record other than `protectedVehicle`'s that has not been
+// hit for at least 1000 ms.
+bool makeRecordRoom(RecordList& list, const void* protectedVehicle, std::uint32_t nowMs);
+
+// Puts the originals back (only while the vehicle is still the same) and drops
+// every copy and the episode; the record stays in the list.
+void resetRecord(VehicleRecord& record);
+
+// Drops the record's own data without touching the vehicle.
+void destroyRecord(std::unique_ptr<VehicleRecord> record);
+
+// Erases the record at `index` from the list and destroys it.
+void eraseRecord(RecordList& list, std::size_t index);
+
+// Resets every record in list order, then destroys them from the last to the first.
+void clearAllRecords(RecordList& list);
+
+// Gives one reference of a host geometry back, unless its memory or material
+// table cannot be trusted (then logs and keeps nothing).
+void releaseGeometry(void* geometry);
+
+// Sum of total vertices over every record.
+std::uint32_t totalVerticesOfAllRecords(const RecordList& list);
+
+}  // namespace kerbmark

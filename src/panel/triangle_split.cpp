@@ -1,0 +1,157 @@
+#include "panel/triangle_split.h"
+
+#include <cmath>
+
+namespace dent {
+
+namespace {
+
+// Pieces thinner than this (|cross|^2 / 4 = area^2) come from corners lying on
+// the cut line and are dropped.
+constexpr float kMinAreaSquared = 1e-12f;
+
+// A triangle clipped by a half-plane has at most four corners.
+struct Polygon {
+    PanelVertex vertices[4];
+    int count = 0;
+};
+
+struct CreaseLine {
+    float sign;
+    float creaseS;
+    float distance(Vec p) const { return sign * p.y - creaseS; }
+    void settle(PanelVertex& crossing, const PanelVertex&) const {
+        crossing.position.y = creaseS / sign;
+        crossing.side = 0;
+    }
+};
+
+struct WidthLine {
+    float x;
+    float distance(Vec p) const { return p.x - x; }
+    void settle(PanelVertex& crossing, const PanelVertex& from) const {
+        crossing.position.x = x;
+        crossing.side = from.side;
+    }
+};
+
+struct DiagonalLine {
+    float x0, y0, w, h;
+    float distance(Vec p) const { return (p.x - x0) / w - (p.y - y0) / h; }
+    void settle(PanelVertex& crossing, const PanelVertex& from) const { crossing.side = from.side; }
+};
+
+float lerp(float a, float b, float t) { return a + (b - a) * t; }
+Vec lerp(Vec a, Vec b, float t) { return a + (b - a) * t; }
+
+Vec cross(Vec a, Vec b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+
+PanelVertex interpolate(const PanelVertex& a, const PanelVertex& b, float t) {
+    PanelVertex v = a;
+    v.position = lerp(a.position, b.position, t);
+    v.normal = normalized(lerp(a.normal, b.normal, t));
+    for (int k = 0; k < 4; ++k) v.color[k] = lerp(a.color[k], b.color[k], t);
+    for (int set = 0; set < kPanelUvSets; ++set) {
+        v.uv[set][0] = lerp(a.uv[set][0], b.uv[set][0], t);
+        v.uv[set][1] = lerp(a.uv[set][1], b.uv[set][1], t);
+    }
+    return v;
+}
+
+// Signed distances of the three corners; false when any is unusable.
+template <class Line>
+bool cornerDistances(const PanelTriangle& t, const Line& line, float d[3]) {
+    for (int k = 0; k < 3; ++k) {
+        d[k] = line.distance(t.vertices[k].position);
+        if (!std::isfinite(d[k])) return false;
+    }
+    return true;
+}
+
+template <class Line>
+Polygon clipBy(const PanelTriangle& t, const Line& line, const float d[3], bool high) {
+    Polygon polygon;
+    for (int k = 0; k < 3; ++k) {
+        const int next = (k + 1) % 3;
+        const PanelVertex& a = t.vertices[k];
+        const PanelVertex& b = t.vertices[next];
+        const bool aInside = high ? d[k] >= 0.0f : d[k] <= 0.0f;
+        const bool bInside = high ? d[next] >= 0.0f : d[next] <= 0.0f;
+        if (aInside) polygon.vertices[polygon.count++] = a;
+        if (aInside != bInside) {
+            PanelVertex crossing = interpolate(a, b, d[k] / (d[k] - d[next]));
+            line.settle(crossing, a);
+            polygon.vertices[polygon.count++] = crossing;
+        }
+    }
+    return polygon;
+}
+
+template <class Line>
+std::vector<PanelVertex> clipToVector(const PanelTriangle& t, const Line& line, bool high) {
+    float d[3];
+    if (!cornerDistances(t, line, d)) return {};
+    Polygon polygon = clipBy(t, line, d, high);
+    return std::vector<PanelVertex>(polygon.vertices, polygon.vertices + polygon.count);
+}
+
+void markSide(PanelTriangle& t, std::int32_t side) {
+    for (PanelVertex& v : t.vertices) v.side = side;
+}
+
+// Fans the polygon from its first corner, keeping only pieces with area.
+// sideMark < 0 leaves the vertices' own sides.
+void appendFan(const Polygon& polygon, std::uint32_t material, std::int32_t sideMark,
+               std::vector<PanelTriangle>& out) {
+    const PanelVertex& p0 = polygon.vertices[0];
+    for (int i = 2; i < polygon.count; ++i) {
+        const PanelVertex& p1 = polygon.vertices[i - 1];
+        const PanelVertex& p2 = polygon.vertices[i];
+        const Vec c = cross(p1.position - p0.position, p2.position - p0.position);
+        if (!(lengthSquared(c) * 0.25f > kMinAreaSquared)) continue;
+        PanelTriangle piece{{p0, p1, p2}, material};
+        if (sideMark >= 0) markSide(piece, sideMark);
+        out.push_back(piece);
+    }
+}
+
+// markSides: the crease cut, which also decides every vertex's side.
+template <class Line>
+std::vector<PanelTriangle> splitBy(const PanelTriangle& t, const Line& line, bool markSides) {
+    float d[3];
+    if (!cornerDistances(t, line, d)) return {t};
+    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
+    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
+    if (allHigh || allLow) {
+        std::vector<PanelTriangle> whole{t};
+        if (markSides) markSide(whole[0], (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
+        return whole;
+    }
+    std::vector<PanelTriangle> pieces;
+    pieces.reserve(3);
+    appendFan(clipBy(t, line, d, false), t.material, markSides ? 0 : -1, pieces);
+    appendFan(clipBy(t, line, d, true), t.material, markSides ? 1 : -1, pieces);
+    return pieces;
+}
+
+}  // namespace
+
+std::vector<PanelVertex> clipCrease(const PanelTriangle& t, float sign, float creaseS, bool beyond) {
+    return clipToVector(t, CreaseLine{sign, creaseS}, beyond);
+}
+
+std::vector<PanelVertex> clipWidth(const PanelTriangle& t, float x, bool high) {
+    return clipToVector(t, WidthLine{x}, high);
+}
+
+std::vector<PanelTriangle> splitCrease(const PanelTriangle& t, float sign, float creaseS) {
+    return splitBy(t, CreaseLine{sign, creaseS}, true);
+}
+
+std::vector<PanelTriangle> splitWidth(const PanelTriangle& t, float x) { return splitBy(t, WidthLine{x}, false); }
+
+std::vector<PanelTriangle> splitLatticeDiagonal(const PanelTriangle& t, float x0, float y0, float w, float h) {
+    return splitBy(t, DiagonalLine{x0, y0, w, h}, false);
+}
+
+}  // namespace dent

@@ -1,0 +1,37 @@
+// Cutting panel triangles along the crease line, the span-fold stations, the
+// lattice rows and the lattice cell diagonals.
+//
+// Every piece that comes out lies on one side of each cut line, so the folded
+// lattice (linear inside each of its triangles) moves a cut mesh exactly, with
+// a sharp kink on the crease and no triangle bridging it. Pieces below the
+// cut line always come before the pieces above it.
+#pragma once
+
+#include "panel/panel_triangle.h"
+
+#include <vector>
+
+namespace dent {
+
+// The part of t with sign * y <= creaseS (beyond false) or >= creaseS (beyond
+// true), as a convex polygon of up to four vertices. Crossing vertices lie
+// exactly on y = creaseS / sign and have side 0.
+std::vector<PanelVertex> clipCrease(const PanelTriangle& t, float sign, float creaseS, bool beyond);
+
+// The part of t with position.x <= x (high false) or >= x (high true).
+// Crossing vertices lie exactly on x and take the side of the edge's start.
+std::vector<PanelVertex> clipWidth(const PanelTriangle& t, float x, bool high);
+
+// t cut along the crease line sign * y = creaseS. Pieces before the line get
+// side 0 on every vertex, pieces beyond it side 1; a triangle that does not
+// cross the line comes back alone, with side 1 if any corner lies beyond.
+std::vector<PanelTriangle> splitCrease(const PanelTriangle& t, float sign, float creaseS);
+
+// t cut along the line position.x = x; vertex sides are carried along.
+std::vector<PanelTriangle> splitWidth(const PanelTriangle& t, float x);
+
+// t cut along the diagonal of the lattice cell (x0, y0, w, h) from (x0, y0)
+// to (x0 + w, y0 + h); vertex sides are carried along.
+std::vector<PanelTriangle> splitLatticeDiagonal(const PanelTriangle& t, float x0, float y0, float w, float h);
+
+}  // namespace dent
