@@ -46,6 +46,21 @@ extern RecordList* recordList;
 
 VehicleRecord* findRecord(RecordList& list, const void* vehicle);
 
+// Appends a new record for a vehicle (episode inactive, no meshes) with its
+// crease seed (vehicleRef x 0x9E3779B9) XOR nowMs. Call after makeRecordRoom.
+VehicleRecord& appendRecord(RecordList& list, void* vehicle, std::int32_t vehicleRef, void* clump, float health,
+                            std::uint32_t nowMs);
+
+// Stores a new mesh entry: takes one reference to `original` (host count +0x0E)
+// and adds the copy's vertex count to the record's total. Both geometries must
+// already have passed the clone's checks; null (nothing stored) when either
+// cannot be read.
+MeshEntry* addMeshEntry(VehicleRecord& record, void* original, void* copy, std::vector<dent::Vec> restPositions);
+
+// The record's vehicle is still the one it was made for: the vehicle pool
+// exists, the handle still names the vehicle, and its clump is unchanged.
+bool vehicleStillSame(const VehicleRecord& record);
+
 // True when a new record may be created, after evicting (reset, then erase)
 // the longest-idle record other than `protectedVehicle`'s that has not been
 // hit for at least 1000 ms.

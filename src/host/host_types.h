@@ -137,4 +137,18 @@ static_assert(offsetof(Atomic, frame) == 0x04, "atomic frame");
 static_assert(offsetof(Atomic, geometry) == 0x18, "atomic geometry");
 static_assert(offsetof(Atomic, boundingSphere) == 0x1C, "atomic bounding sphere");
 
+// Model information of a vehicle model (entry of the host's model table, whose
+// address the word at kModelInfoTableWord holds).
+struct VehicleModelLayout {
+    std::uint8_t unused0[0x0C];
+    dent::Vec rearLight;  // +0x0C rear-light position, model frame; the lights sit at +|x| and -|x|
+};
+static_assert(offsetof(VehicleModelLayout, rearLight) == 0x0C, "model layout rear light");
+
+struct VehicleModelInfo {
+    std::uint8_t unused0[0x5C];
+    VehicleModelLayout* layout;  // +0x5C
+};
+static_assert(offsetof(VehicleModelInfo, layout) == 0x5C, "model info layout");
+
 }  // namespace host

@@ -6,6 +6,7 @@
 namespace kerbmark {
 
 // Every byte of [start, start + length) lies in committed, readable memory.
+// A range that runs past the end of the address space is not readable.
 bool readableRange(std::uintptr_t start, std::uint32_t length);
 inline bool readableRange(const void* start, std::uint32_t length) {
     return readableRange(reinterpret_cast<std::uintptr_t>(start), length);
@@ -14,5 +15,22 @@ inline bool readableRange(const void* start, std::uint32_t length) {
 // The geometry's material table (count 1..128, capacity <= 4096, readable,
 // aligned material pointers above 64 KiB) can be handed to the renderer.
 bool materialTableValid(const void* geometry);
+
+// One memory region as the platform describes it (base, size, state, protection
+// with the platform's values: committed 0x1000, guard 0x100, no access 0x01).
+struct MemoryRegion {
+    std::uintptr_t base = 0;
+    std::uintptr_t size = 0;
+    std::uint32_t state = 0;
+    std::uint32_t protection = 0;
+};
+
+// Describes the region that contains `address`; false when the platform cannot.
+using RegionQueryFn = bool (*)(std::uintptr_t address, MemoryRegion& region);
+
+// The region query used by readableRange: the platform's VirtualQuery unless a
+// test counts or replaces it.
+extern RegionQueryFn regionQuery;
+bool platformRegionQuery(std::uintptr_t address, MemoryRegion& region);
 
 }  // namespace kerbmark

@@ -16,6 +16,7 @@ struct PanelVertex {
     float uv[kPanelUvSets][2];   // (u, v) per texture coordinate set; missing sets stay 0
     std::int32_t side;           // 0 before the crease line (hinge side), 1 beyond it
 };
+static_assert(sizeof(PanelVertex) == 27 * 4, "27 plain 32-bit fields, no padding");
 
 struct PanelTriangle {
     PanelVertex vertices[3];     // winding order

@@ -1,13 +1,16 @@
 #include "panel/triangle_split.h"
 
 #include <cmath>
+#include <cstddef>
+#include <utility>
 
 namespace dent {
 
 namespace {
 
-// Pieces thinner than this (|cross|^2 / 4 = area^2) come from corners lying on
-// the cut line and are dropped.
+// Pieces of area 0.000001 or less (|cross|^2 / 4 is the squared area) are
+// dropped: above all the zero-area fan pieces of a corner lying on the cut
+// line, but equally any real piece that small.
 constexpr float kMinAreaSquared = 1e-12f;
 
 // A triangle clipped by a half-plane has at most four corners.
@@ -58,10 +61,12 @@ PanelVertex interpolate(const PanelVertex& a, const PanelVertex& b, float t) {
     return v;
 }
 
-// Signed distances of the three corners; false when any is unusable.
+// Signed distances of the three corners; false when a corner or a distance is
+// not finite.
 template <class Line>
 bool cornerDistances(const PanelTriangle& t, const Line& line, float d[3]) {
     for (int k = 0; k < 3; ++k) {
+        if (!isFinite(t.vertices[k].position)) return false;
         d[k] = line.distance(t.vertices[k].position);
         if (!std::isfinite(d[k])) return false;
     }
@@ -93,6 +98,39 @@ std::vector<PanelVertex> clipToVector(const PanelTriangle& t, const Line& line, 
     if (!cornerDistances(t, line, d)) return {};
     Polygon polygon = clipBy(t, line, d, high);
     return std::vector<PanelVertex>(polygon.vertices, polygon.vertices + polygon.count);
+}
+
+bool hasFinitePositions(const PanelTriangle& t) {
+    return isFinite(t.vertices[0].position) && isFinite(t.vertices[1].position) && isFinite(t.vertices[2].position);
+}
+
+void swapXY(PanelTriangle& t) {
+    for (PanelVertex& v : t.vertices) std::swap(v.position.x, v.position.y);
+}
+
+// Every piece replaced, in order, by its pieces cut along x = cut.
+void cutAcross(std::vector<PanelTriangle>& pieces, float cut) {
+    std::vector<PanelTriangle> next;
+    next.reserve(pieces.size() * 2);
+    for (const PanelTriangle& piece : pieces) {
+        for (const PanelTriangle& part : splitWidth(piece, cut)) next.push_back(part);
+    }
+    pieces.swap(next);
+}
+
+// Every piece replaced, in order, by its pieces cut along y = cut: the width
+// cut applied with x and y swapped.
+void cutAlong(std::vector<PanelTriangle>& pieces, float cut) {
+    std::vector<PanelTriangle> next;
+    next.reserve(pieces.size() * 2);
+    for (PanelTriangle piece : pieces) {
+        swapXY(piece);
+        for (PanelTriangle part : splitWidth(piece, cut)) {
+            swapXY(part);
+            next.push_back(part);
+        }
+    }
+    pieces.swap(next);
 }
 
 void markSide(PanelTriangle& t, std::int32_t side) {
@@ -148,10 +186,57 @@ std::vector<PanelTriangle> splitCrease(const PanelTriangle& t, float sign, float
     return splitBy(t, CreaseLine{sign, creaseS}, true);
 }
 
-std::vector<PanelTriangle> splitWidth(const PanelTriangle& t, float x) { return splitBy(t, WidthLine{x}, false); }
+std::vector<PanelTriangle> splitWidth(const PanelTriangle& t, float x) {
+    return splitBy(t, WidthLine{x}, false);
+}
 
 std::vector<PanelTriangle> splitLatticeDiagonal(const PanelTriangle& t, float x0, float y0, float w, float h) {
     return splitBy(t, DiagonalLine{x0, y0, w, h}, false);
+}
+
+std::vector<PanelTriangle> splitPanelSurface(const PanelTriangle& t, const PanelShape& shape, float minX, float maxX,
+                                             unsigned segments) {
+    if (!hasFinitePositions(t) || !isFinite(shape) || !std::isfinite(minX) || !std::isfinite(maxX)) return {t};
+
+    std::vector<PanelTriangle> pieces = splitCrease(t, shape.sign, shape.length * shape.crease + shape.start);
+
+    unsigned stations = segments >= 3 ? segments : 2;
+    if (stations > 12) stations = 12;
+    if (maxX - minX > 0.001f) {
+        for (unsigned j = 1; j < stations; ++j) {
+            cutAcross(pieces, static_cast<float>(j) * (maxX - minX) / static_cast<float>(stations) + minX);
+        }
+    }
+    for (int k = 1; k <= 5; ++k) {
+        cutAlong(pieces, (static_cast<float>(k) * shape.length / 6.0f + shape.start) * shape.sign);
+    }
+    return pieces;
+}
+
+std::vector<PanelTriangle> splitPanelLattice(const PanelTriangle& t, const PanelShape& shape, const SpanFold& fold,
+                                             const PanelLattice& lattice) {
+    std::vector<PanelTriangle> pieces = splitPanelSurface(t, shape, fold.minX, fold.maxX, fold.segments);
+    if (!lattice.usable()) return pieces;
+
+    const std::size_t columns = lattice.columns.size();
+    std::vector<PanelTriangle> cut;
+    cut.reserve(pieces.size() * 2);
+    for (const PanelTriangle& piece : pieces) {
+        const Vec p0 = piece.vertices[0].position;
+        const Vec p1 = piece.vertices[1].position;
+        const Vec p2 = piece.vertices[2].position;
+        const Vec centroid{(p0.x + p1.x + p2.x) * 0.33333334f, (p0.y + p1.y + p2.y) * 0.33333334f, 0.0f};
+        // The sampled triangle's first node is always the cell's low-x low-y corner.
+        const std::size_t base = lattice.sample(centroid).index[0];
+        const std::size_t c = base % columns;
+        const std::size_t r = base / columns;
+        const float x0 = lattice.columns[c];
+        const float y0 = lattice.rows[r];
+        const float w = lattice.columns[c + 1] - x0;
+        const float h = lattice.rows[r + 1] - y0;
+        for (const PanelTriangle& part : splitLatticeDiagonal(piece, x0, y0, w, h)) cut.push_back(part);
+    }
+    return cut;
 }
 
 }  // namespace dent

@@ -7,7 +7,10 @@
 // cut line always come before the pieces above it.
 #pragma once
 
+#include "deform/panel_fold.h"
+#include "panel/panel_lattice.h"
 #include "panel/panel_triangle.h"
+#include "panel/span_fold.h"
 
 #include <vector>
 
@@ -33,5 +36,18 @@ std::vector<PanelTriangle> splitWidth(const PanelTriangle& t, float x);
 // t cut along the diagonal of the lattice cell (x0, y0, w, h) from (x0, y0)
 // to (x0 + w, y0 + h); vertex sides are carried along.
 std::vector<PanelTriangle> splitLatticeDiagonal(const PanelTriangle& t, float x0, float y0, float w, float h);
+
+// t cut along the crease line, along the interior span-fold stations across
+// [minX, maxX] (none when that span is 0.001 or narrower) and along the
+// interior sixths of the panel length, in that order.
+std::vector<PanelTriangle> splitPanelSurface(const PanelTriangle& t, const PanelShape& shape, float minX, float maxX,
+                                             unsigned segments);
+
+// splitPanelSurface over the span fold's stations, then every piece cut along
+// the diagonal of the lattice cell holding its centroid: each resulting piece
+// lies inside one lattice triangle, where the lattice displacement is linear.
+// A lattice without cells leaves the surface pieces uncut.
+std::vector<PanelTriangle> splitPanelLattice(const PanelTriangle& t, const PanelShape& shape, const SpanFold& fold,
+                                             const PanelLattice& lattice);
 
 }  // namespace dent

@@ -1,0 +1,270 @@
+#include "deform/atomic_driver.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "deform/geometry_clone.h"
+#include "deform/ordinary_dent.h"
+#include "deform/records.h"
+#include "foundation/log.h"
+#include "foundation/settings.h"
+#include "host/bindings.h"
+#include "host/host_types.h"
+#include "host/memory_check.h"
+
+namespace kerbmark {
+
+namespace {
+
+constexpr int kMaxFrameWalk = 24;
+constexpr std::size_t kNameBuffer = 256;  // host frame names are far shorter
+constexpr std::uintptr_t kPageSize = 0x1000;
+
+constexpr std::int32_t kMaxVerticesPerMesh = 30000;
+constexpr std::size_t kMaxMeshesPerVehicle = 64;
+constexpr std::uint64_t kMaxVerticesPerVehicle = 200000;
+constexpr std::uint32_t kNotDeformableFlag = 0x01000000;
+constexpr std::int32_t kLockPositions = 2;  // panels that also write normals lock with 6
+constexpr std::uint8_t kAtomicDeformedBit = 0x01;
+
+const char* const kExcludedWords[] = {"wheel", "exhaust", "misc", "ug_", "chassis_vlo"};
+
+struct PanelWord {
+    const char* word;
+    int kind;
+};
+const PanelWord kPanelWords[] = {{"bonnet", kBonnet}, {"hood", kBonnet}, {"boot", kBoot}, {"trunk", kBoot}};
+
+// The frame's name, lower-cased into `out` and cut at its size. The name's
+// memory is checked before the first byte and at every page it runs into;
+// unreadable memory ends the name.
+void lowerCaseName(void* frame, char (&out)[kNameBuffer]) {
+    out[0] = '\0';
+    const char* name = game::frameName(frame);
+    if (!name) return;
+    std::size_t length = 0;
+    for (; length + 1 < kNameBuffer; ++length) {
+        const char* at = name + length;
+        if ((length == 0 || reinterpret_cast<std::uintptr_t>(at) % kPageSize == 0) && !readableRange(at, 1)) break;
+        if (*at == '\0') break;
+        out[length] = static_cast<char>(std::tolower(static_cast<unsigned char>(*at)));
+    }
+    out[length] = '\0';
+}
+
+// Visits the frame and its ancestors, at most kMaxFrameWalk of them, until
+// `visit` answers true; returns that answer.
+template <typename Visit>
+bool anyFrameName(void* frame, Visit visit) {
+    auto* current = static_cast<host::Frame*>(frame);
+    for (int visited = 0; current && visited < kMaxFrameWalk; ++visited) {
+        if (!readableRange(current, sizeof *current)) return false;
+        char name[kNameBuffer];
+        lowerCaseName(current, name);
+        if (visit(name)) return true;
+        current = current->parent;
+    }
+    return false;
+}
+
+bool beginsWith(const char* text, const char* word) { return std::strncmp(text, word, std::strlen(word)) == 0; }
+
+bool faultedGeometry(const VehicleRecord& record, const void* geometry) {
+    for (const MeshEntry& entry : record.meshes) {
+        if (entry.materialFault && (entry.copy == geometry || entry.original == geometry)) return true;
+    }
+    return false;
+}
+
+std::uint32_t positionBytes(std::int32_t vertices) {
+    return static_cast<std::uint32_t>(vertices) * static_cast<std::uint32_t>(sizeof(dent::Vec));
+}
+
+// One readable vertex block with readable positions for 1..30000 vertices,
+// and no flag that forbids deforming.
+bool deformableShape(const host::Geometry* geometry) {
+    if (!readableRange(geometry, sizeof *geometry)) return false;
+    if (geometry->vertexBlockCount != 1) return false;
+    if (geometry->vertexCount < 1 || geometry->vertexCount > kMaxVerticesPerMesh) return false;
+    if (geometry->flags & kNotDeformableFlag) return false;
+    const host::VertexBlock* block = geometry->vertexBlock;
+    if (!block || !readableRange(block, sizeof *block)) return false;
+    return block->positions && readableRange(block->positions, positionBytes(geometry->vertexCount));
+}
+
+MeshEntry* entryOfCopy(VehicleRecord& record, const void* geometry) {
+    for (MeshEntry& entry : record.meshes) {
+        if (entry.copy == geometry) return &entry;
+    }
+    return nullptr;
+}
+
+// Stops at the first point strictly inside the radius.
+bool reaches(const dent::Vec* points, std::size_t count, dent::Vec hit, float radius) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (dent::length(points[i] - hit) < radius) return true;
+    }
+    return false;
+}
+
+bool copyWithinLimits(const host::Geometry* copy, const VehicleRecord& record) {
+    if (!deformableShape(copy)) return false;
+    const auto vertices = static_cast<std::uint64_t>(copy->vertexCount);
+    if (record.totalVertices + vertices > kMaxVerticesPerVehicle) return false;
+    const std::uint64_t everyRecord = recordList ? totalVerticesOfAllRecords(*recordList) : record.totalVertices;
+    return everyRecord + vertices <= settings.MaxTotalVertices;
+}
+
+// Copies the atomic's geometry, records it and attaches the copy to the
+// atomic. Null when a limit, the clone or the bookkeeping refuses; nothing of
+// the copy is kept then.
+MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original) {
+    if (record.meshes.size() >= kMaxMeshesPerVehicle) return nullptr;
+    if (record.totalVertices + static_cast<std::uint64_t>(original->vertexCount) > kMaxVerticesPerVehicle) {
+        return nullptr;
+    }
+    breadcrumb("atomic: clone geometry");
+    void* copy = cloneGeometry(original);
+    if (!copy) {
+        logLine("Geometry clone failed; mesh skipped.");
+        return nullptr;
+    }
+    MeshEntry* entry = nullptr;
+    const auto* copied = static_cast<const host::Geometry*>(copy);
+    if (copyWithinLimits(copied, record)) {
+        try {
+            const dent::Vec* positions = copied->vertexBlock->positions;
+            entry = addMeshEntry(record, original, copy,
+                                 std::vector<dent::Vec>(positions, positions + copied->vertexCount));
+        } catch (...) {
+            entry = nullptr;  // out of memory: the entry was never stored
+        }
+    }
+    if (!entry) {
+        releaseGeometry(copy);
+        return nullptr;
+    }
+    breadcrumb("atomic: attach copied geometry");
+    game::setGeometry(&atomic, copy, 0);
+    return entry;
+}
+
+// The bounding radius becomes the largest of the old one and every vertex's
+// distance from the unchanged centre.
+void growBoundingSphere(float (&sphere)[4], const dent::Vec* positions, std::size_t count) {
+    const dent::Vec centre{sphere[0], sphere[1], sphere[2]};
+    float radius = std::isfinite(sphere[3]) ? sphere[3] : 0.0f;
+    for (std::size_t i = 0; i < count; ++i) {
+        const float distance = dent::length(positions[i] - centre);
+        if (distance > radius) radius = distance;
+    }
+    sphere[3] = radius;
+}
+
+void deform(void* atomicPointer, DentRequest* request) {
+    breadcrumb("atomic: begin / inspect frame and geometry");
+    if (!atomicPointer || !request || !request->record) return;
+    if (!readableRange(atomicPointer, sizeof(host::Atomic))) return;
+    auto& atomic = *static_cast<host::Atomic*>(atomicPointer);
+    VehicleRecord& record = *request->record;
+    host::Frame* frame = atomic.frame;
+    host::Geometry* geometry = atomic.geometry;
+
+    if (faultedGeometry(record, geometry)) return;
+    if (!frame || !geometry) return;
+    if (excludedByName(frame)) return;
+    if (!deformableShape(geometry)) return;
+
+    breadcrumb("atomic: get frame matrix");
+    const dent::HostMatrix* worldMatrix = game::frameLTM(frame);
+    if (!worldMatrix || !readableRange(worldMatrix, sizeof *worldMatrix)) return;
+    const dent::HostMatrix m = *worldMatrix;
+    if (!dent::isOrthonormal(m)) return;
+
+    const dent::Vec hit = dent::toAxes(m, request->point - m.position);
+    const dent::Vec direction = dent::toAxes(m, request->direction);
+
+    MeshEntry* entry = entryOfCopy(record, geometry);
+    const auto vertexCount = static_cast<std::size_t>(geometry->vertexCount);
+    if (entry && entry->restPositions.size() != vertexCount) return;
+    const dent::Vec* reachFrom = entry ? entry->restPositions.data() : geometry->vertexBlock->positions;
+    if (!reaches(reachFrom, vertexCount, hit, request->radius)) return;
+
+    if (!entry) {
+        entry = makeEntry(atomic, record, geometry);
+        if (!entry) return;
+        geometry = static_cast<host::Geometry*>(entry->copy);
+    }
+
+    breadcrumb("atomic: lock vertices");
+    if (!game::lock(geometry, kLockPositions)) return;
+
+    breadcrumb("atomic: displace vertices");
+    host::VertexBlock* block = geometry->vertexBlock;
+    const std::size_t count = entry->restPositions.size();
+    if (!block || !readableRange(block, sizeof *block) || !block->positions ||
+        !readableRange(block->positions, positionBytes(static_cast<std::int32_t>(count)))) {
+        game::unlock(geometry);
+        return;
+    }
+    const bool sameEpisode = entry->lastEpisode == request->episode;
+    const float previousDepth = sameEpisode ? entry->lastDepth : 0.0f;
+    const float previousRadius = sameEpisode ? entry->lastRadius : 0.0f;
+    dent::Vec* positions = block->positions;
+    const dent::Vec* rest = entry->restPositions.data();
+    for (std::size_t i = 0; i < count; ++i) {
+        positions[i] = dent::displaceImpact(rest[i], positions[i], hit, direction, request->depth, request->radius,
+                                            previousDepth, previousRadius, settings.MaxTotalDisplacement,
+                                            settings.FalloffPower);
+    }
+    entry->lastEpisode = request->episode;
+    entry->lastDepth = request->depth;
+    entry->lastRadius = request->radius;
+    growBoundingSphere(block->boundingSphere, positions, count);
+
+    breadcrumb("atomic: unlock geometry");
+    game::unlock(geometry);
+    std::memcpy(atomic.boundingSphere, block->boundingSphere, sizeof atomic.boundingSphere);
+    atomic.flags |= kAtomicDeformedBit;
+    request->meshes += 1;
+
+    breadcrumb("atomic: complete");
+}
+
+}  // namespace
+
+bool excludedByName(void* frame) {
+    return anyFrameName(frame, [](const char* name) {
+        for (const char* word : kExcludedWords) {
+            if (std::strstr(name, word)) return true;
+        }
+        return false;
+    });
+}
+
+int panelKind(void* frame) {
+    int kind = kNoPanel;
+    anyFrameName(frame, [&kind](const char* name) {
+        for (const PanelWord& panel : kPanelWords) {
+            if (beginsWith(name, panel.word)) {
+                kind = panel.kind;
+                return true;
+            }
+        }
+        return false;
+    });
+    return kind;
+}
+
+void* deformAtomic(void* atomic, void* request) {
+    try {
+        deform(atomic, static_cast<DentRequest*>(request));
+    } catch (...) {
+        // Nothing may reach the host's enumeration; the atomic is left as it is.
+    }
+    return atomic;
+}
+
+}  // namespace kerbmark

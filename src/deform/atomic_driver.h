@@ -1,0 +1,40 @@
+// The per-atomic deformation driver: the callback that the hit handler passes
+// to the host's atomic enumeration with one dent request.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/vec.h"
+
+namespace kerbmark {
+
+struct VehicleRecord;
+
+// One dent for every atomic of a vehicle, in world space.
+struct DentRequest {
+    VehicleRecord* record;   // the hit vehicle's record
+    dent::Vec point;         // the episode's contact point
+    dent::Vec direction;     // the episode's unit push direction
+    float depth;             // the episode's depth
+    float radius;            // the episode's radius
+    std::uint32_t episode;   // the episode's number
+    std::uint32_t meshes;    // out: meshes displaced by this request
+};
+
+// Panel kinds by frame name; the nearest frame that names a panel decides.
+enum PanelKind : int { kNoPanel = 0, kBonnet = 1, kBoot = 2 };
+
+// The frame or one of its ancestors (24 frames at most) is named after a part
+// that is never deformed (wheels, exhaust, ...), in any letter case.
+bool excludedByName(void* frame);
+
+// kBonnet or kBoot for the nearest of the frame and its ancestors whose name
+// begins with a panel word, kNoPanel when none does.
+int panelKind(void* frame);
+
+// Callback of game::atomics with a DentRequest as data: copies the atomic's
+// geometry the first time the dent reaches it and dents the copy. Always
+// returns the atomic, so that the enumeration goes on.
+void* deformAtomic(void* atomic, void* request);
+
+}  // namespace kerbmark

@@ -1,0 +1,181 @@
+#include "deform/geometry_clone.h"
+
+#include <cstring>
+
+#include "deform/records.h"
+#include "foundation/log.h"
+#include "host/bindings.h"
+#include "host/host_types.h"
+#include "host/memory_check.h"
+
+namespace kerbmark {
+
+namespace {
+
+constexpr std::int32_t kMaxVertices = 30000;
+constexpr std::int32_t kMaxTriangles = 60000;
+constexpr std::int32_t kMaxTexCoordSets = 8;
+constexpr std::uint32_t kUnsupportedFlags = 0x03000000;
+constexpr std::uint32_t kCopiedFlags = 0x63;
+constexpr std::uint32_t kNormalsFlag = 0x10;
+constexpr std::uint32_t kColoursFlag = 0x08;
+constexpr std::uint32_t kOneTexCoordSet = 0x04;
+constexpr std::uint32_t kManyTexCoordSets = 0x80;
+
+constexpr std::uint32_t kPositionBytes = sizeof(dent::Vec);
+constexpr std::uint32_t kColourBytes = 4;
+constexpr std::uint32_t kTexCoordBytes = 8;
+constexpr std::uint32_t kSphereBytes = 16;
+
+std::uint32_t arrayBytes(std::int32_t count, std::uint32_t each) { return static_cast<std::uint32_t>(count) * each; }
+
+bool readable(const void* pointer, std::uint32_t length) { return pointer && readableRange(pointer, length); }
+
+// Counts, arrays and flags a copy can be made from. Every array that is
+// present must also be readable for the whole vertex or triangle count.
+bool shapeSupported(const host::Geometry& g) {
+    if (g.vertexCount < 1 || g.vertexCount > kMaxVertices) return false;
+    if (g.triangleCount < 1 || g.triangleCount > kMaxTriangles) return false;
+    if (g.vertexBlockCount != 1) return false;
+    const host::VertexBlock* block = g.vertexBlock;
+    if (!readable(block, sizeof *block)) return false;
+    if (!readable(block->positions, arrayBytes(g.vertexCount, kPositionBytes))) return false;
+    if (block->normals && !readable(block->normals, arrayBytes(g.vertexCount, kPositionBytes))) return false;
+    if (!readable(g.triangles, arrayBytes(g.triangleCount, sizeof(host::Triangle)))) return false;
+    if (g.colors && !readable(g.colors, arrayBytes(g.vertexCount, kColourBytes))) return false;
+    if (g.texCoordSets < 0 || g.texCoordSets > kMaxTexCoordSets) return false;
+    if (g.materialCount < 1 || !g.materials) return false;
+    return (g.flags & kUnsupportedFlags) == 0;
+}
+
+bool texCoordsPresent(const host::Geometry& g) {
+    for (std::int32_t set = 0; set < g.texCoordSets; ++set) {
+        if (!readable(g.texCoords[set], arrayBytes(g.vertexCount, kTexCoordBytes))) return false;
+    }
+    return true;
+}
+
+bool trianglesValid(const host::Geometry& g) {
+    for (std::int32_t i = 0; i < g.triangleCount; ++i) {
+        const host::Triangle& t = g.triangles[i];
+        if (t.material >= g.materialCount || !g.materials[t.material]) return false;
+        for (std::uint16_t corner : t.vertex) {
+            if (corner >= g.vertexCount) return false;
+        }
+    }
+    return true;
+}
+
+// What the host created must have the asked-for counts and the arrays every
+// later step writes into.
+bool copyUsable(const host::Geometry* copy, const host::Geometry& source) {
+    if (!readable(copy, sizeof *copy)) return false;
+    if (copy->vertexCount != source.vertexCount || copy->triangleCount != source.triangleCount) return false;
+    const host::VertexBlock* block = copy->vertexBlock;
+    if (!readable(block, sizeof *block)) return false;
+    if (!readable(block->positions, arrayBytes(source.vertexCount, kPositionBytes))) return false;
+    return readable(copy->triangles, arrayBytes(source.triangleCount, sizeof(host::Triangle)));
+}
+
+// Raw copies of the per-vertex arrays the format carries; false when the
+// copy lacks an array it should have.
+bool copyVertexAttributes(host::Geometry& copy, const host::Geometry& source, std::uint32_t format) {
+    const host::VertexBlock& from = *source.vertexBlock;
+    host::VertexBlock& to = *copy.vertexBlock;
+    const std::int32_t vertices = source.vertexCount;
+
+    std::memcpy(to.positions, from.positions, arrayBytes(vertices, kPositionBytes));
+    std::memcpy(to.boundingSphere, from.boundingSphere, kSphereBytes);
+    if (format & kNormalsFlag) {
+        if (!readable(to.normals, arrayBytes(vertices, kPositionBytes))) return false;
+        std::memcpy(to.normals, from.normals, arrayBytes(vertices, kPositionBytes));
+    }
+    if (format & kColoursFlag) {
+        if (!readable(copy.colors, arrayBytes(vertices, kColourBytes))) return false;
+        std::memcpy(copy.colors, source.colors, arrayBytes(vertices, kColourBytes));
+    }
+    for (std::int32_t set = 0; set < source.texCoordSets; ++set) {
+        if (!readable(copy.texCoords[set], arrayBytes(vertices, kTexCoordBytes))) return false;
+        std::memcpy(copy.texCoords[set], source.texCoords[set], arrayBytes(vertices, kTexCoordBytes));
+    }
+    return true;
+}
+
+bool copyTriangles(host::Geometry& copy, const host::Geometry& source) {
+    for (std::int32_t i = 0; i < source.triangleCount; ++i) {
+        const host::Triangle& t = source.triangles[i];
+        host::Triangle* target = &copy.triangles[i];
+        if (!game::triangleVertices(&copy, target, t.vertex[0], t.vertex[1], t.vertex[2])) return false;
+        if (!game::triangleMaterial(&copy, target, source.materials[t.material])) return false;
+    }
+    return true;
+}
+
+void* rejectCopy(void* copy) {
+    releaseGeometry(copy);
+    return nullptr;
+}
+
+}  // namespace
+
+std::uint32_t cloneFormat(std::uint32_t sourceFlags, bool hasNormals, bool hasColours, std::int32_t texCoordSets) {
+    std::uint32_t format =
+        sourceFlags & (kCopiedFlags | (hasNormals ? kNormalsFlag : 0u) | (hasColours ? kColoursFlag : 0u));
+    if (texCoordSets == 1) {
+        format |= kOneTexCoordSet;
+    } else if (texCoordSets >= 2) {
+        format |= kManyTexCoordSets;
+    }
+    return format | (static_cast<std::uint32_t>(texCoordSets) << 16);
+}
+
+void* cloneGeometry(void* sourceGeometry) {
+    breadcrumb("clone: validate CPU geometry");
+    if (!materialTableValid(sourceGeometry)) {
+        logLine("MaterialGuard: invalid source material table; clone skipped.");
+        return nullptr;
+    }
+    const auto& source = *static_cast<const host::Geometry*>(sourceGeometry);
+    if (!shapeSupported(source)) {
+        breadcrumb("clone: unsupported or incomplete CPU geometry; skipped");
+        return nullptr;
+    }
+    if (!texCoordsPresent(source)) {
+        breadcrumb("clone: missing UV buffer; skipped");
+        return nullptr;
+    }
+    if (!trianglesValid(source)) {
+        breadcrumb("clone: invalid triangle indices or material; skipped");
+        return nullptr;
+    }
+
+    breadcrumb("clone: create independent geometry");
+    const std::uint32_t format =
+        cloneFormat(source.flags, source.vertexBlock->normals != nullptr, source.colors != nullptr, source.texCoordSets);
+    void* created = game::createGeometry(source.vertexCount, source.triangleCount, format);
+    if (!created) return nullptr;
+    auto* copy = static_cast<host::Geometry*>(created);
+    if (!copyUsable(copy, source)) return rejectCopy(created);
+
+    breadcrumb("clone: copy vertex attributes");
+    if (!copyVertexAttributes(*copy, source, format)) return rejectCopy(created);
+
+    breadcrumb("clone: copy triangles and reference materials");
+    if (!copyTriangles(*copy, source)) return rejectCopy(created);
+
+    breadcrumb("clone: copy registered geometry extensions");
+    void* registry = reinterpret_cast<void*>(static_cast<std::uintptr_t>(host::kExtensionRegistry));
+    if (!game::copyExtensions(registry, created, sourceGeometry)) return rejectCopy(created);
+
+    breadcrumb("clone: build render meshes");
+    if (!game::unlock(created)) return rejectCopy(created);
+
+    if (!materialTableValid(created)) {
+        logLine("MaterialGuard: invalid cloned material table; rejected.");
+        return rejectCopy(created);
+    }
+    breadcrumb("clone: complete (direct copy; no serialization)");
+    return created;
+}
+
+}  // namespace kerbmark

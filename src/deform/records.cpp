@@ -1,0 +1,181 @@
+#include "deform/records.h"
+
+#include <utility>
+
+#include "foundation/log.h"
+#include "foundation/settings.h"
+#include "host/bindings.h"
+#include "host/host_types.h"
+#include "host/memory_check.h"
+
+namespace kerbmark {
+
+RecordList* recordList = nullptr;
+
+namespace {
+
+constexpr std::uint32_t kEvictionIdleMs = 1000;
+constexpr std::uint32_t kCreaseSeedFactor = 0x9E3779B9u;
+constexpr std::uintptr_t kLowestHostPointer = 0x10000;
+constexpr std::uintptr_t kHighestGeometry = 0xFFFFFF9F;
+
+bool vehiclePoolExists() { return host::at<void* const volatile>(host::kVehiclePool) != nullptr; }
+
+// Callback of game::atomics: puts the original back on every atomic that draws
+// one of the record's copies. Always hands the atomic back so that the host
+// goes on with the next one.
+void* restoreOriginal(void* atomic, void* data) {
+    if (!atomic || !data) return atomic;
+    const auto& record = *static_cast<const VehicleRecord*>(data);
+    void* attached = static_cast<host::Atomic*>(atomic)->geometry;
+    if (!attached) return atomic;
+    for (const MeshEntry& entry : record.meshes) {
+        if (entry.copy == attached) {
+            game::setGeometry(atomic, entry.original, 0);
+            break;
+        }
+    }
+    return atomic;
+}
+
+void destroyEntry(MeshEntry& entry) {
+    releaseGeometry(entry.copy);
+    releaseGeometry(entry.original);
+    entry.copy = nullptr;
+    entry.original = nullptr;
+    std::vector<dent::Vec>().swap(entry.restPositions);
+}
+
+void destroyEntries(VehicleRecord& record) {
+    while (!record.meshes.empty()) {
+        destroyEntry(record.meshes.back());
+        record.meshes.pop_back();
+    }
+    record.totalVertices = 0;
+}
+
+}  // namespace
+
+VehicleRecord* findRecord(RecordList& list, const void* vehicle) {
+    for (const auto& record : list.records) {
+        if (record && record->vehicle == vehicle) return record.get();
+    }
+    return nullptr;
+}
+
+VehicleRecord& appendRecord(RecordList& list, void* vehicle, std::int32_t vehicleRef, void* clump, float health,
+                            std::uint32_t nowMs) {
+    auto record = std::make_unique<VehicleRecord>();
+    record->vehicle = vehicle;
+    record->vehicleRef = vehicleRef;
+    record->clump = clump;
+    record->health = health;
+    record->lastHit = nowMs;
+    record->creaseSeed = (static_cast<std::uint32_t>(vehicleRef) * kCreaseSeedFactor) ^ nowMs;
+    list.records.push_back(std::move(record));
+    return *list.records.back();
+}
+
+MeshEntry* addMeshEntry(VehicleRecord& record, void* original, void* copy, std::vector<dent::Vec> restPositions) {
+    if (!readableRange(original, sizeof(host::Geometry)) || !readableRange(copy, sizeof(host::Geometry))) {
+        return nullptr;
+    }
+    MeshEntry entry;
+    entry.original = original;
+    entry.copy = copy;
+    entry.restPositions = std::move(restPositions);
+    record.meshes.push_back(std::move(entry));
+    // The reference is taken only once the entry that gives it back exists.
+    ++static_cast<host::Geometry*>(original)->references;
+    const std::int32_t vertices = static_cast<const host::Geometry*>(copy)->vertexCount;
+    if (vertices > 0) record.totalVertices += static_cast<std::uint32_t>(vertices);
+    return &record.meshes.back();
+}
+
+bool vehicleStillSame(const VehicleRecord& record) {
+    if (!vehiclePoolExists() || !record.vehicle) return false;
+    if (game::vehicleByRef(record.vehicleRef) != record.vehicle) return false;
+    const auto* vehicle = static_cast<const host::Vehicle*>(record.vehicle);
+    if (!readableRange(&vehicle->clump, sizeof vehicle->clump)) return false;
+    return vehicle->clump == record.clump;
+}
+
+bool makeRecordRoom(RecordList& list, const void* protectedVehicle, std::uint32_t nowMs) {
+    if (list.records.size() < settings.MaxTrackedVehicles) return true;
+    if (list.records.empty()) return false;
+
+    std::size_t chosen = list.records.size();
+    std::uint32_t chosenAge = 0;
+    for (std::size_t i = 0; i < list.records.size(); ++i) {
+        const VehicleRecord& record = *list.records[i];
+        if (record.vehicle == protectedVehicle) continue;
+        const std::uint32_t age = nowMs - record.lastHit;
+        if (age < kEvictionIdleMs) continue;
+        // Strictly greater: on equal ages the earlier record stays chosen.
+        if (chosen == list.records.size() || age > chosenAge) {
+            chosen = i;
+            chosenAge = age;
+        }
+    }
+    if (chosen == list.records.size()) return false;
+
+    resetRecord(*list.records[chosen]);
+    eraseRecord(list, chosen);
+    return true;
+}
+
+void resetRecord(VehicleRecord& record) {
+    if (!record.meshes.empty() && vehicleStillSame(record)) {
+        game::atomics(record.clump, restoreOriginal, &record);
+    }
+    destroyEntries(record);
+    record.episode = dent::Episode{};
+}
+
+void destroyRecord(std::unique_ptr<VehicleRecord> record) {
+    if (!record) return;
+    destroyEntries(*record);
+}
+
+void eraseRecord(RecordList& list, std::size_t index) {
+    if (index >= list.records.size()) return;
+    // Out of the list first, so the list never holds a half-destroyed record.
+    std::unique_ptr<VehicleRecord> record = std::move(list.records[index]);
+    list.records.erase(list.records.begin() + static_cast<std::ptrdiff_t>(index));
+    destroyRecord(std::move(record));
+}
+
+void clearAllRecords(RecordList& list) {
+    for (const auto& record : list.records) {
+        if (record) resetRecord(*record);
+    }
+    while (!list.records.empty()) {
+        std::unique_ptr<VehicleRecord> record = std::move(list.records.back());
+        list.records.pop_back();
+        destroyRecord(std::move(record));
+    }
+}
+
+void releaseGeometry(void* geometry) {
+    if (!geometry) return;
+    const auto address = reinterpret_cast<std::uintptr_t>(geometry);
+    if (address >= kLowestHostPointer && address <= kHighestGeometry &&
+        readableRange(address, sizeof(host::Geometry))) {
+        const std::int32_t materials = static_cast<const host::Geometry*>(geometry)->materialCount;
+        if (materials == 0 || materialTableValid(geometry)) {
+            game::destroyGeometry(geometry);
+            return;
+        }
+    }
+    logLine("MaterialGuard: invalid geometry retained; unsafe material release skipped.");
+}
+
+std::uint32_t totalVerticesOfAllRecords(const RecordList& list) {
+    std::uint32_t total = 0;
+    for (const auto& record : list.records) {
+        if (record) total += record->totalVertices;
+    }
+    return total;
+}
+
+}  // namespace kerbmark

@@ -1,0 +1,162 @@
+#include "host/frame_update.h"
+
+#include <cmath>
+
+#include "collision/private_model.h"
+#include "deform/records.h"
+#include "foundation/log.h"
+#include "foundation/settings.h"
+#include "host/bindings.h"
+#include "host/host_types.h"
+#include "host/material_guard.h"
+#include "host/startup.h"
+
+namespace kerbmark {
+
+bool materialGuardAttempted = false;
+bool collisionHookAttempted = false;
+bool collisionHookActive = false;
+
+const HookMessages kMaterialGuardMessages = {
+    "MaterialGuard: alpha renderer already hooked; guard not installed.",
+    "MaterialGuard: initialization failed.",
+    "MaterialGuard: hook creation failed.",
+    "MaterialGuard: hook activation failed.",
+    "MaterialGuard: alpha renderer validation enabled.",
+};
+
+const HookMessages kCollisionHookMessages = {
+    "Collision: GetColModel already hooked; physical deformation disabled.",
+    "Collision: hook initialization failed; visual deformation only.",
+    "Collision: cannot create hook; visual deformation only.",
+    "Collision: cannot enable hook; visual deformation only.",
+    "Collision: private per-vehicle models enabled; longitudinal compression only.",
+};
+
+namespace {
+
+constexpr int kKeyF7 = 0x76;
+constexpr float kRepairHealthRise = 25.0f;
+
+// Opcodes another module's hook starts with: near jump, short jump, and the
+// group that holds the indirect jumps and calls.
+bool startsWithJump(std::uint8_t opcode) { return opcode == 0xE9 || opcode == 0xEB || opcode == 0xFF; }
+
+void moduleFrameWork() {
+    if (!hostAllowsWork()) return;
+    installLazyHooks();
+    keepRecordsInStep(*recordList);
+    // The hit handler and the traffic selection take this input once they are wired in.
+    [[maybe_unused]] const PlayerInput player = readPlayerInput(*recordList);
+}
+
+}  // namespace
+
+const HookingApi& hookingLibrary() {
+    static const HookingApi library = {&MH_Initialize, &MH_CreateHook, &MH_EnableHook, &MH_RemoveHook};
+    return library;
+}
+
+bool hostAllowsWork() {
+    return recordList != nullptr && host::at<void*>(host::kVehiclePool) != nullptr &&
+           host::at<void*>(host::kEngineInstance) != nullptr && (host::at<std::uint8_t>(host::kStateByteA) & 1) == 0 &&
+           (host::at<std::uint8_t>(host::kStateByteB) & 1) == 0;
+}
+
+bool installGuardedHook(std::uintptr_t target, void* replacement, void** saved, const HookMessages& messages,
+                        const HookingApi& api) {
+    void* const targetCode = reinterpret_cast<void*>(target);
+    if (startsWithJump(*static_cast<const std::uint8_t*>(targetCode))) {
+        logLine(messages.alreadyHooked);
+        return false;
+    }
+    const MH_STATUS initialized = api.initialize();
+    if (initialized != MH_OK && initialized != MH_ERROR_ALREADY_INITIALIZED) {
+        logLine(messages.initializationFailed);
+        return false;
+    }
+    if (api.createHook(targetCode, replacement, saved) != MH_OK) {
+        logLine(messages.creationFailed);
+        return false;
+    }
+    if (api.enableHook(targetCode) != MH_OK) {
+        api.removeHook(targetCode);
+        *saved = nullptr;
+        logLine(messages.activationFailed);
+        return false;
+    }
+    logLine(messages.enabled);
+    return true;
+}
+
+namespace {
+
+// The replacement and the saved way back share one function type, so that a
+// replacement with the wrong calling convention does not compile.
+template <typename Fn>
+bool installHook(std::uintptr_t target, Fn replacement, Fn& saved, const HookMessages& messages) {
+    return installGuardedHook(target, reinterpret_cast<void*>(replacement), reinterpret_cast<void**>(&saved),
+                              messages);
+}
+
+}  // namespace
+
+void installLazyHooks() {
+    if (!materialGuardAttempted) {
+        materialGuardAttempted = true;
+        installHook<AlphaRendererFn>(host::kAlphaRenderer, &alphaRenderGuard, savedAlphaRenderer,
+                                     kMaterialGuardMessages);
+    }
+    if (!collisionHookAttempted && settings.CollisionEnabled) {
+        collisionHookAttempted = true;
+        collisionHookActive = installHook<collision::ColModelLookupFn>(
+            host::kGetColModel, &collision::privateColModel, collision::original, kCollisionHookMessages);
+    }
+}
+
+void keepRecordsInStep(RecordList& list) {
+    std::size_t index = 0;
+    while (index < list.records.size()) {
+        VehicleRecord& record = *list.records[index];
+        if (!vehicleStillSame(record)) {
+            // Gone or rebuilt: the record goes without touching the vehicle; the next one moves up.
+            eraseRecord(list, index);
+            continue;
+        }
+        const float health = static_cast<const host::Vehicle*>(record.vehicle)->health;
+        record.healthDrop = record.health - health;
+        record.health = health;
+        if (std::isfinite(health) && record.healthDrop < -kRepairHealthRise) {
+            resetRecord(record);
+            record.healthDrop = 0.0f;
+        }
+        ++index;
+    }
+}
+
+bool takeResetRequest(RecordList& list) {
+    const bool down = (GetAsyncKeyState(kKeyF7) & 0x8000) != 0;
+    const bool request = down && !list.f7Down;
+    list.f7Down = down;
+    return request;
+}
+
+PlayerInput readPlayerInput(RecordList& list) {
+    PlayerInput input;
+    input.vehicle = game::playerVehicle(-1, 0);
+    input.resetRequested = takeResetRequest(list);
+    return input;
+}
+
+void frameUpdate() {
+    setPhase("game process");
+    callHostRoutine(frameSiteTarget);
+    setPhase("Kerbmark update");
+    try {
+        moduleFrameWork();
+    } catch (...) {
+    }
+    setPhase("game rendering / between updates");
+}
+
+}  // namespace kerbmark

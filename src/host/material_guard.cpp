@@ -1,0 +1,120 @@
+#include "host/material_guard.h"
+
+#include <cstdio>
+
+#include "deform/records.h"
+#include "foundation/log.h"
+#include "host/bindings.h"
+#include "host/host_types.h"
+#include "host/memory_check.h"
+
+namespace kerbmark {
+
+AlphaDrawRecord alphaDraw;
+AlphaRendererFn savedAlphaRenderer = nullptr;
+std::uint32_t alphaRefusalCount = 0;
+
+namespace {
+
+constexpr std::uintptr_t kLowestHostPointer = 0x10000;
+constexpr std::uintptr_t kHighestAtomic = 0xFFFFFF8F;    // atomic + 112 stays in the address space
+constexpr std::uintptr_t kHighestGeometry = 0xFFFFFF9F;  // geometry + 96 stays in the address space
+constexpr std::uint32_t kAtomicProbeBytes = 112;
+constexpr std::uint32_t kLoggedRefusals = 16;
+
+// Puts the phase and the draw record back on every way out, so that a draw
+// nested in another step leaves that step's state as it was.
+class DrawScope {
+public:
+    DrawScope() : phase_(phase), record_(alphaDraw) {}
+    ~DrawScope() {
+        alphaDraw = record_;
+        setPhase(phase_);
+    }
+    DrawScope(const DrawScope&) = delete;
+    DrawScope& operator=(const DrawScope&) = delete;
+
+private:
+    const char* phase_;
+    AlphaDrawRecord record_;
+};
+
+bool inRange(const void* pointer, std::uintptr_t highest) {
+    const auto address = reinterpret_cast<std::uintptr_t>(pointer);
+    return address >= kLowestHostPointer && address <= highest;
+}
+
+// The geometry an atomic draws, and its material count, read only where readable.
+void probe(void* atomic, void*& geometry, std::int32_t& materials) {
+    geometry = nullptr;
+    materials = -1;
+    if (!inRange(atomic, kHighestAtomic) || !readableRange(atomic, kAtomicProbeBytes)) return;
+    geometry = static_cast<host::Atomic*>(atomic)->geometry;
+    if (!inRange(geometry, kHighestGeometry) || !readableRange(geometry, sizeof(host::Geometry))) return;
+    materials = static_cast<host::Geometry*>(geometry)->materialCount;
+}
+
+unsigned long word(const void* pointer) {
+    return static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(pointer));
+}
+
+// Looks for the module's copy `geometry` among the records; marks the entry and
+// puts the original back on the atomic when the vehicle is still the same and
+// the original can be drawn. True when the original was attached.
+bool restoreOriginalOf(void* atomic, void* geometry, std::int32_t& handle) {
+    handle = -1;
+    if (!atomic || !geometry || !recordList) return false;
+    for (const auto& record : recordList->records) {
+        for (MeshEntry& entry : record->meshes) {
+            if (entry.copy != geometry) continue;
+            handle = record->vehicleRef;
+            entry.materialFault = true;
+            if (vehicleStillSame(*record) && materialTableValid(entry.original)) {
+                game::setGeometry(atomic, entry.original, 0);
+                return true;
+            }
+            return false;
+        }
+    }
+    return false;
+}
+
+void* guardedDraw(void* atomic, std::uint32_t extra) {
+    void* geometry = nullptr;
+    std::int32_t materials = -1;
+    probe(atomic, geometry, materials);
+    alphaDraw = AlphaDrawRecord{atomic, geometry, materials, true};
+
+    if (!materialTableValid(geometry)) {
+        std::int32_t handle = -1;
+        const bool restored = restoreOriginalOf(atomic, geometry, handle);
+        if (alphaRefusalCount++ < kLoggedRefusals) {
+            logFormatted<240>(
+                "MaterialGuard: alpha table invalid atomic=%08lX geometry=%08lX count=%d handle=%d action=%s",
+                word(atomic), word(geometry), static_cast<int>(alphaDraw.materials), static_cast<int>(handle),
+                restored ? "restore original" : "skip draw");
+        }
+        if (!restored) return atomic;
+        // The atomic was readable above; what it draws now is the original.
+        probe(atomic, alphaDraw.geometry, alphaDraw.materials);
+    }
+
+    // Without the way back to the host's renderer there is nothing safe to call.
+    if (!savedAlphaRenderer) return atomic;
+    setPhase("render: guarded alpha draw");
+    return savedAlphaRenderer(atomic, extra);
+}
+
+}  // namespace
+
+void* alphaRenderGuard(void* atomic, std::uint32_t extra) {
+    DrawScope scope;
+    try {
+        setPhase("render: alpha material validation");
+        return guardedDraw(atomic, extra);
+    } catch (...) {
+        return atomic;
+    }
+}
+
+}  // namespace kerbmark

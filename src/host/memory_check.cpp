@@ -1,0 +1,89 @@
+#include "host/memory_check.h"
+
+#include <windows.h>
+
+#include "host/host_types.h"
+
+namespace kerbmark {
+
+namespace {
+
+constexpr std::uint32_t kCommitted = 0x1000;
+constexpr std::uint32_t kNoAccessOrGuard = 0x101;
+constexpr std::uintptr_t kLowestHostPointer = 0x10000;
+constexpr std::uintptr_t kHighestGeometry = 0xFFFFFF9F;  // so that geometry + 96 cannot wrap
+constexpr std::int32_t kMaxMaterials = 128;
+constexpr std::int32_t kMaxCapacity = 4096;
+
+bool readableProtection(std::uint32_t protection) {
+    switch (protection & 0xFF) {
+        case PAGE_READONLY:
+        case PAGE_READWRITE:
+        case PAGE_WRITECOPY:
+        case PAGE_EXECUTE_READ:
+        case PAGE_EXECUTE_READWRITE:
+        case PAGE_EXECUTE_WRITECOPY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+bool platformRegionQuery(std::uintptr_t address, MemoryRegion& region) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(reinterpret_cast<LPCVOID>(address), &info, sizeof info) != sizeof info) return false;
+    region.base = reinterpret_cast<std::uintptr_t>(info.BaseAddress);
+    region.size = info.RegionSize;
+    region.state = info.State;
+    region.protection = info.Protect;
+    return true;
+}
+
+RegionQueryFn regionQuery = platformRegionQuery;
+
+bool readableRange(std::uintptr_t start, std::uint32_t length) {
+    if (length == 0) return true;
+    const std::uintptr_t end = start + length;
+    // A range that wraps past the top of the address space would otherwise end
+    // "before" it starts and pass without a single query.
+    if (end < start) return false;
+    std::uintptr_t p = start;
+    while (p < end) {
+        MemoryRegion region;
+        if (!regionQuery(p, region)) return false;
+        if (region.state != kCommitted) return false;
+        if ((region.protection & kNoAccessOrGuard) != 0) return false;
+        if (!readableProtection(region.protection)) return false;
+        const std::uintptr_t next = region.base + region.size;
+        if (next <= p) return false;
+        p = next;
+    }
+    return true;
+}
+
+bool materialTableValid(const void* geometry) {
+    const auto address = reinterpret_cast<std::uintptr_t>(geometry);
+    if (address < kLowestHostPointer || address > kHighestGeometry) return false;
+    if (!readableRange(address, sizeof(host::Geometry))) return false;
+
+    const auto& g = *static_cast<const host::Geometry*>(geometry);
+    const std::int32_t capacity = g.materialCapacity;
+    const std::int32_t count = g.materialCount;
+    if (capacity > kMaxCapacity) return false;
+    if (count < 1 || count > kMaxMaterials || capacity < count) return false;
+
+    const auto table = reinterpret_cast<std::uintptr_t>(g.materials);
+    const std::uint32_t tableBytes = 4u * static_cast<std::uint32_t>(count);
+    if (table < kLowestHostPointer || table + tableBytes < table) return false;
+    if (!readableRange(table, tableBytes)) return false;
+
+    for (std::int32_t i = 0; i < count; ++i) {
+        const auto material = reinterpret_cast<std::uintptr_t>(g.materials[i]);
+        if (material < kLowestHostPointer || (material & 3u) != 0) return false;
+    }
+    return true;
+}
+
+}  // namespace kerbmark

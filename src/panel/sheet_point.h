@@ -1,0 +1,36 @@
+// A point of the flat panel sheet with four probes around it, so that the
+// folded surface can be differentiated there. The probes never straddle the
+// crease line.
+#pragma once
+
+#include "deform/panel_fold.h"
+#include "foundation/vec.h"
+#include "panel/span_fold.h"
+
+namespace dent {
+
+struct SheetPoint {
+    // Probes: 0 the point, 1 and 2 at x -+ 0.002, 3 and 4 below and above in y
+    // (at most 0.002, less where the crease line is closer).
+    Vec rest[5] = {};     // on the flat sheet
+    Vec current[5] = {};  // after every ordinary dent so far
+    float stepX = 0.0f;   // x distance between probes 1 and 2
+    float stepY = 0.0f;   // y distance between probes 3 and 4
+
+    // The sheet point above p at height z; beyondCrease is the vertex's side of
+    // the crease line (1 beyond, 0 before), which keeps probes 3 and 4 on that side.
+    void init(Vec p, float z, const PanelShape& shape, int beyondCrease);
+};
+
+// Where probe `probe` is after its ordinary dents and the crease fold whose
+// compression the span fold's station profile gives at the probe's x; with
+// `follow` the free edge keeps the body's dent and the fold only lifts the sheet.
+// Kept within `cap` of the probe's rest point.
+Vec sheetPosition(const SheetPoint& point, unsigned probe, const PanelShape& shape, const SpanFold& fold,
+                  bool follow, float cap);
+
+// A rest normal carried through the folded and dented sheet at the point.
+Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow, float cap,
+                Vec restNormal);
+
+}  // namespace dent

@@ -1,0 +1,201 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "foundation/crash_report.h"
+#include "foundation/log.h"
+#include "host/material_guard.h"
+#include "host/support/log_capture.h"
+
+namespace {
+
+constexpr DWORD kAccessViolation = 0xC0000005;
+
+std::string hex8(std::uintptr_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(value));
+    return text;
+}
+
+std::string executablePath() {
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    return path;
+}
+
+__attribute__((noinline)) void functionInThisExecutable() { asm volatile(""); }
+
+// A fault as the system would hand it to the handler.
+struct HandMadeFault {
+    EXCEPTION_RECORD record{};
+    CONTEXT context{};
+    EXCEPTION_POINTERS pointers{&record, &context};
+
+    HandMadeFault(DWORD code, const void* address) {
+        record.ExceptionCode = code;
+        record.ExceptionAddress = const_cast<void*>(address);
+        context.Eax = 0x000000A1;
+        context.Ebx = 0x000000B2;
+        context.Ecx = 0x000000C3;
+        context.Edx = 0x000000D4;
+        context.Esi = 0x000000E5;
+        context.Edi = 0x000000F6;
+        context.Ebp = 0x0012FF00;
+        context.Esp = 0x0012FE00;
+    }
+    HandMadeFault& information(ULONG_PTR access, ULONG_PTR target) {
+        record.NumberParameters = 2;
+        record.ExceptionInformation[0] = access;
+        record.ExceptionInformation[1] = target;
+        return *this;
+    }
+};
+
+class CrashReport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        kerbmark::diagnostics = false;
+        kerbmark::alphaDraw = kerbmark::AlphaDrawRecord{};
+        kerbmark::setPhase("hit: enumerate atomics");
+    }
+    void TearDown() override {
+        kerbmark::alphaDraw = kerbmark::AlphaDrawRecord{};
+        kerbmark::crashReportBusy = 0;
+    }
+    testhost::LogCapture log;
+};
+
+TEST_F(CrashReport, AccessViolationInsideAModuleWritesThreeLines) {
+    const auto address = reinterpret_cast<std::uintptr_t>(&functionInThisExecutable);
+    const auto base = reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr));
+    HandMadeFault fault(kAccessViolation, reinterpret_cast<const void*>(address));
+    fault.information(1, 0xDEADBEE0);
+
+    EXPECT_EQ(kerbmark::crashReport(&fault.pointers), EXCEPTION_CONTINUE_SEARCH);
+
+    const std::string expected = "EXCEPTION code=C0000005 address=" + hex8(address) + " module=" + executablePath() +
+                                 " offset=" + hex8(address - base) +
+                                 " phase=hit: enumerate atomics access=1 target=DEADBEE0 ESP=0012FE00\r\n"
+                                 "REGISTERS EAX=000000A1 EBX=000000B2 ECX=000000C3 EDX=000000D4 ESI=000000E5 "
+                                 "EDI=000000F6 EBP=0012FF00\r\n"
+                                 "ALPHA active=0 atomic=00000000 geometry=00000000 materials=-1\r\n";
+    EXPECT_EQ(log.bytes(), expected);
+    EXPECT_STREQ(kerbmark::phase, "after exception report");
+    EXPECT_EQ(kerbmark::crashReportBusy, 0);
+}
+
+TEST_F(CrashReport, AddressOutsideEveryModuleAndNoInformationWords) {
+    HandMadeFault fault(0xC000001D, reinterpret_cast<void*>(std::uintptr_t{0x00001234}));
+    kerbmark::crashReport(&fault.pointers);
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0],
+              "EXCEPTION code=C000001D address=00001234 module= offset=00001234 phase=hit: enumerate atomics "
+              "access=0 target=00000000 ESP=0012FE00");
+}
+
+TEST_F(CrashReport, OneInformationWordGivesAccessOnly) {
+    HandMadeFault fault(0xC0000006, reinterpret_cast<void*>(std::uintptr_t{0x00001234}));
+    fault.record.NumberParameters = 1;
+    fault.record.ExceptionInformation[0] = 8;
+    fault.record.ExceptionInformation[1] = 0x55555555;
+    kerbmark::crashReport(&fault.pointers);
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find(" access=8 target=00000000 "), std::string::npos) << lines[0];
+}
+
+TEST_F(CrashReport, ReportsTheFourFaultCodesOnly) {
+    for (DWORD code : {0xC0000005ul, 0xC0000006ul, 0xC000001Dul, 0x80000002ul}) {
+        log.clear();
+        HandMadeFault fault(code, nullptr);
+        kerbmark::crashReport(&fault.pointers);
+        EXPECT_EQ(log.lines().size(), 3u) << std::hex << code;
+    }
+    log.clear();
+    kerbmark::setPhase("hit: enumerate atomics");
+    // Integer division by zero, breakpoint, a C++ exception, single step.
+    for (DWORD code : {0xC0000094ul, 0x80000003ul, 0xE06D7363ul, 0x80000004ul}) {
+        HandMadeFault fault(code, nullptr);
+        EXPECT_EQ(kerbmark::crashReport(&fault.pointers), EXCEPTION_CONTINUE_SEARCH);
+    }
+    EXPECT_FALSE(log.exists());
+    EXPECT_STREQ(kerbmark::phase, "hit: enumerate atomics");
+}
+
+TEST_F(CrashReport, FaultDuringAReportIsNotReported) {
+    kerbmark::crashReportBusy = 1;
+    HandMadeFault fault(kAccessViolation, nullptr);
+    EXPECT_EQ(kerbmark::crashReport(&fault.pointers), EXCEPTION_CONTINUE_SEARCH);
+    EXPECT_FALSE(log.exists());
+    EXPECT_EQ(kerbmark::crashReportBusy, 1) << "the running report owns the flag";
+    EXPECT_STREQ(kerbmark::phase, "hit: enumerate atomics");
+}
+
+TEST_F(CrashReport, AlphaLineShowsTheDrawInProgress) {
+    kerbmark::alphaDraw = kerbmark::AlphaDrawRecord{reinterpret_cast<void*>(std::uintptr_t{0x0ABC1230}),
+                                                    reinterpret_cast<void*>(std::uintptr_t{0x9ABCDEF0}), 7, true};
+    HandMadeFault fault(kAccessViolation, nullptr);
+    kerbmark::crashReport(&fault.pointers);
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "ALPHA active=1 atomic=0ABC1230 geometry=9ABCDEF0 materials=7");
+}
+
+TEST_F(CrashReport, NoPointersOrNoRecordIsIgnored) {
+    EXPECT_EQ(kerbmark::crashReport(nullptr), EXCEPTION_CONTINUE_SEARCH);
+    EXCEPTION_POINTERS empty{nullptr, nullptr};
+    EXPECT_EQ(kerbmark::crashReport(&empty), EXCEPTION_CONTINUE_SEARCH);
+    EXPECT_FALSE(log.exists());
+}
+
+// A real fault: the report sees it first, a later handler steps over the
+// faulting "mov eax, [0]" (A1 00 00 00 00) and the program goes on.
+LONG CALLBACK stepOverNullRead(EXCEPTION_POINTERS* pointers) {
+    CONTEXT& context = *pointers->ContextRecord;
+    if (pointers->ExceptionRecord->ExceptionCode != kAccessViolation) return EXCEPTION_CONTINUE_SEARCH;
+    if (*reinterpret_cast<const std::uint8_t*>(context.Eip) != 0xA1) return EXCEPTION_CONTINUE_SEARCH;
+    context.Eip += 5;
+    context.Eax = 0x600D600D;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+__attribute__((noinline)) std::uint32_t readAddressZero() {
+    std::uint32_t value = 0;
+    asm volatile(
+        "movl $0x0BADF00D, %%ebx\n\t"
+        "movl $0x51515151, %%esi\n\t"
+        "movl $0xD1D1D1D1, %%edi\n\t"
+        "movl 0, %%eax\n\t"
+        "movl %%eax, %0\n\t"
+        : "=m"(value)
+        :
+        : "eax", "ebx", "esi", "edi", "memory");
+    return value;
+}
+
+TEST_F(CrashReport, RealNullReadRecoveredByTheProgramIsStillReported) {
+    PVOID report = AddVectoredExceptionHandler(0, kerbmark::crashReport);
+    PVOID stepOver = AddVectoredExceptionHandler(0, stepOverNullRead);
+    kerbmark::setPhase("atomic: displace vertices");
+    const std::uint32_t value = readAddressZero();
+    RemoveVectoredExceptionHandler(stepOver);
+    RemoveVectoredExceptionHandler(report);
+
+    EXPECT_EQ(value, 0x600D600Du) << "execution went on after the report";
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].rfind("EXCEPTION code=C0000005 address=", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(" module=" + executablePath() + " offset="), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(" phase=atomic: displace vertices access=0 target=00000000 ESP="), std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find(" EBX=0BADF00D "), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find(" ESI=51515151 EDI=D1D1D1D1 "), std::string::npos) << lines[1];
+    EXPECT_STREQ(kerbmark::phase, "after exception report");
+}
+
+}  // namespace
