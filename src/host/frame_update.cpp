@@ -1,6 +1,8 @@
 #include "host/frame_update.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "collision/private_model.h"
 #include "deform/records.h"
@@ -10,6 +12,8 @@
 #include "host/host_types.h"
 #include "host/material_guard.h"
 #include "host/startup.h"
+#include "impact/hit_handler.h"
+#include "impact/traffic_selection.h"
 
 namespace kerbmark {
 
@@ -42,12 +46,26 @@ constexpr float kRepairHealthRise = 25.0f;
 // group that holds the indirect jumps and calls.
 bool startsWithJump(std::uint8_t opcode) { return opcode == 0xE9 || opcode == 0xEB || opcode == 0xFF; }
 
+// The player's vehicle first (it carries the F7 reset), then the chosen traffic
+// around the player's vehicle, or around the player on foot.
+void handleVehicles(const PlayerInput& player) {
+    void* reference = player.vehicle;
+    if (player.vehicle) handleHit(player.vehicle, true, player.resetRequested, player.vehicle);
+    if (!settings.TrafficAffectNPCs) return;
+    if (!reference) {
+        reference = game::playerPed(-1);
+        if (!reference) return;
+    }
+    const std::vector<dent::TrafficCandidate> chosen = selectTraffic(reference, player.vehicle);
+    const std::size_t count = std::min<std::size_t>(chosen.size(), settings.MaxNPCPerFrame);
+    for (std::size_t i = 0; i < count; ++i) handleHit(chosen[i].vehicle, false, false, player.vehicle);
+}
+
 void moduleFrameWork() {
     if (!hostAllowsWork()) return;
     installLazyHooks();
     keepRecordsInStep(*recordList);
-    // The hit handler and the traffic selection take this input once they are wired in.
-    [[maybe_unused]] const PlayerInput player = readPlayerInput(*recordList);
+    handleVehicles(readPlayerInput(*recordList));
 }
 
 }  // namespace
