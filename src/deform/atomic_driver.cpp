@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "deform/geometry_clone.h"
-#include "deform/ordinary_dent.h"
+#include "deform/ordinary_path.h"
 #include "deform/records.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
@@ -101,14 +101,6 @@ MeshEntry* entryOfCopy(VehicleRecord& record, const void* geometry) {
     return nullptr;
 }
 
-// Stops at the first point strictly inside the radius.
-bool reaches(const dent::Vec* points, std::size_t count, dent::Vec hit, float radius) {
-    for (std::size_t i = 0; i < count; ++i) {
-        if (dent::length(points[i] - hit) < radius) return true;
-    }
-    return false;
-}
-
 bool copyWithinLimits(const host::Geometry* copy, const VehicleRecord& record) {
     if (!deformableShape(copy)) return false;
     const auto vertices = static_cast<std::uint64_t>(copy->vertexCount);
@@ -151,18 +143,6 @@ MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry
     return entry;
 }
 
-// The bounding radius becomes the largest of the old one and every vertex's
-// distance from the unchanged centre.
-void growBoundingSphere(float (&sphere)[4], const dent::Vec* positions, std::size_t count) {
-    const dent::Vec centre{sphere[0], sphere[1], sphere[2]};
-    float radius = std::isfinite(sphere[3]) ? sphere[3] : 0.0f;
-    for (std::size_t i = 0; i < count; ++i) {
-        const float distance = dent::length(positions[i] - centre);
-        if (distance > radius) radius = distance;
-    }
-    sphere[3] = radius;
-}
-
 void deform(void* atomicPointer, DentRequest* request) {
     breadcrumb("atomic: begin / inspect frame and geometry");
     if (!atomicPointer || !request || !request->record) return;
@@ -190,7 +170,7 @@ void deform(void* atomicPointer, DentRequest* request) {
     const auto vertexCount = static_cast<std::size_t>(geometry->vertexCount);
     if (entry && entry->restPositions.size() != vertexCount) return;
     const dent::Vec* reachFrom = entry ? entry->restPositions.data() : geometry->vertexBlock->positions;
-    if (!reaches(reachFrom, vertexCount, hit, request->radius)) return;
+    if (!dent::reachesAny(reachFrom, vertexCount, hit, request->radius)) return;
 
     if (!entry) {
         entry = makeEntry(atomic, record, geometry);
@@ -212,17 +192,16 @@ void deform(void* atomicPointer, DentRequest* request) {
     const bool sameEpisode = entry->lastEpisode == request->episode;
     const float previousDepth = sameEpisode ? entry->lastDepth : 0.0f;
     const float previousRadius = sameEpisode ? entry->lastRadius : 0.0f;
-    dent::Vec* positions = block->positions;
-    const dent::Vec* rest = entry->restPositions.data();
-    for (std::size_t i = 0; i < count; ++i) {
-        positions[i] = dent::displaceImpact(rest[i], positions[i], hit, direction, request->depth, request->radius,
-                                            previousDepth, previousRadius, settings.MaxTotalDisplacement,
-                                            settings.FalloffPower);
-    }
+    const dent::DentArguments arguments{hit,           direction,      request->depth, request->radius,
+                                        previousDepth, previousRadius, settings.MaxTotalDisplacement,
+                                        settings.FalloffPower};
+    dent::dentMesh(entry->restPositions.data(), block->positions, count, arguments);
     entry->lastEpisode = request->episode;
     entry->lastDepth = request->depth;
     entry->lastRadius = request->radius;
-    growBoundingSphere(block->boundingSphere, positions, count);
+    // The centre stays; the radius never shrinks.
+    float* sphere = block->boundingSphere;
+    sphere[3] = dent::grownBoundingRadius({sphere[0], sphere[1], sphere[2]}, sphere[3], block->positions, count);
 
     breadcrumb("atomic: unlock geometry");
     game::unlock(geometry);

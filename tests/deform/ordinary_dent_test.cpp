@@ -103,3 +103,36 @@ TEST(OrdinaryDent, InvalidInputLeavesCurrentUnchanged) {
 }
 
 }  // namespace
+
+#include "deform/ordinary_path.h"
+
+namespace {
+
+TEST(OrdinaryPath, ReachIsStrictAndStopsAtTheFirstPoint) {
+    const dent::Vec points[] = {{5, 0, 0}, {2, 0, 0}, {0, 0, 0}};
+    EXPECT_FALSE(dent::reachesAny(points, 2, {0, 0, 0}, 2.0f));  // exactly at the radius
+    EXPECT_TRUE(dent::reachesAny(points, 2, {0, 0, 0}, 2.001f));
+    EXPECT_TRUE(dent::reachesAny(points, 3, {0, 0, 0}, 0.5f));
+    EXPECT_FALSE(dent::reachesAny(points, 0, {0, 0, 0}, 100.0f));
+}
+
+TEST(OrdinaryPath, MeshDentMatchesTheVertexDent) {
+    const dent::Vec rest[] = {{0, 0, 0}, {0.5f, 0, 0}, {3, 0, 0}};
+    dent::Vec positions[] = {{0, 0, 0}, {0.5f, 0.1f, 0}, {3, 0, 0}};
+    const dent::DentArguments a{{0, 0, 0}, {0, -2, 0}, 0.3f, 1.5f, 0.1f, 1.0f, 1.05f, 0.65f};
+    dent::Vec expected[3];
+    for (int i = 0; i < 3; ++i)
+        expected[i] = dent::displaceImpact(rest[i], positions[i], a.hit, a.direction, a.depth, a.radius,
+                                           a.previousDepth, a.previousRadius, a.cap, a.falloffPower);
+    dent::dentMesh(rest, positions, 3, a);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(sameBits(positions[i], expected[i])) << i;
+}
+
+TEST(OrdinaryPath, BoundingRadiusNeverShrinks) {
+    const dent::Vec points[] = {{1, 0, 0}, {0, 2, 0}};
+    EXPECT_EQ(dent::grownBoundingRadius({0, 0, 0}, 5.0f, points, 2), 5.0f);
+    EXPECT_EQ(dent::grownBoundingRadius({0, 0, 0}, 1.5f, points, 2), 2.0f);
+    EXPECT_EQ(dent::grownBoundingRadius({0, 0, 0}, std::numeric_limits<float>::quiet_NaN(), points, 2), 2.0f);
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+#include "deform/ordinary_path.h"
+
+#include <cmath>
+
+#include "deform/ordinary_dent.h"
+
+namespace dent {
+
+bool reachesAny(const Vec* points, std::size_t count, Vec hit, float radius) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (length(points[i] - hit) < radius) return true;
+    }
+    return false;
+}
+
+void dentMesh(const Vec* rest, Vec* positions, std::size_t count, const DentArguments& a) {
+    for (std::size_t i = 0; i < count; ++i) {
+        positions[i] = displaceImpact(rest[i], positions[i], a.hit, a.direction, a.depth, a.radius, a.previousDepth,
+                                      a.previousRadius, a.cap, a.falloffPower);
+    }
+}
+
+float grownBoundingRadius(Vec centre, float radius, const Vec* points, std::size_t count) {
+    float grown = std::isfinite(radius) ? radius : 0.0f;
+    for (std::size_t i = 0; i < count; ++i) {
+        const float distance = length(points[i] - centre);
+        if (distance > grown) grown = distance;
+    }
+    return grown;
+}
+
+}  // namespace dent

@@ -1,0 +1,32 @@
+// The ordinary path of the dent driver over a whole mesh: reach test,
+// displacement and bounding sphere, on plain position arrays.
+#pragma once
+
+#include <cstddef>
+
+#include "foundation/vec.h"
+
+namespace dent {
+
+// The arguments every vertex of one mesh is dented with, in the mesh's frame space.
+struct DentArguments {
+    Vec hit;
+    Vec direction;  // not normalised
+    float depth;
+    float radius;
+    float previousDepth;   // this mesh's last dent if it belongs to the same episode, else 0
+    float previousRadius;
+    float cap;             // largest displacement from rest
+    float falloffPower;
+};
+
+// True when some point lies strictly within `radius` of `hit`; stops at the first.
+bool reachesAny(const Vec* points, std::size_t count, Vec hit, float radius);
+
+// positions[i] = displaceImpact(rest[i], positions[i], ...) for every vertex.
+void dentMesh(const Vec* rest, Vec* positions, std::size_t count, const DentArguments& dent);
+
+// The largest of `radius` (0 when not finite) and every point's distance from `centre`.
+float grownBoundingRadius(Vec centre, float radius, const Vec* points, std::size_t count);
+
+}  // namespace dent
