@@ -155,6 +155,8 @@ TEST(InstructionLength, TwoAndThreeByteOpcodes) {
         {"cmpxchg8b [esi]", {0x0F, 0xC7, 0x0E}},
         {"lfence", {0x0F, 0xAE, 0xE8}},
         {"3DNow! pfadd", {0x0F, 0x0F, 0xC1, 0x9E}},
+        {"mov cr0,ebp ignores the mod field", {0x0F, 0x22, 0x05}},
+        {"mov eax,dr7 ignores the mod field", {0x0F, 0x21, 0x78}},
     };
     for (const Case& c : cases) expectDecodes(c);
 }
