@@ -6,20 +6,12 @@
 #include <cstdint>
 #include <limits>
 
+#include "support/lcg.h"
+
 namespace {
 
 using dent::Crush;
 using dent::crushY;
-
-// Small fixed-seed generator: the same cases on every platform.
-struct Lcg {
-    std::uint64_t state;
-    float unit() {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<float>(state >> 40) / 16777216.0f;
-    }
-    float between(float lo, float hi) { return lo + (hi - lo) * unit(); }
-};
 
 TEST(CrushMap, FrontRampMatchesWorkedNumbers) {
     const Crush crush{0.3f, 0.0f};

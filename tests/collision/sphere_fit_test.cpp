@@ -8,21 +8,13 @@
 #include <limits>
 #include <vector>
 
+#include "support/lcg.h"
+
 namespace {
 
 using dent::ColSphere;
 using dent::Crush;
 using dent::fitSpheres;
-
-struct Lcg {
-    std::uint64_t state;
-    float unit() {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<float>(state >> 40) / 16777216.0f;
-    }
-    float between(float lo, float hi) { return lo + (hi - lo) * unit(); }
-    unsigned below(unsigned n) { return static_cast<unsigned>(unit() * static_cast<float>(n)) % n; }
-};
 
 ColSphere sphere(float x, float y, float z, float r, std::uint8_t piece = 0, std::uint8_t tag = 0) {
     return ColSphere{{x, y, z}, r, {tag, piece, 7, 9}};

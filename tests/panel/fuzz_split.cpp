@@ -104,12 +104,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    // The single cuts on their own, with arbitrary lines.
+    // The single cuts on their own, with arbitrary lines: at most two fan
+    // pieces per side (three in practice; a fourth appears when a corner on
+    // the line gets a crossing that rounds away from it by more than the
+    // area test absorbs, on triangles near the float range).
     const float a = in.value(raw, -2.0f, 2.0f), b = in.value(raw, -2.0f, 2.0f);
     const float w = in.value(raw, -1.0f, 1.0f), h = in.value(raw, -1.0f, 1.0f);
-    require(dent::splitCrease(t, shape.sign, a).size() <= 3);
-    require(dent::splitWidth(t, a).size() <= 3);
-    require(dent::splitLatticeDiagonal(t, a, b, w, h).size() <= 3);
+    const std::size_t most = 4;
+    require(dent::splitCrease(t, shape.sign, a).size() <= most);
+    require(dent::splitWidth(t, a).size() <= most);
+    require(dent::splitLatticeDiagonal(t, a, b, w, h).size() <= most);
     require(dent::clipCrease(t, shape.sign, a, (selector & 8u) != 0).size() <= 4);
     require(dent::clipWidth(t, b, (selector & 16u) != 0).size() <= 4);
     require(dent::splitPanelSurface(t, shape, minX, maxX, segments).size() <= 65536u);

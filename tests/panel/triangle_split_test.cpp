@@ -8,6 +8,8 @@
 #include <limits>
 #include <vector>
 
+#include "support/lcg.h"
+
 namespace {
 
 using dent::PanelLattice;
@@ -16,15 +18,6 @@ using dent::PanelTriangle;
 using dent::PanelVertex;
 using dent::SpanFold;
 using dent::Vec;
-
-struct Lcg {
-    std::uint64_t state;
-    float unit() {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<float>(state >> 40) / 16777216.0f;
-    }
-    float between(float lo, float hi) { return lo + (hi - lo) * unit(); }
-};
 
 // Corner k carries distinct normals, colours and texture coordinates.
 PanelVertex corner(Vec p, int k) {
