@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 
+#include "host_geometry.h"
 #include "host_image.h"
 #include "host_world.h"
 
@@ -17,9 +19,19 @@ std::vector<std::string> g_faults;
 HostEvents g_events;
 const void* g_lastAlphaDraw = nullptr;
 
+std::map<HostFunction, std::uint32_t> g_failingCall;
+
 void count(HostFunction function) {
     ++g_calls[static_cast<int>(function)];
     if (g_events.anyCall) g_events.anyCall(function);
+}
+
+// Whether the call just counted is one that was set to fail.
+bool failsNow(HostFunction function) {
+    auto found = g_failingCall.find(function);
+    if (found == g_failingCall.end() || found->second != calls(function)) return false;
+    g_failingCall.erase(found);
+    return true;
 }
 
 std::string pointerText(const char* what, const void* pointer) {
@@ -124,6 +136,9 @@ Atomic* setGeometry(Atomic* atomic, Geometry* geometry, std::uint32_t flags) {
         hostFault(pointerText("setGeometry: dead geometry", geometry));
         return nullptr;
     }
+    // Without render meshes the renderer would crash on the atomic's next draw.
+    if (geometry && (geometry->hostUnlocks == 0 || geometry->hostLockMode != 0))
+        hostFault(pointerText("setGeometry: half-built or locked geometry attached", geometry));
     attachGeometry(atomic, geometry);
     if (geometry && flags == 0) std::memcpy(atomic->boundingSphere, geometry->vertexBlock->boundingSphere, 16);
     return atomic;
@@ -141,7 +156,10 @@ std::int32_t destroyGeometry(Geometry* geometry) {
 
 Geometry* createGeometry(std::int32_t vertices, std::int32_t triangles, std::uint32_t format) {
     count(HostFunction::CreateGeometry);
-    return newGeometry(vertices, triangles, format);
+    if (failsNow(HostFunction::CreateGeometry)) return nullptr;
+    Geometry* geometry = newGeometry(vertices, triangles, format);
+    if (geometry) markMadeByModule(geometry);
+    return geometry;
 }
 
 bool triangleOf(const char* function, const Geometry* geometry, const Triangle* triangle) {
@@ -153,11 +171,16 @@ bool triangleOf(const char* function, const Geometry* geometry, const Triangle* 
         hostFault(pointerText(function, triangle));
         return false;
     }
+    if (!(geometry->hostLockMode & kLockTriangles)) {
+        hostFault(pointerText("triangle changed in a geometry not open for triangles:", geometry));
+        return false;
+    }
     return true;
 }
 
 Geometry* triangleVertices(Geometry* geometry, Triangle* triangle, std::uint16_t a, std::uint16_t b, std::uint16_t c) {
     count(HostFunction::TriangleVertices);
+    if (failsNow(HostFunction::TriangleVertices)) return nullptr;
     if (!triangleOf("triangleVertices: triangle outside its geometry", geometry, triangle)) return nullptr;
     triangle->vertex[0] = a;
     triangle->vertex[1] = b;
@@ -167,14 +190,18 @@ Geometry* triangleVertices(Geometry* geometry, Triangle* triangle, std::uint16_t
 
 Geometry* triangleMaterial(Geometry* geometry, Triangle* triangle, Material* material) {
     count(HostFunction::TriangleMaterial);
+    if (failsNow(HostFunction::TriangleMaterial)) return nullptr;
     if (!triangleOf("triangleMaterial: triangle outside its geometry", geometry, triangle)) return nullptr;
     if (!material) return nullptr;
-    triangle->material = static_cast<std::uint16_t>(useMaterial(geometry, material));
+    const int index = useMaterial(geometry, material);
+    if (index < 0) return nullptr;
+    triangle->material = static_cast<std::uint16_t>(index);
     return geometry;
 }
 
 std::int32_t copyExtensions(void* registry, Geometry* destination, const Geometry* source) {
     count(HostFunction::CopyExtensions);
+    if (failsNow(HostFunction::CopyExtensions)) return 0;
     if (reinterpret_cast<std::uintptr_t>(registry) != kExtensionRegistry) {
         hostFault(pointerText("copyExtensions: not the geometry registry", registry));
         return 0;
@@ -198,7 +225,8 @@ Geometry* lock(Geometry* geometry, std::int32_t mode) {
         hostFault(pointerText("lock: dead or foreign geometry", geometry));
         return nullptr;
     }
-    geometry->hostLockMode |= mode;
+    if (failsNow(HostFunction::Lock)) return nullptr;
+    lockGeometry(geometry, mode);
     return geometry;
 }
 
@@ -208,8 +236,8 @@ Geometry* unlock(Geometry* geometry) {
         hostFault(pointerText("unlock: dead or foreign geometry", geometry));
         return nullptr;
     }
-    geometry->hostLockMode = 0;
-    ++geometry->hostUnlocks;
+    if (failsNow(HostFunction::Unlock)) return nullptr;
+    unlockGeometry(geometry);
     return geometry;
 }
 
@@ -230,12 +258,18 @@ std::uint32_t atomicFlags(const Atomic* atomic) {
     return isLiveAtomic(atomic) ? atomic->hostRenderFlags : 0;
 }
 
-bool lightIndexValid(std::int32_t light) { return light >= 0 && light < static_cast<std::int32_t>(sizeof(DamageState)); }
+// A light of a pool vehicle's damage state (the vehicle at +0x5A0).
+bool lightOfVehicle(const DamageState* damage, std::int32_t light) {
+    if (light < 0 || light >= kLightCount) return false;
+    for (const Vehicle* vehicle : poolVehicles())
+        if (&vehicle->damage == damage) return true;
+    return false;
+}
 
 std::int32_t HOST_THISCALL getLightStatus(const DamageState* damage, std::int32_t light) {
     count(HostFunction::GetLightStatus);
-    if (!damage || !lightIndexValid(light)) {
-        hostFault("getLightStatus: bad damage state or light");
+    if (!lightOfVehicle(damage, light)) {
+        hostFault(pointerText("getLightStatus: not a vehicle's damage state and light", damage));
         return 0;
     }
     return damage->hostLights[light];
@@ -243,8 +277,8 @@ std::int32_t HOST_THISCALL getLightStatus(const DamageState* damage, std::int32_
 
 void HOST_THISCALL setLightStatus(DamageState* damage, std::int32_t light, std::int32_t status) {
     count(HostFunction::SetLightStatus);
-    if (!damage || !lightIndexValid(light)) {
-        hostFault("setLightStatus: bad damage state or light");
+    if (!lightOfVehicle(damage, light)) {
+        hostFault(pointerText("setLightStatus: not a vehicle's damage state and light", damage));
         return;
     }
     damage->hostLights[light] = static_cast<std::uint8_t>(status);
@@ -351,6 +385,8 @@ std::uintptr_t getColModelImplementation() { return addressOf(&getColModel); }
 HostEvents& events() { return g_events; }
 
 const void* lastAlphaDraw() { return g_lastAlphaDraw; }
+
+void failCall(HostFunction function, std::uint32_t nth) { g_failingCall[function] = calls(function) + nth; }
 
 void hostFault(const std::string& what) {
     std::fprintf(stderr, "hostsim: host fault: %s\n", what.c_str());

@@ -75,8 +75,13 @@ constexpr std::uint32_t kFrameMs = 33;
 // The atomic the alpha renderer drew last, or null.
 const void* lastAlphaDraw();
 
+// Makes the `nth` call from now of `function` fail the way the host's function
+// fails (null or 0, nothing done); 1 is the next call. For createGeometry,
+// triangleVertices, triangleMaterial, copyExtensions, lock and unlock.
+void failCall(HostFunction function, std::uint32_t nth = 1);
+
 // Misuse of the host seen by its functions (a double destroy, a foreign
-// pointer, a broken material table drawn).
+// pointer, a broken material table drawn, a half-built geometry attached).
 void hostFault(const std::string& what);
 const std::vector<std::string>& hostFaults();
 

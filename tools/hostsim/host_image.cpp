@@ -155,6 +155,7 @@ bool startHost(const HostOptions& options) {
     writeGetColModel();
 
     createVehiclePool(options.poolSlots);
+    publishModelInfo(true);
     fixed<std::uint8_t>(kStateByteA) = 0;
     fixed<std::uint8_t>(kStateByteB) = 0;
     fixed<std::uint32_t>(kClock) = 0;
@@ -164,10 +165,16 @@ bool startHost(const HostOptions& options) {
 }
 
 void callSite(std::uint32_t site) { reinterpret_cast<void (*)()>(static_cast<std::uintptr_t>(site))(); }
-void runFrame() { callSite(kFrameSite); }
+// The host's frame: its processing (with whatever the module does there), then drawing.
+void runFrame() {
+    callSite(kFrameSite);
+    renderVehicles();
+}
 void runFrames(int count) {
     for (int i = 0; i < count; ++i) runFrame();
 }
+
+void advanceClock(std::uint32_t ms) { fixed<std::uint32_t>(kClock) += ms; }
 
 void* drawAlpha(void* atomic, std::uint32_t extra) {
     using Renderer = void* (*)(void*, std::uint32_t);

@@ -42,9 +42,11 @@ std::uintptr_t relativeTarget(std::uint32_t at);
 
 // Calls the code at a call site the way the host does (no arguments).
 void callSite(std::uint32_t site);
-// One host frame: the frame site.
+// One host frame: the frame site, then the host draws every vehicle.
 void runFrame();
 void runFrames(int count);
+// Time passing between frames: the host clock moves on by `ms`.
+void advanceClock(std::uint32_t ms);
 // The host's alpha renderer and collision-model lookup, called through their
 // fixed addresses (and so through whatever diverts them).
 void* drawAlpha(void* atomic, std::uint32_t extra = 0);

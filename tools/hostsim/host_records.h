@@ -33,9 +33,11 @@ struct Geometry;
 
 // ---------------------------------------------------------------- geometry
 
+// The simulator's material: the module never looks inside one.
 struct Material {
-    std::uint32_t colour;
-    std::int32_t references;
+    std::uint32_t colour;            // 0xAABBGGRR
+    std::int32_t references;         // the tables that hold it, and its maker while it is made
+    bool hostFreed;                  // the last reference is gone
 };
 
 struct Triangle {
@@ -60,6 +62,14 @@ constexpr std::uint32_t kGeometryPrelit = 0x08;
 constexpr std::uint32_t kGeometryNormals = 0x10;
 constexpr std::uint32_t kGeometryTextured2 = 0x80;
 constexpr std::uint32_t kGeometryPositions = 0x02;
+constexpr std::uint32_t kGeometryLight = 0x20;
+constexpr std::uint32_t kGeometryModulate = 0x40;
+
+// Lock modes: what a lock opens for writing until the unlock.
+constexpr std::int32_t kLockTriangles = 0x01;
+constexpr std::int32_t kLockPositions = 0x02;
+constexpr std::int32_t kLockNormals = 0x04;
+constexpr std::int32_t kLockAll = 0xFFF;
 
 struct Geometry {
     std::uint8_t unused00[8];
@@ -84,6 +94,7 @@ struct Geometry {
     void* hostSkin;                  // what geometrySkin answers
     std::uint32_t hostExtension;     // one registered extension block
     bool hostDestroyed;              // the last reference is gone
+    bool hostMadeByModule;           // made through createGeometry
 };
 static_assert(offsetof(Geometry, flags) == 0x08, "geometry flags");
 static_assert(offsetof(Geometry, references) == 0x0E, "geometry references");
@@ -106,7 +117,8 @@ struct Frame {
     Frame* parent;                   // +0x04 null at the root
     // The simulator's own.
     char hostName[32];
-    Matrix hostWorld;                // what frameLTM answers
+    Matrix hostLocal;                // placement in the parent (the vehicle's placement at the root)
+    Matrix hostWorld;                // what frameLTM answers: the parent's world matrix applied to hostLocal
 };
 static_assert(offsetof(Frame, parent) == 0x04, "frame parent");
 
@@ -126,7 +138,7 @@ static_assert(offsetof(Atomic, frame) == 0x04, "atomic frame");
 static_assert(offsetof(Atomic, geometry) == 0x18, "atomic geometry");
 static_assert(offsetof(Atomic, boundingSphere) == 0x1C, "atomic bounding sphere");
 
-constexpr int kMaxClumpAtomics = 32;
+constexpr int kMaxClumpAtomics = 96;
 
 struct Clump {
     std::uint8_t unused00[4];
@@ -212,12 +224,37 @@ static_assert(offsetof(ColModel, flags) == 0x29, "collision model flags");
 static_assert(offsetof(ColModel, data) == 0x2C, "collision model data");
 static_assert(sizeof(ColModel) == 0x30, "collision model");
 
+// ---------------------------------------------------------------- model information
+
+// The part of a vehicle model's structure the module reads: dummy positions
+// in the model frame, the rear lights second.
+struct VehicleStructure {
+    Vec3 headLight;                  // +0x00
+    Vec3 rearLight;                  // +0x0C
+    Vec3 otherDummies[12];
+};
+static_assert(offsetof(VehicleStructure, rearLight) == 0x0C, "vehicle structure rear light");
+
+struct VehicleModelInfo {
+    std::uint8_t unused00[0x5C];
+    VehicleStructure* structure;     // +0x5C
+    // The simulator's own.
+    VehicleStructure hostStructure;
+};
+static_assert(offsetof(VehicleModelInfo, structure) == 0x5C, "model info structure");
+
+// Entries of the host's model information table (4 bytes each).
+constexpr int kModelInfoEntries = 20000;
+
 // ---------------------------------------------------------------- entities
 
 constexpr std::uint8_t kEntityTypeVehicle = 2;
 constexpr std::uint8_t kEntityTypePed = 3;
 
 // The host's light states, reached only through get/setLightStatus.
+constexpr int kLightCount = 4;
+constexpr int kRearLightRight = 2;
+constexpr int kRearLightLeft = 3;
 struct DamageState {
     std::uint8_t hostLights[8];
 };

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 
+#include "car_model.h"
 #include "host_functions.h"
 #include "host_image.h"
 #include "host_layout.h"
@@ -15,18 +16,6 @@
 namespace hostsim {
 
 namespace {
-
-// Everything a geometry's pointers lead to, owned in one place.
-struct GeometryStorage {
-    Geometry geometry{};
-    VertexBlock block{};
-    std::vector<Vec3> positions;
-    std::vector<Vec3> normals;
-    std::vector<std::uint32_t> colours;
-    std::vector<float> texCoords[8];
-    std::vector<Triangle> triangles;
-    std::vector<Material*> materials;
-};
 
 struct ColDataStorage {
     ColData data{};
@@ -41,20 +30,22 @@ struct World {
     std::unique_ptr<VehiclePool> pool;
     std::unique_ptr<Vehicle[]> poolObjects;
     std::unique_ptr<std::uint8_t[]> poolSlots;
-    std::map<const Vehicle*, std::vector<std::string>> vehicleParts;
+    std::map<const Vehicle*, VehicleSpec> vehicleSpecs;
 
     Vehicle* playerVehicle = nullptr;
     std::unique_ptr<Ped> playerPed;
     bool playerPedPresent = true;
 
-    std::map<const Geometry*, std::unique_ptr<GeometryStorage>> geometries;
-    std::vector<std::unique_ptr<Material>> materials;
     std::vector<std::unique_ptr<Frame>> frames;
     std::set<const Frame*> frameSet;
+    std::map<const Clump*, std::vector<Frame*>> clumpFrames;  // parents before children
     std::vector<std::unique_ptr<Atomic>> atomics;
     std::set<const Atomic*> atomicSet;
     std::vector<std::unique_ptr<Clump>> clumps;
     std::set<const Clump*> clumpSet;
+
+    std::unique_ptr<VehicleModelInfo*[]> modelInfoTable;
+    std::map<std::int16_t, std::unique_ptr<VehicleModelInfo>> modelInfos;
 
     std::map<std::int16_t, std::unique_ptr<ColModel>> modelCollisions;
     std::map<const ColData*, std::unique_ptr<ColDataStorage>> colData;
@@ -67,12 +58,34 @@ World& world() {
     return instance;
 }
 
-void identity(Matrix& m, Vec3 position) {
+Vec3 scaled(Vec3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
+Vec3 plus(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3 minus(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+float dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+Vec3 rotate(const Matrix& m, Vec3 v) {
+    return plus(plus(scaled(m.right, v.x), scaled(m.forward, v.y)), scaled(m.up, v.z));
+}
+
+// A turn about the up axis followed by a move.
+Matrix placement(Vec3 position, float turn) {
+    Matrix m;
     std::memset(&m, 0, sizeof m);
-    m.right = {1.0f, 0.0f, 0.0f};
-    m.forward = {0.0f, 1.0f, 0.0f};
+    const float c = std::cos(turn), s = std::sin(turn);
+    m.right = {c, s, 0.0f};
+    m.forward = {-s, c, 0.0f};
     m.up = {0.0f, 0.0f, 1.0f};
     m.position = position;
+    return m;
+}
+
+Matrix compose(const Matrix& parent, const Matrix& local) {
+    Matrix m = local;
+    m.right = rotate(parent, local.right);
+    m.forward = rotate(parent, local.forward);
+    m.up = rotate(parent, local.up);
+    m.position = plus(rotate(parent, local.position), parent.position);
+    return m;
 }
 
 int slotOf(const Vehicle* vehicle) {
@@ -83,63 +96,69 @@ int slotOf(const Vehicle* vehicle) {
     return static_cast<int>(vehicle - first);
 }
 
-Frame* newFrame(const char* name, Frame* parent, Vec3 position) {
+Frame* newFrame(Clump* clump, const std::string& name, Frame* parent, const Matrix& local) {
     World& w = world();
     auto frame = std::make_unique<Frame>();
-    std::memset(frame.get(), 0, sizeof(Frame));
+    std::memset(static_cast<void*>(frame.get()), 0, sizeof(Frame));
     frame->parent = parent;
-    std::snprintf(frame->hostName, sizeof frame->hostName, "%s", name);
-    identity(frame->hostWorld, position);
+    std::snprintf(frame->hostName, sizeof frame->hostName, "%s", name.c_str());
+    frame->hostLocal = local;
     Frame* result = frame.get();
     w.frameSet.insert(result);
     w.frames.push_back(std::move(frame));
+    w.clumpFrames[clump].push_back(result);
     return result;
 }
 
-Clump* buildClump(const std::vector<std::string>& parts, Vec3 position) {
+void newAtomic(Clump* clump, Frame* frame, Geometry* geometry) {
+    World& w = world();
+    if (clump->hostAtomicCount == kMaxClumpAtomics) return;
+    auto atomic = std::make_unique<Atomic>();
+    std::memset(static_cast<void*>(atomic.get()), 0, sizeof(Atomic));
+    atomic->frame = frame;
+    atomic->hostClump = clump;
+    // The model keeps the geometry's first reference; the atomic takes its own.
+    attachGeometry(atomic.get(), geometry);
+    std::memcpy(atomic->boundingSphere, geometry->vertexBlock->boundingSphere, 16);
+    // Parts named "..._ok" are drawn in their undamaged state, as the host marks them.
+    const std::string name = frame->hostName;
+    if (name.size() > 3 && name.compare(name.size() - 3, 3, "_ok") == 0) atomic->hostRenderFlags = 1;
+    clump->hostAtomics[clump->hostAtomicCount++] = atomic.get();
+    w.atomicSet.insert(atomic.get());
+    w.atomics.push_back(std::move(atomic));
+}
+
+Clump* newClump() {
     World& w = world();
     auto clump = std::make_unique<Clump>();
-    std::memset(clump.get(), 0, sizeof(Clump));
-    clump->frame = newFrame("root", nullptr, position);
-    for (const std::string& part : parts) {
-        if (clump->hostAtomicCount == kMaxClumpAtomics) break;
-        auto atomic = std::make_unique<Atomic>();
-        std::memset(atomic.get(), 0, sizeof(Atomic));
-        atomic->frame = newFrame(part.c_str(), clump->frame, position);
-        atomic->hostClump = clump.get();
-        // The model keeps the geometry's first reference; the atomic takes its own.
-        attachGeometry(atomic.get(), newBoxGeometry());
-        std::memcpy(atomic->boundingSphere, atomic->geometry->vertexBlock->boundingSphere, 16);
-        clump->hostAtomics[clump->hostAtomicCount++] = atomic.get();
-        w.atomicSet.insert(atomic.get());
-        w.atomics.push_back(std::move(atomic));
-    }
+    std::memset(static_cast<void*>(clump.get()), 0, sizeof(Clump));
     Clump* result = clump.get();
     w.clumpSet.insert(result);
     w.clumps.push_back(std::move(clump));
     return result;
 }
 
-GeometryStorage* storageOf(const Geometry* geometry) {
-    World& w = world();
-    auto found = w.geometries.find(geometry);
-    return found == w.geometries.end() ? nullptr : found->second.get();
-}
-
-void updateBoundingSphere(Geometry* geometry) {
-    GeometryStorage* storage = storageOf(geometry);
-    if (!storage || storage->positions.empty()) return;
-    Vec3 lo = storage->positions[0], hi = lo;
-    for (const Vec3& p : storage->positions) {
-        lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
-        hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+// A clump cloned from the model: its own frames, atomics drawing the model's geometries.
+Clump* buildClump(const VehicleSpec& spec, const Matrix& where) {
+    Clump* clump = newClump();
+    if (!spec.boxParts.empty()) {
+        clump->frame = newFrame(clump, "root", nullptr, where);
+        for (const std::string& part : spec.boxParts)
+            newAtomic(clump, newFrame(clump, part, clump->frame, placement({0.0f, 0.0f, 0.0f}, 0.0f)),
+                      newBoxGeometry());
+    } else {
+        const CarModel& model = carModel(spec.modelId, spec.bodyVertices);
+        std::vector<Frame*> frames;
+        for (const ModelFrame& part : model.frames) {
+            Frame* parent = part.parent < 0 ? nullptr : frames[part.parent];
+            Frame* frame = newFrame(clump, part.name, parent, parent ? placement(part.position, part.turn) : where);
+            frames.push_back(frame);
+            if (part.geometry) newAtomic(clump, frame, part.geometry);
+        }
+        clump->frame = frames.front();
     }
-    float* sphere = storage->block.boundingSphere;
-    sphere[0] = (lo.x + hi.x) * 0.5f;
-    sphere[1] = (lo.y + hi.y) * 0.5f;
-    sphere[2] = (lo.z + hi.z) * 0.5f;
-    const float dx = hi.x - lo.x, dy = hi.y - lo.y, dz = hi.z - lo.z;
-    sphere[3] = 0.5f * std::sqrt(dx * dx + dy * dy + dz * dz);
+    updateFrames(clump);
+    return clump;
 }
 
 }  // namespace
@@ -177,16 +196,17 @@ Vehicle* spawnVehicle(const VehicleSpec& spec) {
         slotByte = static_cast<std::uint8_t>(((slotByte & 0x7F) + 1) & 0x7F);
         Vehicle* vehicle = &w.pool->objects[slot];
         std::memset(static_cast<void*>(vehicle), 0, sizeof(Vehicle));
+        vehicle->hostPlacement = placement(spec.position, spec.heading);
         vehicle->position = spec.position;
-        identity(vehicle->hostPlacement, spec.position);
         vehicle->matrix = &vehicle->hostPlacement;
         vehicle->modelId = spec.modelId;
         vehicle->typeAndState = kEntityTypeVehicle;
         vehicle->mass = spec.mass;
         vehicle->health = spec.health;
         vehicle->flags48B = 0x80;
-        vehicle->clump = buildClump(spec.parts, spec.position);
-        w.vehicleParts[vehicle] = spec.parts;
+        modelInfo(spec.modelId);
+        vehicle->clump = buildClump(spec, vehicle->hostPlacement);
+        w.vehicleSpecs[vehicle] = spec;
         return vehicle;
     }
     return nullptr;
@@ -201,7 +221,7 @@ void removeVehicle(Vehicle* vehicle) {
 }
 
 Clump* rebuildClump(Vehicle* vehicle) {
-    vehicle->clump = buildClump(world().vehicleParts[vehicle], vehicle->position);
+    vehicle->clump = buildClump(world().vehicleSpecs[vehicle], vehicle->hostPlacement);
     return vehicle->clump;
 }
 
@@ -221,6 +241,88 @@ Vehicle* vehicleFromHandle(std::int32_t handle) {
     return &w.pool->objects[slot];
 }
 
+std::vector<Vehicle*> poolVehicles() {
+    std::vector<Vehicle*> vehicles;
+    World& w = world();
+    if (!w.pool) return vehicles;
+    for (int slot = 0; slot < w.pool->slotCount; ++slot)
+        if (!(w.pool->slots[slot] & kFreeSlot)) vehicles.push_back(&w.pool->objects[slot]);
+    return vehicles;
+}
+
+// ---------------------------------------------------------------- placement
+
+void placeVehicle(Vehicle* vehicle, Vec3 position, float heading) {
+    vehicle->hostPlacement = placement(position, heading);
+    vehicle->position = position;
+    if (vehicle->clump && isLiveClump(vehicle->clump) && vehicle->clump->frame) {
+        vehicle->clump->frame->hostLocal = vehicle->hostPlacement;
+        updateFrames(vehicle->clump);
+    }
+}
+
+void updateFrames(Clump* clump) {
+    for (Frame* frame : world().clumpFrames[clump])
+        frame->hostWorld = frame->parent ? compose(frame->parent->hostWorld, frame->hostLocal) : frame->hostLocal;
+}
+
+Vec3 worldPoint(const Vehicle* vehicle, Vec3 model) {
+    return plus(rotate(vehicle->hostPlacement, model), vehicle->hostPlacement.position);
+}
+
+Vec3 worldDirection(const Vehicle* vehicle, Vec3 model) { return rotate(vehicle->hostPlacement, model); }
+
+Vec3 modelPoint(const Vehicle* vehicle, Vec3 point) {
+    const Matrix& m = vehicle->hostPlacement;
+    const Vec3 d = minus(point, m.position);
+    return {dot(d, m.right), dot(d, m.forward), dot(d, m.up)};
+}
+
+// ---------------------------------------------------------------- collisions
+
+void setCollision(Vehicle* vehicle, float impulse, Vec3 point, Vec3 normal, std::uint16_t piece) {
+    vehicle->impulse = impulse;
+    vehicle->collisionPoint = point;
+    vehicle->collisionNormal = normal;
+    vehicle->piece = piece;
+}
+
+void setContact(Vehicle* vehicle, float impact, Vec3 point, Vec3 normal, std::uint16_t piece) {
+    setCollision(vehicle, impact * vehicle->mass, worldPoint(vehicle, point), worldDirection(vehicle, normal), piece);
+}
+
+void clearCollision(Vehicle* vehicle) { vehicle->impulse = 0.0f; }
+
+// ---------------------------------------------------------------- model information
+
+void publishModelInfo(bool present) {
+    World& w = world();
+    if (!w.modelInfoTable) {
+        w.modelInfoTable.reset(new VehicleModelInfo*[kModelInfoEntries]);
+        std::fill(w.modelInfoTable.get(), w.modelInfoTable.get() + kModelInfoEntries, nullptr);
+    }
+    const std::uint32_t table =
+        present ? static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(w.modelInfoTable.get())) : 0u;
+    std::memcpy(reinterpret_cast<void*>(static_cast<std::uintptr_t>(kModelInfoTableWord)), &table, sizeof table);
+}
+
+VehicleModelInfo* modelInfo(std::int16_t modelId) {
+    World& w = world();
+    if (modelId < 0 || modelId >= kModelInfoEntries) return nullptr;
+    if (!w.modelInfoTable) publishModelInfo(true);
+    std::unique_ptr<VehicleModelInfo>& info = w.modelInfos[modelId];
+    if (!info) {
+        info = std::make_unique<VehicleModelInfo>();
+        std::memset(static_cast<void*>(info.get()), 0, sizeof(VehicleModelInfo));
+        info->hostStructure.rearLight = kRearLightPosition;
+        info->structure = &info->hostStructure;
+        w.modelInfoTable[modelId] = info.get();
+    }
+    return info.get();
+}
+
+std::uint8_t lightStatus(const Vehicle* vehicle, int light) { return vehicle->damage.hostLights[light]; }
+
 // ---------------------------------------------------------------- player
 
 void setPlayerVehicle(Vehicle* vehicle) { world().playerVehicle = vehicle; }
@@ -236,7 +338,7 @@ Ped* playerPed() {
     if (!w.playerPed) {
         w.playerPed = std::make_unique<Ped>();
         std::memset(static_cast<void*>(w.playerPed.get()), 0, sizeof(Ped));
-        identity(w.playerPed->hostPlacement, {0.0f, 0.0f, 0.0f});
+        w.playerPed->hostPlacement = placement({0.0f, 0.0f, 0.0f}, 0.0f);
         w.playerPed->matrix = &w.playerPed->hostPlacement;
         w.playerPed->typeAndState = kEntityTypePed;
     }
@@ -246,111 +348,14 @@ Ped* playerPed() {
 void setPlayerPedPresent(bool present) { world().playerPedPresent = present; }
 bool playerPedPresent() { return world().playerPedPresent; }
 
-// ---------------------------------------------------------------- geometry
-
-bool isLiveGeometry(const Geometry* geometry) { return storageOf(geometry) != nullptr; }
-
-Geometry* newGeometry(std::int32_t vertices, std::int32_t triangles, std::uint32_t format) {
-    if (vertices < 0 || triangles < 0 || vertices > 65535 || triangles > 0x100000) return nullptr;
-    auto storage = std::make_unique<GeometryStorage>();
-    Geometry& g = storage->geometry;
-    g.flags = (format & 0xFF) | kGeometryPositions;
-    g.references = 1;
-    g.triangleCount = triangles;
-    g.vertexCount = vertices;
-    g.vertexBlockCount = 1;
-    std::int32_t sets = static_cast<std::int32_t>((format >> 16) & 0xFF);
-    if (sets == 0) sets = (format & kGeometryTextured2) ? 2 : (format & kGeometryTextured) ? 1 : 0;
-    if (sets > 8) sets = 8;
-    g.texCoordSets = sets;
-    storage->positions.assign(vertices, Vec3{0.0f, 0.0f, 0.0f});
-    if (format & kGeometryNormals) storage->normals.assign(vertices, Vec3{0.0f, 0.0f, 1.0f});
-    if (format & kGeometryPrelit) {
-        storage->colours.assign(vertices, 0xFFFFFFFFu);
-        g.colours = storage->colours.data();
-    }
-    for (std::int32_t set = 0; set < sets; ++set) {
-        storage->texCoords[set].assign(2 * static_cast<std::size_t>(vertices), 0.0f);
-        g.texCoords[set] = storage->texCoords[set].data();
-    }
-    storage->triangles.assign(triangles, Triangle{{0, 0, 0}, 0});
-    g.triangles = triangles ? storage->triangles.data() : nullptr;
-    storage->block.hostGeometry = &g;
-    storage->block.positions = vertices ? storage->positions.data() : nullptr;
-    storage->block.normals = storage->normals.empty() ? nullptr : storage->normals.data();
-    g.vertexBlock = &storage->block;
-    g.hostLockMode = 0xFFF;  // a new geometry is open for writing until unlocked
-    Geometry* result = &g;
-    world().geometries[result] = std::move(storage);
-    return result;
-}
-
-Material* newMaterial() {
-    auto material = std::make_unique<Material>();
-    material->colour = 0xFF808080u;
-    material->references = 1;
-    Material* result = material.get();
-    world().materials.push_back(std::move(material));
-    return result;
-}
-
-Geometry* newBoxGeometry(int materials) {
-    static const Vec3 corners[8] = {{-0.8f, -2.0f, -0.5f}, {0.8f, -2.0f, -0.5f}, {0.8f, 2.0f, -0.5f},
-                                    {-0.8f, 2.0f, -0.5f},  {-0.8f, -2.0f, 0.5f}, {0.8f, -2.0f, 0.5f},
-                                    {0.8f, 2.0f, 0.5f},    {-0.8f, 2.0f, 0.5f}};
-    static const std::uint16_t faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
-                                               {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
-    Geometry* g = newGeometry(8, 12, kGeometryPositions | kGeometryNormals | kGeometryTextured | (1u << 16));
-    GeometryStorage* storage = storageOf(g);
-    for (int i = 0; i < 8; ++i) {
-        storage->positions[i] = corners[i];
-        const float length = std::sqrt(corners[i].x * corners[i].x + corners[i].y * corners[i].y +
-                                       corners[i].z * corners[i].z);
-        storage->normals[i] = {corners[i].x / length, corners[i].y / length, corners[i].z / length};
-        storage->texCoords[0][2 * i] = (i & 1) ? 1.0f : 0.0f;
-        storage->texCoords[0][2 * i + 1] = (i & 2) ? 1.0f : 0.0f;
-    }
-    const int materialCount = std::max(1, materials);
-    std::vector<Material*> own;
-    for (int m = 0; m < materialCount; ++m) own.push_back(newMaterial());
-    for (int t = 0; t < 12; ++t) {
-        Triangle& triangle = storage->triangles[t];
-        std::memcpy(triangle.vertex, faces[t], sizeof triangle.vertex);
-        triangle.material = static_cast<std::uint16_t>(useMaterial(g, own[t % materialCount]));
-    }
-    for (Material* material : own) --material->references;  // the table holds them now
-    updateBoundingSphere(g);
-    g->hostLockMode = 0;
-    g->hostUnlocks = 1;
-    return g;
-}
-
-void addGeometryReference(Geometry* geometry) { ++geometry->references; }
-
-void dropGeometryReference(Geometry* geometry) {
-    if (--geometry->references > 0) return;
-    geometry->hostDestroyed = true;
-    for (std::int32_t i = 0; i < geometry->materialCount; ++i)
-        if (geometry->materials[i]) --geometry->materials[i]->references;
-}
-
-int useMaterial(Geometry* geometry, Material* material) {
-    GeometryStorage* storage = storageOf(geometry);
-    for (std::int32_t i = 0; i < geometry->materialCount; ++i)
-        if (geometry->materials[i] == material) return i;
-    storage->materials.push_back(material);
-    ++material->references;
-    geometry->materials = storage->materials.data();
-    geometry->materialCount = static_cast<std::int32_t>(storage->materials.size());
-    geometry->materialCapacity = static_cast<std::int32_t>(storage->materials.capacity());
-    return geometry->materialCount - 1;
-}
+// ---------------------------------------------------------------- scene graph
 
 void attachGeometry(Atomic* atomic, Geometry* geometry) {
     if (geometry == atomic->geometry) return;
+    Geometry* previous = atomic->geometry;
     if (geometry) addGeometryReference(geometry);
-    if (atomic->geometry) dropGeometryReference(atomic->geometry);
     atomic->geometry = geometry;
+    if (previous) dropGeometryReference(previous);
 }
 
 bool isLiveClump(const Clump* clump) { return world().clumpSet.count(clump) != 0; }
@@ -359,6 +364,29 @@ bool isLiveAtomic(const Atomic* atomic) { return world().atomicSet.count(atomic)
 
 std::vector<Atomic*> clumpAtomics(const Clump* clump) {
     return std::vector<Atomic*>(clump->hostAtomics, clump->hostAtomics + clump->hostAtomicCount);
+}
+
+Atomic* atomicNamed(const Vehicle* vehicle, const std::string& frameName) {
+    for (Atomic* atomic : clumpAtomics(vehicle->clump))
+        if (frameName == atomic->frame->hostName) return atomic;
+    return nullptr;
+}
+
+bool anyAtomicDraws(const Geometry* geometry) {
+    for (const auto& atomic : world().atomics)
+        if (atomic->geometry == geometry) return true;
+    return false;
+}
+
+void renderVehicles() {
+    for (const Vehicle* vehicle : poolVehicles()) {
+        if (!vehicle->clump || !isLiveClump(vehicle->clump)) continue;
+        for (const Atomic* atomic : clumpAtomics(vehicle->clump)) {
+            std::string problem;
+            if (atomic->geometry && !drawable(atomic->geometry, problem))
+                hostFault(std::string("render: atomic ") + atomic->frame->hostName + " draws " + problem);
+        }
+    }
 }
 
 // ---------------------------------------------------------------- collision
@@ -434,8 +462,6 @@ void copyColData(ColModel* target, const ColModel* source) {
 
 // ---------------------------------------------------------------- engine
 
-void publishEngineInstance(bool present) {
-    fixed<void*>(kEngineInstancePointer) = present ? world().engine : nullptr;
-}
+void publishEngineInstance(bool present) { fixed<void*>(kEngineInstancePointer) = present ? world().engine : nullptr; }
 
 }  // namespace hostsim

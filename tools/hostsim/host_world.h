@@ -1,13 +1,14 @@
 // The simulated host's objects: the vehicle pool, vehicles with their clumps,
-// frames, atomics and geometries, the player, collision models. Objects are
-// never freed while the process runs, so a stale pointer held by the module
-// still reads the host's memory (as in the real host's pools).
+// frames and atomics, the player, model information, collision models. Objects
+// are never freed while the process runs, so a stale pointer held by the
+// module still reads the host's memory (as in the real host's pools).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "host_geometry.h"
 #include "host_records.h"
 
 namespace hostsim {
@@ -25,48 +26,80 @@ struct VehicleSpec {
     float health = 1000.0f;
     float mass = 1500.0f;
     Vec3 position{0.0f, 0.0f, 0.0f};
-    // One atomic per part, each on its own frame of that name.
-    std::vector<std::string> parts{"chassis_dummy", "bonnet_dummy", "boot_dummy"};
+    float heading = 0.0f;  // radians about the up axis; 0 faces +y
+    // Vertex count of the chassis body; 0 for the model's usual body.
+    int bodyVertices = 0;
+    // When not empty: instead of the model's car, one box atomic per name,
+    // each with its own geometry on its own frame below the root.
+    std::vector<std::string> boxParts;
 };
 
-// Takes a free slot (its slot byte moves on, so earlier handles stay dead).
+// Takes a free slot (its slot byte moves on, so earlier handles stay dead) and
+// builds the vehicle as the host does: a clump cloned from the model, its
+// atomics sharing the model's geometries, the frames placed.
 Vehicle* spawnVehicle(const VehicleSpec& spec = {});
-// Frees the vehicle's slot; the object memory stays as it was.
+// Frees the vehicle's slot; the object, its clump and atomics stay as they were.
 void removeVehicle(Vehicle* vehicle);
-// Gives the vehicle a new clump built from the same parts; the old one stays alive.
+// Gives the vehicle a new clump built from the same model; the old one stays alive.
 Clump* rebuildClump(Vehicle* vehicle);
 std::int32_t vehicleHandle(const Vehicle* vehicle);
 Vehicle* vehicleFromHandle(std::int32_t handle);
+// The vehicles in occupied slots, in slot order.
+std::vector<Vehicle*> poolVehicles();
+
+// ---------------------------------------------------------------- placement
+
+// Places the vehicle (its placement matrix and every frame's world matrix).
+void placeVehicle(Vehicle* vehicle, Vec3 position, float heading);
+// Every frame's world matrix from its parent's and its own local matrix.
+void updateFrames(Clump* clump);
+// Model frame to world and back, through the vehicle's placement.
+Vec3 worldPoint(const Vehicle* vehicle, Vec3 model);
+Vec3 worldDirection(const Vehicle* vehicle, Vec3 model);
+Vec3 modelPoint(const Vehicle* vehicle, Vec3 world);
+
+// ---------------------------------------------------------------- collisions
+
+// The vehicle's latest collision as the host records it (world space).
+void setCollision(Vehicle* vehicle, float impulse, Vec3 point, Vec3 normal, std::uint16_t piece = 0);
+// The same from the vehicle's model frame, with the impulse given as the
+// speed change it makes (impulse / mass).
+void setContact(Vehicle* vehicle, float impact, Vec3 point, Vec3 normal, std::uint16_t piece = 0);
+// No collision: impulse 0.
+void clearCollision(Vehicle* vehicle);
+
+// ---------------------------------------------------------------- model information
+
+// The table whose address the word at 0x40CD67 holds (null: the word is 0).
+void publishModelInfo(bool present);
+// The model's information, made on first use with the model's rear-light position.
+VehicleModelInfo* modelInfo(std::int16_t modelId);
+std::uint8_t lightStatus(const Vehicle* vehicle, int light);
 
 // ---------------------------------------------------------------- player
 
-void setPlayerVehicle(Vehicle* vehicle);   // null: on foot
-Vehicle* currentPlayerVehicle();           // null when on foot or the vehicle is gone
-Ped* playerPed();                          // created on first use
+void setPlayerVehicle(Vehicle* vehicle);  // null: on foot
+Vehicle* currentPlayerVehicle();          // null when on foot or the vehicle is gone
+Ped* playerPed();                         // created on first use
 void setPlayerPedPresent(bool present);
 bool playerPedPresent();
 
-// ---------------------------------------------------------------- geometry
-
-bool isLiveGeometry(const Geometry* geometry);
-// A host geometry as createGeometry makes it: one reference, empty material table.
-Geometry* newGeometry(std::int32_t vertices, std::int32_t triangles, std::uint32_t format);
-// A closed box mesh (8 vertices, 12 triangles) with `materials` materials,
-// normals and one texture coordinate set: what the host's models are made of.
-Geometry* newBoxGeometry(int materials = 1);
-Material* newMaterial();
-// Adds one reference; drops one, destroying the geometry at zero.
-void addGeometryReference(Geometry* geometry);
-void dropGeometryReference(Geometry* geometry);
-// Appends `material` to the geometry's table unless present; returns its index.
-int useMaterial(Geometry* geometry, Material* material);
-// Attaches a geometry to an atomic the way the host does (reference moves).
-void attachGeometry(Atomic* atomic, Geometry* geometry);
+// ---------------------------------------------------------------- scene graph
 
 bool isLiveClump(const Clump* clump);
 bool isLiveFrame(const Frame* frame);
 bool isLiveAtomic(const Atomic* atomic);
 std::vector<Atomic*> clumpAtomics(const Clump* clump);
+// The atomic whose own frame has this name, or null.
+Atomic* atomicNamed(const Vehicle* vehicle, const std::string& frameName);
+// Attaches a geometry to an atomic the way the host does (reference moves).
+void attachGeometry(Atomic* atomic, Geometry* geometry);
+// Whether an atomic of a clump draws the geometry.
+bool anyAtomicDraws(const Geometry* geometry);
+
+// The host draws every vehicle in the pool: a host fault for every atomic
+// whose geometry the renderer could not draw (see `drawable`).
+void renderVehicles();
 
 // ---------------------------------------------------------------- collision
 

@@ -1,17 +1,20 @@
 // hostsim: stands in for "SA 1.0 US". Lays out the host, puts the player in a
 // vehicle with traffic around, loads a plug-in module the way an ASI loader
-// does and runs game frames.
+// does and runs game frames; or runs the scripted demo drive.
 //
 //   hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]
+//   hostsim <module> --demo <folder> [--ini <settings>]
 //
 // Exit codes: 0 done, 1 bad arguments, 2 host or module could not be set up,
-// 3 unhandled fault, 4 the host saw itself misused (host faults).
+// 3 unhandled fault, 4 the host saw itself misused (host faults), 5 the demo
+// drive did not go as expected.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "crash_exit.h"
+#include "demo_drive.h"
 #include "host_functions.h"
 #include "host_image.h"
 #include "host_world.h"
@@ -21,7 +24,8 @@ namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]\n");
+                 "usage: hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]\n"
+                 "       hostsim <module> --demo <folder> [--ini <settings>]\n");
     return 1;
 }
 
@@ -48,18 +52,25 @@ int main(int argc, char** argv) {
     int frames = 3;
     int f7Frame = -1;
     hostsim::HostOptions options;
+    hostsim::DemoOptions demo{modulePath, "Kerbmark.ini", ""};
     for (int i = 2; i < argc; ++i) {
         if (i + 1 >= argc) return usage();
         if (std::strcmp(argv[i], "--frames") == 0) {
             frames = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--f7-frame") == 0) {
             f7Frame = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--demo") == 0) {
+            demo.folder = argv[++i];
+        } else if (std::strcmp(argv[i], "--ini") == 0) {
+            demo.ini = argv[++i];
         } else if (std::strcmp(argv[i], "--identity") == 0) {
             if (!parseIdentity(argv[++i], options.identityWord)) return usage();
         } else {
             return usage();
         }
     }
+
+    if (!demo.folder.empty()) return hostsim::runDemo(demo);
 
     if (!hostsim::startHost(options)) return 2;
     hostsim::setPlayerVehicle(hostsim::spawnVehicle());

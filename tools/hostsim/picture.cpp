@@ -7,6 +7,7 @@
 #include <limits>
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_easy_font.h>
 #include <stb/stb_image_write.h>
 
 namespace hostsim {
@@ -14,40 +15,57 @@ namespace {
 
 using dent::Vec;
 
-constexpr int kViewWidth = 640;
-constexpr int kViewHeight = 420;
+constexpr int kViewWidth = 560;
+constexpr int kViewHeight = 400;
+constexpr int kColumns = 3;
+constexpr int kHeader = 34;        // titles above each row
+constexpr int kLegend = 56;        // the colour scale below
+constexpr float kFullRed = 0.25f;  // metres moved at which metal is fully red
+
+const std::uint8_t kBackground[3] = {236, 238, 242};
+const std::uint8_t kGhost[3] = {204, 208, 216};
+const std::uint8_t kInk[3] = {40, 44, 52};
 
 Vec cross(Vec a, Vec b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
 
-// Orthographic camera looking along `forward`, with z up in the picture.
+// Orthographic camera looking along `forward`.
 struct View {
     Vec right, up, forward;
     Vec centre;
     float scale;  // pixels per metre
+    const char* name;
 };
 
-View makeView(Vec lookDirection, Vec centre, float scale) {
+// Looking along `lookDirection`, with z up in the picture.
+View slantedView(Vec lookDirection, Vec centre, float scale, const char* name) {
     View v;
     v.forward = dent::normalized(lookDirection);
     v.right = dent::normalized(cross(v.forward, {0, 0, 1}));
     v.up = cross(v.right, v.forward);
     v.centre = centre;
     v.scale = scale;
+    v.name = name;
     return v;
 }
+
+// Straight down, the front of the car up in the picture.
+View topView(Vec centre, float scale) { return View{{1, 0, 0}, {0, 1, 0}, {0, 0, -1}, centre, scale, "from above"}; }
 
 struct Canvas {
     int width, height;
     std::vector<std::uint8_t> rgb;
     std::vector<float> depth;
 
-    Canvas(int w, int h) : width(w), height(h), rgb(static_cast<std::size_t>(w) * h * 3), depth(static_cast<std::size_t>(w) * h) {}
+    Canvas(int w, int h)
+        : width(w), height(h), rgb(static_cast<std::size_t>(w) * h * 3), depth(static_cast<std::size_t>(w) * h) {
+        fill(0, 0, w, h, kBackground);
+    }
 
-    void clear(int x0, int y0, int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-        for (int y = y0; y < y0 + h; ++y)
-            for (int x = x0; x < x0 + w; ++x) {
+    void fill(int x0, int y0, int w, int h, const std::uint8_t colour[3]) {
+        for (int y = std::max(0, y0); y < std::min(height, y0 + h); ++y)
+            for (int x = std::max(0, x0); x < std::min(width, x0 + w); ++x) {
                 std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
-                p[0] = r, p[1] = g, p[2] = b;
+                p[0] = colour[0], p[1] = colour[1], p[2] = colour[2];
                 depth[static_cast<std::size_t>(y) * width + x] = std::numeric_limits<float>::infinity();
             }
     }
@@ -55,9 +73,81 @@ struct Canvas {
 
 std::uint8_t channel(float v) { return static_cast<std::uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f); }
 
-// Draws one scene into the viewport at (x0, y0) of kViewWidth x kViewHeight.
+// Text from stb's bitmap font, `size` pixels per font unit.
+void drawText(Canvas& canvas, int x, int y, const char* text, int size) {
+    static char buffer[60000];
+    char line[128];
+    std::snprintf(line, sizeof line, "%s", text);
+    const int quads = stb_easy_font_print(0, 0, line, nullptr, buffer, sizeof buffer);
+    for (int q = 0; q < quads; ++q) {
+        const float* first = reinterpret_cast<const float*>(buffer + q * 64);
+        const float* opposite = reinterpret_cast<const float*>(buffer + q * 64 + 32);
+        const int x0 = x + static_cast<int>(first[0] * size), y0 = y + static_cast<int>(first[1] * size);
+        const int x1 = x + static_cast<int>(opposite[0] * size), y1 = y + static_cast<int>(opposite[1] * size);
+        canvas.fill(std::min(x0, x1), std::min(y0, y1), std::abs(x1 - x0), std::abs(y1 - y0), kInk);
+    }
+}
+
+int textWidth(const char* text, int size) {
+    char line[128];
+    std::snprintf(line, sizeof line, "%s", text);
+    return stb_easy_font_width(line) * size;
+}
+
+// The colour of metal that moved `moved` metres, starting from `base`.
+void metal(const float base[3], float moved, float lit, float out[3]) {
+    const float heat = std::clamp(moved / kFullRed, 0.0f, 1.0f);
+    const float red[3] = {0.95f, 0.12f, 0.08f};
+    for (int c = 0; c < 3; ++c) out[c] = ((1.0f - heat) * base[c] + heat * red[c]) * lit;
+}
+
+struct Projected {
+    float x[3], y[3], z[3];
+};
+
+Projected project(const PictureTriangle& t, const View& view, int x0, int y0) {
+    Projected p;
+    for (int k = 0; k < 3; ++k) {
+        const Vec d = t.corner[k] - view.centre;
+        p.x[k] = x0 + kViewWidth * 0.5f + dent::dot(d, view.right) * view.scale;
+        p.y[k] = y0 + kViewHeight * 0.5f - dent::dot(d, view.up) * view.scale;
+        p.z[k] = dent::dot(d, view.forward);
+    }
+    return p;
+}
+
+// Calls `pixel(x, y, w0, w1, w2)` for every pixel of the triangle inside the viewport.
+template <typename Pixel>
+void rasterize(const Projected& p, int x0, int y0, Pixel pixel) {
+    const float area = (p.x[1] - p.x[0]) * (p.y[2] - p.y[0]) - (p.x[2] - p.x[0]) * (p.y[1] - p.y[0]);
+    if (!(std::fabs(area) >= 1e-6f)) return;
+    const int minX = std::max(x0, static_cast<int>(std::floor(std::min({p.x[0], p.x[1], p.x[2]}))));
+    const int maxX = std::min(x0 + kViewWidth - 1, static_cast<int>(std::ceil(std::max({p.x[0], p.x[1], p.x[2]}))));
+    const int minY = std::max(y0, static_cast<int>(std::floor(std::min({p.y[0], p.y[1], p.y[2]}))));
+    const int maxY = std::min(y0 + kViewHeight - 1, static_cast<int>(std::ceil(std::max({p.y[0], p.y[1], p.y[2]}))));
+    for (int y = minY; y <= maxY; ++y) {
+        for (int x = minX; x <= maxX; ++x) {
+            const float px = x + 0.5f, py = y + 0.5f;
+            const float w0 = ((p.x[1] - px) * (p.y[2] - py) - (p.x[2] - px) * (p.y[1] - py)) / area;
+            const float w1 = ((p.x[2] - px) * (p.y[0] - py) - (p.x[0] - px) * (p.y[2] - py)) / area;
+            const float w2 = 1.0f - w0 - w1;
+            if (w0 < 0 || w1 < 0 || w2 < 0) continue;
+            pixel(x, y, w0, w1, w2);
+        }
+    }
+}
+
+// Where the car was: a flat silhouette under the scene, so that metal that
+// moved in leaves its old outline showing.
+void drawGhost(Canvas& canvas, const PictureScene& scene, const View& view, int x0, int y0) {
+    for (const PictureTriangle& t : scene)
+        rasterize(project(t, view, x0, y0), x0, y0, [&](int x, int y, float, float, float) {
+            std::uint8_t* p = &canvas.rgb[(static_cast<std::size_t>(y) * canvas.width + x) * 3];
+            p[0] = kGhost[0], p[1] = kGhost[1], p[2] = kGhost[2];
+        });
+}
+
 void drawScene(Canvas& canvas, const PictureScene& scene, const View& view, int x0, int y0) {
-    canvas.clear(x0, y0, kViewWidth, kViewHeight, 236, 238, 242);
     // A light above and behind the viewer: every visible face is lit, and a
     // dent's slopes catch it differently from the flat metal around them.
     const Vec light = dent::normalized(-view.forward + view.up * 0.7f + view.right * 0.25f);
@@ -65,47 +155,44 @@ void drawScene(Canvas& canvas, const PictureScene& scene, const View& view, int 
         Vec n = dent::normalized(cross(t.corner[1] - t.corner[0], t.corner[2] - t.corner[0]));
         if (dent::dot(n, view.forward) > 0) n = -n;  // two-sided: face the camera
         const float lit = 0.2f + 0.8f * std::max(0.0f, dent::dot(n, light));
-        float sx[3], sy[3], sz[3];
-        for (int k = 0; k < 3; ++k) {
-            const Vec d = t.corner[k] - view.centre;
-            sx[k] = x0 + kViewWidth * 0.5f + dent::dot(d, view.right) * view.scale;
-            sy[k] = y0 + kViewHeight * 0.5f - dent::dot(d, view.up) * view.scale;
-            sz[k] = dent::dot(d, view.forward);
-        }
-        const float area = (sx[1] - sx[0]) * (sy[2] - sy[0]) - (sx[2] - sx[0]) * (sy[1] - sy[0]);
-        if (std::fabs(area) < 1e-6f) continue;
-        const int minX = std::max(x0, static_cast<int>(std::floor(std::min({sx[0], sx[1], sx[2]}))));
-        const int maxX = std::min(x0 + kViewWidth - 1, static_cast<int>(std::ceil(std::max({sx[0], sx[1], sx[2]}))));
-        const int minY = std::max(y0, static_cast<int>(std::floor(std::min({sy[0], sy[1], sy[2]}))));
-        const int maxY = std::min(y0 + kViewHeight - 1, static_cast<int>(std::ceil(std::max({sy[0], sy[1], sy[2]}))));
-        for (int y = minY; y <= maxY; ++y) {
-            for (int x = minX; x <= maxX; ++x) {
-                const float px = x + 0.5f, py = y + 0.5f;
-                const float w0 = ((sx[1] - px) * (sy[2] - py) - (sx[2] - px) * (sy[1] - py)) / area;
-                const float w1 = ((sx[2] - px) * (sy[0] - py) - (sx[0] - px) * (sy[2] - py)) / area;
-                const float w2 = 1.0f - w0 - w1;
-                if (w0 < 0 || w1 < 0 || w2 < 0) continue;
-                const float z = w0 * sz[0] + w1 * sz[1] + w2 * sz[2];
-                float& stored = canvas.depth[static_cast<std::size_t>(y) * canvas.width + x];
-                if (!(z < stored)) continue;
-                stored = z;
-                // Paint blue-grey, turning red with the distance moved (full red at 0.25 m).
-                const float moved = w0 * t.moved[0] + w1 * t.moved[1] + w2 * t.moved[2];
-                const float heat = std::clamp(moved / 0.25f, 0.0f, 1.0f);
-                const float r = (0.55f + 0.45f * heat) * lit;
-                const float g = (0.62f - 0.45f * heat) * lit;
-                const float b = (0.72f - 0.55f * heat) * lit;
-                std::uint8_t* p = &canvas.rgb[(static_cast<std::size_t>(y) * canvas.width + x) * 3];
-                p[0] = channel(r), p[1] = channel(g), p[2] = channel(b);
-            }
-        }
+        float base[3] = {0.55f, 0.62f, 0.72f};
+        if (t.colour != 0)
+            for (int c = 0; c < 3; ++c) base[c] = static_cast<float>((t.colour >> (8 * c)) & 0xFF) / 255.0f;
+        const Projected p = project(t, view, x0, y0);
+        rasterize(p, x0, y0, [&](int x, int y, float w0, float w1, float w2) {
+            const float z = w0 * p.z[0] + w1 * p.z[1] + w2 * p.z[2];
+            float& stored = canvas.depth[static_cast<std::size_t>(y) * canvas.width + x];
+            if (!(z < stored)) return;
+            stored = z;
+            float colour[3];
+            metal(base, w0 * t.moved[0] + w1 * t.moved[1] + w2 * t.moved[2], lit, colour);
+            std::uint8_t* out = &canvas.rgb[(static_cast<std::size_t>(y) * canvas.width + x) * 3];
+            out[0] = channel(colour[0]), out[1] = channel(colour[1]), out[2] = channel(colour[2]);
+        });
     }
+}
+
+void drawLegend(Canvas& canvas, int y) {
+    const int x = 24, barWidth = 300, barHeight = 14;
+    drawText(canvas, x, y + 12, "metal moved:", 2);
+    const int barX = x + textWidth("metal moved:", 2) + 16;
+    const float paint[3] = {0.55f, 0.62f, 0.72f};
+    for (int i = 0; i < barWidth; ++i) {
+        float colour[3];
+        metal(paint, kFullRed * static_cast<float>(i) / (barWidth - 1), 1.0f, colour);
+        const std::uint8_t rgb[3] = {channel(colour[0]), channel(colour[1]), channel(colour[2])};
+        canvas.fill(barX + i, y + 12, 1, barHeight, rgb);
+    }
+    drawText(canvas, barX - 4, y + 30, "0", 2);
+    drawText(canvas, barX + barWidth - 40, y + 30, "0.25 m", 2);
+    drawText(canvas, barX + barWidth + 40, y + 12, "grey outline: where the metal was before", 2);
 }
 
 }  // namespace
 
-bool writeBeforeAfterPicture(const std::string& path, const PictureScene& before, const PictureScene& after) {
-    // One scale and centre for all four views, from the scene before the hits.
+bool writeBeforeAfterPicture(const std::string& path, const PictureScene& before, const PictureScene& after,
+                             const char* afterTitle) {
+    // One scale and centre for every view, from both scenes.
     Vec lo{1e9f, 1e9f, 1e9f}, hi{-1e9f, -1e9f, -1e9f};
     for (const PictureScene* scene : {&before, &after})
         for (const PictureTriangle& t : *scene)
@@ -117,15 +204,28 @@ bool writeBeforeAfterPicture(const std::string& path, const PictureScene& before
     if (lo.x > hi.x) return false;
     const Vec centre = (lo + hi) * 0.5f;
     const float extent = std::max(dent::length(hi - lo), 0.1f);
-    const float scale = 0.9f * std::min(kViewWidth, kViewHeight) / extent * 1.3f;
+    const float slanted = 1.25f * std::min(kViewWidth, kViewHeight) / extent;
+    const float plan =
+        0.9f * std::min(kViewWidth / std::max(hi.x - lo.x, 0.1f), kViewHeight / std::max(hi.y - lo.y, 0.1f));
 
-    const View views[2] = {makeView({0.8f, -1.0f, -0.55f}, centre, scale),   // from front left
-                           makeView({-0.8f, 1.0f, -0.55f}, centre, scale)};  // from rear right
-    Canvas canvas(kViewWidth * 2, kViewHeight * 2);
-    for (int column = 0; column < 2; ++column) {
-        drawScene(canvas, before, views[column], column * kViewWidth, 0);
-        drawScene(canvas, after, views[column], column * kViewWidth, kViewHeight);
+    const View views[kColumns] = {slantedView({0.8f, -1.0f, -0.55f}, centre, slanted, "front left"),
+                                  slantedView({-0.8f, 1.0f, -0.55f}, centre, slanted, "rear right"),
+                                  topView(centre, plan)};
+    const int rowHeight = kHeader + kViewHeight;
+    Canvas canvas(kViewWidth * kColumns, 2 * rowHeight + kLegend);
+    const PictureScene* rows[2] = {&before, &after};
+    const char* rowNames[2] = {"before", afterTitle};
+    for (int row = 0; row < 2; ++row) {
+        for (int column = 0; column < kColumns; ++column) {
+            const int x0 = column * kViewWidth, y0 = row * rowHeight + kHeader;
+            char title[64];
+            std::snprintf(title, sizeof title, "%s - %s", rowNames[row], views[column].name);
+            drawText(canvas, x0 + 16, row * rowHeight + 8, title, 2);
+            if (row == 1) drawGhost(canvas, before, views[column], x0, y0);
+            drawScene(canvas, *rows[row], views[column], x0, y0);
+        }
     }
+    drawLegend(canvas, 2 * rowHeight);
     return stbi_write_png(path.c_str(), canvas.width, canvas.height, 3, canvas.rgb.data(), canvas.width * 3) != 0;
 }
 

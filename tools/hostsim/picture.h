@@ -1,6 +1,7 @@
 // Pictures and OBJ files of vehicle meshes, so that a person can see a dent.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,15 +14,19 @@ namespace hostsim {
 struct PictureTriangle {
     dent::Vec corner[3];
     float moved[3];
+    std::uint32_t colour;  // the material's colour, 0xAABBGGRR; 0 for plain blue-grey
 };
 
 using PictureScene = std::vector<PictureTriangle>;
 
-// A 2 x 2 picture: rows "before" and "after", columns a front-left and a
-// rear-right three-quarter view. Both scenes share one scale. Faces are lit
-// by a fixed light with flat shading, and moved metal turns red with the
-// distance it moved, so a dent shows at a glance. Writes PNG; false on failure.
-bool writeBeforeAfterPicture(const std::string& path, const PictureScene& before, const PictureScene& after);
+// A 2 x 3 picture: rows "before" and "after", columns a front-left and a
+// rear-right three-quarter view and a view from above. Both scenes share one
+// scale. Faces are lit by a fixed light with flat shading, moved metal turns
+// red with the distance it moved, and under the "after" row the "before"
+// scene shows as a grey outline, so a dent shows at a glance. Titles and a
+// colour scale are written in. PNG; false on failure.
+bool writeBeforeAfterPicture(const std::string& path, const PictureScene& before, const PictureScene& after,
+                             const char* afterTitle = "after");
 
 struct ObjMesh {
     std::string name;

@@ -51,6 +51,13 @@ void startInProcess(InProcess& module, const std::string& ini = "") {
 
 kerbmark::RecordList& records() { return *kerbmark::recordList; }
 
+// A vehicle of three box parts, each with a geometry of its own: its originals
+// hold two references each (model and atomic).
+hostsim::Vehicle* spawnBoxVehicle(hostsim::VehicleSpec spec = {}) {
+    spec.boxParts = {"chassis_dummy", "bonnet_dummy", "boot_dummy"};
+    return hostsim::spawnVehicle(spec);
+}
+
 // What the hit handler leaves behind for a dented vehicle: a record whose
 // entries hold a copy on every atomic and one reference to each original.
 struct Deformed {
@@ -113,10 +120,10 @@ TEST(Records, RepairedVehicleIsResetOthersKeepTheirDents) {
     startInProcess(module);
     hostsim::VehicleSpec spec;
     spec.health = 300.0f;
-    const Deformed repaired = deform(hostsim::spawnVehicle(spec));
+    const Deformed repaired = deform(spawnBoxVehicle(spec));
     spec.health = 500.0f;
-    const Deformed patched = deform(hostsim::spawnVehicle(spec));
-    const Deformed damaged = deform(hostsim::spawnVehicle(spec));
+    const Deformed patched = deform(spawnBoxVehicle(spec));
+    const Deformed damaged = deform(spawnBoxVehicle(spec));
     hostsim::runFrame();
     expectStillDeformed(repaired);
 
@@ -144,7 +151,7 @@ TEST(Records, RepairedVehicleIsResetOthersKeepTheirDents) {
 TEST(Records, NonFiniteHealthNeverCountsAsRepair) {
     InProcess module;
     startInProcess(module);
-    const Deformed deformed = deform(hostsim::spawnVehicle());
+    const Deformed deformed = deform(spawnBoxVehicle());
     deformed.vehicle->health = std::numeric_limits<float>::infinity();
     hostsim::runFrame();
     deformed.vehicle->health = std::numeric_limits<float>::quiet_NaN();
@@ -156,16 +163,16 @@ TEST(Records, NonFiniteHealthNeverCountsAsRepair) {
 TEST(Records, GoneOrRebuiltVehiclesLoseTheirRecordsInOrder) {
     InProcess module;
     startInProcess(module);
-    const Deformed kept = deform(hostsim::spawnVehicle());
-    const Deformed removed = deform(hostsim::spawnVehicle());
-    const Deformed replaced = deform(hostsim::spawnVehicle());
-    const Deformed rebuilt = deform(hostsim::spawnVehicle());
-    const Deformed last = deform(hostsim::spawnVehicle());
+    const Deformed kept = deform(spawnBoxVehicle());
+    const Deformed removed = deform(spawnBoxVehicle());
+    const Deformed replaced = deform(spawnBoxVehicle());
+    const Deformed rebuilt = deform(spawnBoxVehicle());
+    const Deformed last = deform(spawnBoxVehicle());
 
     // The replaced vehicle's slot goes to a new vehicle at the same address.
     hostsim::Clump* const replacedClump = replaced.vehicle->clump;
     hostsim::removeVehicle(replaced.vehicle);
-    ASSERT_EQ(hostsim::spawnVehicle(), replaced.vehicle);
+    ASSERT_EQ(spawnBoxVehicle(), replaced.vehicle);
     hostsim::removeVehicle(removed.vehicle);
     hostsim::Clump* const rebuiltClump = rebuilt.vehicle->clump;
     hostsim::rebuildClump(rebuilt.vehicle);
@@ -193,9 +200,9 @@ TEST(Records, ResetSitesClearEveryRecordBeforeTheHostRuns) {
     InProcess module;
     startInProcess(module);
     for (std::uint32_t site : {hostsim::kResetSiteA, hostsim::kResetSiteB}) {
-        const Deformed first = deform(hostsim::spawnVehicle());
-        const Deformed second = deform(hostsim::spawnVehicle());
-        const Deformed gone = deform(hostsim::spawnVehicle());
+        const Deformed first = deform(spawnBoxVehicle());
+        const Deformed second = deform(spawnBoxVehicle());
+        const Deformed gone = deform(spawnBoxVehicle());
         hostsim::removeVehicle(gone.vehicle);
 
         bool hostRan = false;
@@ -222,7 +229,7 @@ TEST(Records, ResetSitesClearEveryRecordBeforeTheHostRuns) {
 TEST(Records, UpkeepWaitsWhileTheHostHoldsWorkOff) {
     InProcess module;
     startInProcess(module);
-    const Deformed gone = deform(hostsim::spawnVehicle());
+    const Deformed gone = deform(spawnBoxVehicle());
     hostsim::removeVehicle(gone.vehicle);
     hostsim::fixed<std::uint8_t>(hostsim::kStateByteB) = 1;
     hostsim::runFrames(3);

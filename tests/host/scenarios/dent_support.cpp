@@ -1,0 +1,134 @@
+#include "dent_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "host_checks.h"
+#include "host_functions.h"
+#include "host_image.h"
+#include "module_loader.h"
+
+namespace scenario {
+
+const char kPlayerReset[] = "Player deformation reset.";
+const char kCloneFailed[] = "Geometry clone failed; mesh skipped.";
+const char kInvalidSourceTable[] = "MaterialGuard: invalid source material table; clone skipped.";
+
+Dent defaultResponse(float impact) {
+    float t = (impact - 0.04f) / (0.65f - 0.04f);
+    t = std::min(1.0f, t);
+    if (t < 0.0f) t = 0.0f;
+    const float p = static_cast<float>(std::pow(static_cast<double>(t), static_cast<double>(1.15f)));
+    const float s = std::min(1.0f, std::max(0.0f, p));
+    return {0.65f * s, 1.1f + (2.25f - 1.1f) * std::sqrt(s)};
+}
+
+float defaultWeight(float distance, float radius) {
+    if (!(distance < radius)) return 0.0f;
+    float t = std::min(1.0f, 1.0f - distance / radius);
+    if (t < 0.0f) t = 0.0f;
+    const float s = t * t * (3.0f - 2.0f * t);
+    return static_cast<float>(std::pow(static_cast<double>(s), static_cast<double>(0.65f)));
+}
+
+void startDriven(DrivenHost& host, const std::string& ini, const hostsim::VehicleSpec& spec) {
+    ASSERT_TRUE(hostsim::startHost());
+    host.player = hostsim::spawnVehicle(spec);
+    ASSERT_NE(host.player, nullptr);
+    hostsim::setPlayerVehicle(host.player);
+    ASSERT_NE(hostsim::loadModule(host.folder.installModule(ini)), nullptr);
+    host.log = host.folder.file("Kerbmark.log");
+    hostsim::runFrame();
+    ASSERT_EQ(readLog(host.log).lines, (std::vector<std::string>{kBanner, kActive, kGuardEnabled, kCollisionEnabled}));
+    host.rest = hostsim::snapshotVehicle(host.player);
+    host.ledger = hostsim::referenceLedger();
+}
+
+void retakeLedger(DrivenHost& host) { host.ledger = hostsim::referenceLedger(); }
+
+std::vector<std::string> linesStartingWith(const std::string& log, const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const std::string& line : readLog(log).lines)
+        if (line.compare(0, prefix.size(), prefix) == 0) found.push_back(line);
+    return found;
+}
+
+namespace {
+
+std::string valueOf(const std::string& line, const std::string& key) {
+    const std::size_t at = line.find(" " + key + "=");
+    if (at == std::string::npos) return {};
+    const std::size_t start = at + key.size() + 2;
+    return line.substr(start, line.find(' ', start) - start);
+}
+
+}  // namespace
+
+std::vector<HitLine> hitLines(const std::string& log) {
+    std::vector<HitLine> hits;
+    for (const std::string& line : linesStartingWith(log, "Hit:")) {
+        HitLine hit;
+        hit.actor = valueOf(line, "actor");
+        hit.handle = std::atoi(valueOf(line, "handle").c_str());
+        hit.model = std::atoi(valueOf(line, "model").c_str());
+        hit.episode = static_cast<unsigned>(std::strtoul(valueOf(line, "episode").c_str(), nullptr, 10));
+        hit.depth = std::strtof(valueOf(line, "depth").c_str(), nullptr);
+        hit.radius = std::strtof(valueOf(line, "radius").c_str(), nullptr);
+        hit.meshes = static_cast<unsigned>(std::strtoul(valueOf(line, "meshes").c_str(), nullptr, 10));
+        hits.push_back(hit);
+    }
+    return hits;
+}
+
+void holdContact(hostsim::Vehicle* vehicle, float impact, hostsim::Vec3 point, hostsim::Vec3 normal, int frames) {
+    for (int i = 0; i < frames; ++i) {
+        hostsim::setContact(vehicle, impact, point, normal);
+        hostsim::runFrame();
+    }
+    hostsim::clearCollision(vehicle);
+}
+
+void quietFrames(hostsim::Vehicle* vehicle, int frames) {
+    hostsim::clearCollision(vehicle);
+    hostsim::runFrames(frames);
+}
+
+float largestMove(const hostsim::VehicleSnapshot& now, const hostsim::VehicleSnapshot& rest) {
+    float largest = 0.0f;
+    for (std::size_t p = 0; p < now.size() && p < rest.size(); ++p)
+        for (float moved : hostsim::movedFrom(now[p], rest[p])) largest = std::max(largest, moved);
+    return largest;
+}
+
+const hostsim::PartSnapshot* part(const hostsim::VehicleSnapshot& snapshot, const std::string& name) {
+    for (const hostsim::PartSnapshot& each : snapshot)
+        if (each.name == name) return &each;
+    return nullptr;
+}
+
+void expectLedgerUnchanged(const DrivenHost& host) {
+    EXPECT_EQ(hostsim::ledgerDifferences(host.ledger, hostsim::referenceLedger()), "");
+    EXPECT_TRUE(hostsim::liveModuleGeometries().empty())
+        << hostsim::liveModuleGeometries().size() << " copies made by the module are still alive";
+}
+
+void expectAllRestored(const DrivenHost& host, const hostsim::Vehicle* vehicle, const hostsim::VehicleSnapshot& rest) {
+    const hostsim::VehicleSnapshot now = hostsim::snapshotVehicle(vehicle);
+    ASSERT_EQ(now.size(), rest.size());
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        EXPECT_EQ(now[i].geometry, rest[i].geometry) << now[i].name;
+        if (now[i].positions.size() != rest[i].positions.size()) continue;
+        EXPECT_EQ(std::memcmp(now[i].positions.data(), rest[i].positions.data(),
+                              now[i].positions.size() * sizeof(hostsim::Vec3)),
+                  0)
+            << now[i].name;
+    }
+    expectLedgerUnchanged(host);
+}
+
+}  // namespace scenario

@@ -1,0 +1,76 @@
+// What the dent scenarios share: the built module loaded into the simulated
+// host with the player in a car, scripted contacts, the module's per-hit log
+// lines read back, and the checks that every change was undone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host_geometry.h"
+#include "host_records.h"
+#include "host_world.h"
+#include "scenario_support.h"
+#include "vehicle_view.h"
+
+namespace scenario {
+
+extern const char kPlayerReset[];
+extern const char kCloneFailed[];
+extern const char kInvalidSourceTable[];
+
+// The default settings' response, as the module computes it.
+struct Dent {
+    float depth, radius;
+};
+Dent defaultResponse(float impact);
+// The default dent profile at distance d from the contact (FalloffPower 0.65).
+float defaultWeight(float distance, float radius);
+
+// The host with the module active and its hooks installed (one frame run),
+// the player in a car.
+struct DrivenHost {
+    Folder folder;
+    std::string log;
+    hostsim::Vehicle* player = nullptr;
+    hostsim::VehicleSnapshot rest;    // the player's car before any contact
+    hostsim::ReferenceLedger ledger;  // every reference count before any contact
+};
+
+// Lays out the host, spawns the player's car (`spec`), loads the module with
+// `ini` and runs the first frame. Takes the rest snapshot and the ledger.
+void startDriven(DrivenHost& host, const std::string& ini = "", const hostsim::VehicleSpec& spec = {});
+// Takes the ledger again (after spawning more vehicles).
+void retakeLedger(DrivenHost& host);
+
+// One "Hit:" line of the log, its fields read back.
+struct HitLine {
+    std::string actor;
+    int handle = 0;
+    int model = 0;
+    unsigned episode = 0;
+    float depth = 0.0f;
+    float radius = 0.0f;
+    unsigned meshes = 0;
+};
+std::vector<HitLine> hitLines(const std::string& log);
+// Lines that begin with `prefix`.
+std::vector<std::string> linesStartingWith(const std::string& log, const std::string& prefix);
+
+// A contact in the vehicle's model frame that stays for `frames` frames
+// (the host reports it again every frame), then is gone.
+void holdContact(hostsim::Vehicle* vehicle, float impact, hostsim::Vec3 point, hostsim::Vec3 normal, int frames);
+// Frames without any contact.
+void quietFrames(hostsim::Vehicle* vehicle, int frames);
+
+// Largest distance of any vertex of any part from its place in `rest`.
+float largestMove(const hostsim::VehicleSnapshot& now, const hostsim::VehicleSnapshot& rest);
+const hostsim::PartSnapshot* part(const hostsim::VehicleSnapshot& snapshot, const std::string& name);
+
+// Every atomic draws its original geometry again with its rest positions,
+// every reference count equals the ledger's, and no copy made by the module
+// is left.
+void expectAllRestored(const DrivenHost& host, const hostsim::Vehicle* vehicle, const hostsim::VehicleSnapshot& rest);
+void expectLedgerUnchanged(const DrivenHost& host);
+
+}  // namespace scenario

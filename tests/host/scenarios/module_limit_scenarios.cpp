@@ -1,0 +1,382 @@
+// The built module at its limits inside the simulated host: which traffic it
+// handles per frame, the mesh and vertex limits, broken host geometries,
+// unusable host values and host calls that fail half-way through a copy.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "car_model.h"
+#include "dent_support.h"
+#include "host_checks.h"
+#include "host_functions.h"
+#include "host_image.h"
+#include "module_loader.h"
+
+namespace {
+
+using hostsim::HostFunction;
+using hostsim::Vec3;
+using namespace scenario;
+
+const Vec3 kFront{0.0f, 2.3f, -0.05f};
+const Vec3 kOutward{0.0f, 1.0f, 0.0f};
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+
+hostsim::Vehicle* trafficAt(Vec3 position, std::int16_t modelId = 401) {
+    hostsim::VehicleSpec spec;
+    spec.modelId = modelId;
+    spec.position = position;
+    return hostsim::spawnVehicle(spec);
+}
+
+std::vector<int> hitHandles(const std::string& log) {
+    std::vector<int> handles;
+    for (const HitLine& hit : hitLines(log)) handles.push_back(hit.handle);
+    return handles;
+}
+
+bool untouched(const hostsim::Vehicle* vehicle) {
+    for (const hostsim::Atomic* atomic : hostsim::clumpAtomics(vehicle->clump))
+        if (atomic->geometry->hostMadeByModule) return false;
+    return true;
+}
+
+// No copy is alive that is not finished (unlocked) and drawn by an atomic.
+void expectNoOrphanCopy() {
+    for (const hostsim::Geometry* copy : hostsim::liveModuleGeometries()) {
+        EXPECT_GT(copy->hostUnlocks, 0u) << "a half-built copy is alive";
+        EXPECT_TRUE(hostsim::anyAtomicDraws(copy)) << "a copy no atomic draws is alive";
+    }
+}
+
+TEST(Traffic, OnlyNearCollidingTrafficWithinTheFrameBudget) {
+    DrivenHost host;
+    startDriven(host, "[Traffic]\r\nMaxNPCPerFrame=2\r\n");
+    hostsim::Vehicle* closest = trafficAt({0.0f, 20.0f, 0.0f});
+    hostsim::Vehicle* middle = trafficAt({0.0f, -30.0f, 0.0f});
+    hostsim::Vehicle* farthest = trafficAt({40.0f, 0.0f, 0.0f});
+    hostsim::Vehicle* outOfRange = trafficAt({0.0f, 101.0f, 0.0f});
+    hostsim::Vehicle* parked = trafficAt({8.0f, 0.0f, 0.0f});
+    for (hostsim::Vehicle* vehicle : {closest, middle, farthest, outOfRange})
+        hostsim::setContact(vehicle, 0.4f, kFront, kOutward);
+
+    // The vehicle tied to the player's comes first, then the nearest; two per frame.
+    host.player->linkedEntity = farthest;
+    hostsim::runFrame();
+    EXPECT_EQ(hitHandles(host.log),
+              (std::vector<int>{hostsim::vehicleHandle(farthest), hostsim::vehicleHandle(closest)}));
+    EXPECT_TRUE(untouched(middle)) << "past MaxNPCPerFrame this frame";
+    EXPECT_FALSE(untouched(farthest));
+    EXPECT_FALSE(untouched(closest));
+
+    hostsim::clearCollision(farthest);
+    hostsim::clearCollision(closest);
+    hostsim::runFrames(10);
+    EXPECT_EQ(hitHandles(host.log), (std::vector<int>{hostsim::vehicleHandle(farthest), hostsim::vehicleHandle(closest),
+                                                      hostsim::vehicleHandle(middle)}));
+    EXPECT_TRUE(untouched(outOfRange));
+    EXPECT_TRUE(untouched(parked));
+    for (const HitLine& hit : hitLines(host.log)) EXPECT_EQ(hit.actor, "npc");
+
+    // Beyond the range was the only reason: brought within it, it is handled.
+    hostsim::placeVehicle(outOfRange, {0.0f, 99.0f, 0.0f}, 0.0f);
+    hostsim::setContact(outOfRange, 0.4f, kFront, kOutward);
+    hostsim::runFrame();
+    EXPECT_EQ(hitHandles(host.log).back(), hostsim::vehicleHandle(outOfRange));
+    EXPECT_TRUE(untouched(parked));
+    expectNoHostFaults();
+}
+
+TEST(Traffic, NoTrafficWhenTrafficIsOff) {
+    DrivenHost host;
+    startDriven(host, "[Traffic]\r\nAffectNPCs=0\r\n");
+    hostsim::Vehicle* closest = trafficAt({0.0f, 10.0f, 0.0f});
+    holdContact(closest, 0.5f, kFront, kOutward, 3);
+    EXPECT_TRUE(hitLines(host.log).empty());
+    EXPECT_TRUE(untouched(closest));
+    holdContact(host.player, 0.5f, kFront, kOutward, 1);
+    EXPECT_EQ(hitLines(host.log).size(), 1u);
+    expectNoHostFaults();
+}
+
+// 66 deformable atomics, every one reached: the first 64 are copied, the
+// 65th and 66th never, not even by a later episode.
+TEST(Limits, The65thMeshIsNeverCopied) {
+    DrivenHost host;
+    hostsim::VehicleSpec spec;
+    for (int i = 0; i < 66; ++i) spec.boxParts.push_back("panel_" + std::to_string(i));
+    startDriven(host, "", spec);
+    holdContact(host.player, 0.4f, {0.0f, 2.0f, 0.0f}, kOutward, 1);
+    quietFrames(host.player, 8);
+    holdContact(host.player, 0.5f, {0.0f, 2.0f, 0.0f}, kOutward, 1);
+
+    const std::vector<HitLine> hits = hitLines(host.log);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0].meshes, 64u);
+    EXPECT_EQ(hits[1].meshes, 64u);
+    EXPECT_EQ(hostsim::calls(HostFunction::CreateGeometry), 64u);
+    const std::vector<hostsim::Atomic*> atomics = hostsim::clumpAtomics(host.player->clump);
+    ASSERT_EQ(atomics.size(), 66u);
+    for (int i = 0; i < 66; ++i) EXPECT_EQ(atomics[i]->geometry->hostMadeByModule, i < 64) << "atomic " << i;
+    expectNoHostFaults();
+}
+
+// A body at the 30000-vertex limit is copied and dented; one vertex more and
+// the body is left alone while the rest of the car is dented.
+TEST(Limits, A30000VertexBodyIsDentedA30001VertexBodyIsNot) {
+    DrivenHost host;
+    hostsim::VehicleSpec spec;
+    spec.bodyVertices = hostsim::kMaxDeformableVertices;
+    startDriven(host, "", spec);
+    ASSERT_EQ(hostsim::atomicNamed(host.player, "chassis")->geometry->vertexCount, 30000);
+    holdContact(host.player, 0.4f, kFront, kOutward, 1);
+    const hostsim::Geometry* body = hostsim::atomicNamed(host.player, "chassis")->geometry;
+    EXPECT_TRUE(body->hostMadeByModule);
+    EXPECT_EQ(body->vertexCount, 30000);
+    EXPECT_GT(largestMove(hostsim::snapshotVehicle(host.player), host.rest), 0.2f);
+
+    spec.bodyVertices = hostsim::kMaxDeformableVertices + 1;
+    spec.position = {6.0f, 0.0f, 0.0f};
+    hostsim::Vehicle* heavy = hostsim::spawnVehicle(spec);
+    hostsim::setPlayerVehicle(heavy);
+    const hostsim::Geometry* heavyBody = hostsim::atomicNamed(heavy, "chassis")->geometry;
+    ASSERT_EQ(heavyBody->vertexCount, 30001);
+    const std::uint32_t created = hostsim::calls(HostFunction::CreateGeometry);
+    holdContact(heavy, 0.4f, kFront, kOutward, 1);
+    EXPECT_EQ(hostsim::atomicNamed(heavy, "chassis")->geometry, heavyBody);
+    const std::vector<HitLine> hits = hitLines(host.log);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[1].meshes, hits[0].meshes - 1) << "all but the body";
+    EXPECT_EQ(hostsim::calls(HostFunction::CreateGeometry) - created, hits[1].meshes);
+    for (const hostsim::Geometry* copy : hostsim::moduleGeometries()) EXPECT_NE(copy->vertexCount, 30001);
+    expectNoHostFaults();
+}
+
+struct Breakage {
+    const char* what;
+    std::function<void(hostsim::Geometry*)> breakIt;
+    std::vector<std::string> lines;  // what the module writes for the body
+};
+
+// A broken body geometry is skipped with its line on every hit that reaches
+// it; the atomic keeps its shared geometry, no reference moves, and the rest
+// of the car is dented as usual.
+TEST(Limits, BrokenSourceGeometriesAreSkippedWithTheirLine) {
+    DrivenHost host;
+    startDriven(host);
+    const Breakage breakages[] = {
+        {"material table capacity below its count",
+         [](hostsim::Geometry* g) { g->materialCapacity = 0; },
+         {kInvalidSourceTable, kCloneFailed}},
+        {"a vertex index out of range",
+         [](hostsim::Geometry* g) { g->triangles[10].vertex[1] = static_cast<std::uint16_t>(g->vertexCount); },
+         {kCloneFailed}},
+        {"a material index out of range",
+         [](hostsim::Geometry* g) { g->triangles[20].material = static_cast<std::uint16_t>(g->materialCount); },
+         {kCloneFailed}},
+        {"missing texture coordinates", [](hostsim::Geometry* g) { g->texCoords[1] = nullptr; }, {kCloneFailed}},
+    };
+    std::int16_t model = 410;
+    for (const Breakage& breakage : breakages) {
+        SCOPED_TRACE(breakage.what);
+        hostsim::Vehicle* car = trafficAt({0.0f, 0.0f, 0.0f}, model++);
+        hostsim::Geometry* body = hostsim::atomicNamed(car, "chassis")->geometry;
+        breakage.breakIt(body);
+        hostsim::setPlayerVehicle(car);
+        const hostsim::ReferenceLedger ledger = hostsim::referenceLedger();
+        const std::size_t linesBefore = readLog(host.log).lines.size();
+
+        for (int episode = 0; episode < 2; ++episode) {
+            holdContact(car, 0.4f, kFront, kOutward, 1);
+            quietFrames(car, 8);
+        }
+        const std::vector<std::string> lines = readLog(host.log).lines;
+        std::vector<std::string> expected, written;
+        for (int episode = 0; episode < 2; ++episode) {
+            expected.insert(expected.end(), breakage.lines.begin(), breakage.lines.end());
+            expected.push_back("Hit:");
+        }
+        for (std::size_t i = linesBefore; i < lines.size(); ++i)
+            written.push_back(lines[i].compare(0, 4, "Hit:") == 0 ? "Hit:" : lines[i]);
+        EXPECT_EQ(written, expected);
+        EXPECT_EQ(hostsim::atomicNamed(car, "chassis")->geometry, body);
+        EXPECT_EQ(body->references, ledger.geometries.at(body));
+        for (std::int32_t m = 0; m < body->materialCount; ++m) {
+            const hostsim::Material* material = body->materials[m];
+            EXPECT_EQ(material->references, ledger.materials.at(material));
+        }
+        EXPECT_FALSE(untouched(car)) << "the rest of the car is dented";
+        expectNoOrphanCopy();
+    }
+    expectNoHostFaults();
+}
+
+struct Spoiler {
+    const char* what;
+    std::function<void(hostsim::Vehicle*)> spoil;
+};
+
+// Unusable host values end the hit quietly: no line, no copy, no host call
+// beyond the lookups, and the next good contact dents as usual.
+TEST(BadInput, UnusableHostValuesEndTheHitQuietly) {
+    DrivenHost host;
+    startDriven(host);
+    hostsim::Vehicle* car = host.player;
+    const hostsim::Matrix placement = car->hostPlacement;
+    hostsim::Clump* const clump = car->clump;
+    hostsim::Frame* const root = clump->frame;
+    const Spoiler spoilers[] = {
+        {"impulse NaN", [](hostsim::Vehicle* v) { v->impulse = kNaN; }},
+        {"impulse infinite", [](hostsim::Vehicle* v) { v->impulse = kInfinity; }},
+        {"mass NaN", [](hostsim::Vehicle* v) { v->mass = kNaN; }},
+        {"mass 1", [](hostsim::Vehicle* v) { v->mass = 1.0f; }},
+        {"contact point infinite", [](hostsim::Vehicle* v) { v->collisionPoint.x = kInfinity; }},
+        {"normal NaN", [](hostsim::Vehicle* v) { v->collisionNormal.y = kNaN; }},
+        {"normal too short",
+         [](hostsim::Vehicle* v) {
+             v->collisionNormal = {0.0f, 0.009f, 0.0f};
+         }},
+        {"health NaN", [](hostsim::Vehicle* v) { v->health = kNaN; }},
+        {"health 0", [](hostsim::Vehicle* v) { v->health = 0.0f; }},
+        {"placement NaN", [](hostsim::Vehicle* v) { v->hostPlacement.up.z = kNaN; }},
+        {"placement scaled", [](hostsim::Vehicle* v) { v->hostPlacement.right.x *= 1.1f; }},
+        {"placement skewed", [](hostsim::Vehicle* v) { v->hostPlacement.forward.x += 0.1f; }},
+        {"no placement", [](hostsim::Vehicle* v) { v->matrix = nullptr; }},
+        {"contact 12.5 away",
+         [](hostsim::Vehicle* v) {
+             v->collisionPoint = hostsim::worldPoint(v, {0.0f, 12.5f, 0.0f});
+         }},
+        {"ground contact under the body",
+         [](hostsim::Vehicle* v) {
+             hostsim::setContact(v, 0.4f, {0.0f, 0.5f, -0.3f}, {0.0f, 0.0f, -1.0f});
+         }},
+        {"world matrix NaN", [](hostsim::Vehicle* v) { v->clump->frame->hostWorld.position.x = kNaN; }},
+        {"world matrix not orthonormal", [](hostsim::Vehicle* v) { v->clump->frame->hostWorld.up.z = 0.9f; }},
+        {"clump without a frame", [](hostsim::Vehicle* v) { v->clump->frame = nullptr; }},
+        {"no clump", [](hostsim::Vehicle* v) { v->clump = nullptr; }},
+        {"model 399", [](hostsim::Vehicle* v) { v->modelId = 399; }},
+        {"model 612", [](hostsim::Vehicle* v) { v->modelId = 612; }},
+        {"word 0x594 set", [](hostsim::Vehicle* v) { v->word594 = 1; }},
+        {"not to be handled", [](hostsim::Vehicle* v) { v->flags42 |= 0x10; }},
+        {"piece 13", [](hostsim::Vehicle* v) { v->piece = 13; }},
+        {"piece 16", [](hostsim::Vehicle* v) { v->piece = 16; }},
+    };
+    const std::size_t lines = readLog(host.log).lines.size();
+    for (const Spoiler& spoiler : spoilers) {
+        SCOPED_TRACE(spoiler.what);
+        hostsim::setContact(car, 0.4f, kFront, kOutward);
+        spoiler.spoil(car);
+        hostsim::runFrame();
+        // Mended, and long enough apart that nothing joins an episode.
+        car->hostPlacement = placement;
+        car->matrix = &car->hostPlacement;
+        car->clump = clump;
+        clump->frame = root;
+        hostsim::updateFrames(clump);
+        car->modelId = 400;
+        car->mass = 1500.0f;
+        car->health = 1000.0f;
+        car->word594 = 0;
+        car->flags42 = 0;
+        car->piece = 0;
+        quietFrames(car, 8);
+        EXPECT_EQ(readLog(host.log).lines.size(), lines);
+        EXPECT_EQ(hostsim::calls(HostFunction::CreateGeometry), 0u);
+        EXPECT_EQ(hostsim::calls(HostFunction::SetGeometry), 0u);
+        EXPECT_EQ(hostsim::calls(HostFunction::Atomics), 0u);
+        EXPECT_EQ(hostsim::calls(HostFunction::GetLightStatus), 0u);
+    }
+    expectLedgerUnchanged(host);
+
+    holdContact(car, 0.4f, kFront, kOutward, 1);
+    const std::vector<HitLine> hits = hitLines(host.log);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].episode, 1u) << "no spoiled contact began an episode";
+    EXPECT_GE(hits[0].meshes, 5u);
+    expectNoHostFaults();
+}
+
+// A part whose own world matrix is unusable is left alone; the rest of the
+// car is dented.
+TEST(BadInput, PartWithAnUnusableWorldMatrixIsLeftAlone) {
+    DrivenHost host;
+    startDriven(host);
+    hostsim::Atomic* bonnet = hostsim::atomicNamed(host.player, "bonnet_hi_ok");
+    hostsim::Geometry* original = bonnet->geometry;
+    bonnet->frame->hostWorld.forward.y = 1.2f;
+    holdContact(host.player, 0.4f, kFront, kOutward, 1);
+    EXPECT_EQ(bonnet->geometry, original);
+    EXPECT_TRUE(hostsim::atomicNamed(host.player, "chassis")->geometry->hostMadeByModule);
+    bonnet->frame->hostWorld.forward.y = kNaN;
+    quietFrames(host.player, 8);
+    holdContact(host.player, 0.5f, kFront, kOutward, 1);
+    EXPECT_EQ(bonnet->geometry, original);
+    EXPECT_EQ(hitLines(host.log).size(), 2u);
+    expectNoHostFaults();
+}
+
+struct Failure {
+    HostFunction function;
+    std::uint32_t nth;
+};
+
+// A host call that fails half-way through a copy: the copy goes back to the
+// host, the atomic keeps its geometry, the line is written, and after F7
+// every count is where it started.
+TEST(BadInput, FailedHostCallsNeverLeaveAHalfBuiltCopy) {
+    DrivenHost host;
+    startDriven(host);
+    const hostsim::Geometry* body = hostsim::atomicNamed(host.player, "chassis")->geometry;
+    const Failure failures[] = {{HostFunction::CreateGeometry, 1},
+                                {HostFunction::TriangleVertices, 500},
+                                {HostFunction::TriangleMaterial, 700},
+                                {HostFunction::CopyExtensions, 1},
+                                {HostFunction::Unlock, 1}};
+    for (const Failure& failure : failures) {
+        SCOPED_TRACE(hostsim::hostFunctionName(failure.function));
+        hostsim::failCall(failure.function, failure.nth);  // the body is copied first
+        holdContact(host.player, 0.4f, kFront, kOutward, 1);
+        EXPECT_EQ(linesStartingWith(host.log, kCloneFailed).size(), static_cast<std::size_t>(&failure - failures + 1));
+        EXPECT_EQ(hostsim::atomicNamed(host.player, "chassis")->geometry, body);
+        ASSERT_EQ(hitLines(host.log).size(), static_cast<std::size_t>(&failure - failures + 1));
+        EXPECT_EQ(hostsim::liveModuleGeometries().size(), hitLines(host.log).back().meshes);
+        expectNoOrphanCopy();
+
+        hostsim::setKeyDown(hostsim::kKeyF7, true);
+        hostsim::runFrame();
+        hostsim::setKeyDown(hostsim::kKeyF7, false);
+        quietFrames(host.player, 8);
+        expectAllRestored(host, host.player, host.rest);
+    }
+    expectNoHostFaults();
+}
+
+// A refused lock keeps the copy without moving it; the next hit dents it.
+TEST(BadInput, RefusedLockKeepsTheCopyForTheNextHit) {
+    DrivenHost host;
+    startDriven(host);
+    hostsim::failCall(HostFunction::Lock, 1);
+    holdContact(host.player, 0.4f, kFront, kOutward, 1);
+    const hostsim::Geometry* copy = hostsim::atomicNamed(host.player, "chassis")->geometry;
+    EXPECT_TRUE(copy->hostMadeByModule);
+    EXPECT_EQ(largestMove({*part(hostsim::snapshotVehicle(host.player), "chassis")}, {*part(host.rest, "chassis")}),
+              0.0f);
+    const std::vector<HitLine> first = hitLines(host.log);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].meshes + 1, hostsim::liveModuleGeometries().size());
+
+    quietFrames(host.player, 8);
+    holdContact(host.player, 0.4f, kFront, kOutward, 1);
+    EXPECT_EQ(hostsim::atomicNamed(host.player, "chassis")->geometry, copy);
+    EXPECT_GT(largestMove({*part(hostsim::snapshotVehicle(host.player), "chassis")}, {*part(host.rest, "chassis")}),
+              0.2f);
+    EXPECT_TRUE(linesStartingWith(host.log, kCloneFailed).empty());
+    expectNoHostFaults();
+}
+
+}  // namespace
