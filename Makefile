@@ -31,10 +31,11 @@ test: native mingw
 demo: mingw
 	@scripts/demo
 
-bench: deps
+bench: deps mingw
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench
 	build/bench/bench/kerbmark_bench
+	scripts/wine-run build/mingw/bench/host_frame_bench.exe build/mingw/bin/Kerbmark.asi 'build\mingw\bench\work'
 
 clean:
 	rm -rf build

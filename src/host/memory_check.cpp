@@ -43,13 +43,17 @@ bool platformRegionQuery(std::uintptr_t address, MemoryRegion& region) {
 
 RegionQueryFn regionQuery = platformRegionQuery;
 
-bool readableRange(std::uintptr_t start, std::uint32_t length) {
-    if (length == 0) return true;
+namespace {
+
+// Walks the regions of [start, start + length) and reports the readable run
+// they form, from the base of the first region to the end of the last.
+bool readableRun(std::uintptr_t start, std::uint32_t length, std::uintptr_t& runStart, std::uintptr_t& runEnd) {
     const std::uintptr_t end = start + length;
     // A range that wraps past the top of the address space would otherwise end
     // "before" it starts and pass without a single query.
     if (end < start) return false;
     std::uintptr_t p = start;
+    runStart = start;
     while (p < end) {
         MemoryRegion region;
         if (!regionQuery(p, region)) return false;
@@ -58,8 +62,29 @@ bool readableRange(std::uintptr_t start, std::uint32_t length) {
         if (!readableProtection(region.protection)) return false;
         const std::uintptr_t next = region.base + region.size;
         if (next <= p) return false;
+        if (p == start) runStart = region.base;
         p = next;
     }
+    runEnd = p;
+    return true;
+}
+
+}  // namespace
+
+bool readableRange(std::uintptr_t start, std::uint32_t length) {
+    if (length == 0) return true;
+    std::uintptr_t runStart, runEnd;
+    return readableRun(start, length, runStart, runEnd);
+}
+
+bool ReadableMemoryWalk::readable(std::uintptr_t start, std::uint32_t length) {
+    if (length == 0) return true;
+    const std::uintptr_t end = start + length;
+    if (end >= start && start >= knownStart_ && end <= knownEnd_) return true;
+    std::uintptr_t runStart, runEnd;
+    if (!readableRun(start, length, runStart, runEnd)) return false;
+    knownStart_ = runStart;
+    knownEnd_ = runEnd;
     return true;
 }
 

@@ -12,6 +12,22 @@ inline bool readableRange(const void* start, std::uint32_t length) {
     return readableRange(reinterpret_cast<std::uintptr_t>(start), length);
 }
 
+// readableRange for a walk over many host records in one frame: remembers the
+// last readable run of regions it found, so that records lying in the same
+// pool cost one region query for all of them instead of one each. Valid only
+// while the host cannot change its memory, i.e. within one call on the game thread.
+class ReadableMemoryWalk {
+public:
+    bool readable(std::uintptr_t start, std::uint32_t length);
+    bool readable(const void* start, std::uint32_t length) {
+        return readable(reinterpret_cast<std::uintptr_t>(start), length);
+    }
+
+private:
+    std::uintptr_t knownStart_ = 0;
+    std::uintptr_t knownEnd_ = 0;
+};
+
 // The geometry's material table (count 1..128, capacity <= 4096, readable,
 // aligned material pointers above 64 KiB) can be handed to the renderer.
 bool materialTableValid(const void* geometry);

@@ -21,21 +21,23 @@ constexpr std::uint8_t kSkippedStateB = 13;
 
 // The entity's position: its matrix's position when it has a matrix, else
 // the position it keeps itself. False when the memory cannot be read.
-bool entityPosition(const host::Vehicle& entity, dent::Vec& position) {
+bool entityPosition(const host::Vehicle& entity, dent::Vec& position, ReadableMemoryWalk& memory) {
     const dent::HostMatrix* matrix = entity.matrix;
     if (!matrix) {
         position = entity.position;
         return true;
     }
-    if (!readableRange(&matrix->position, sizeof matrix->position)) return false;
+    if (!memory.readable(&matrix->position, sizeof matrix->position)) return false;
     position = matrix->position;
     return true;
 }
 
 void collect(void* referenceEntity, void* playerVehicle, std::vector<dent::TrafficCandidate>& candidates) {
     if (!referenceEntity || !readableRange(referenceEntity, offsetof(host::Vehicle, clump))) return;
+    // The matrices of the pool's vehicles lie in few regions: one query each, not one per vehicle.
+    ReadableMemoryWalk memory;
     dent::Vec reference{};
-    if (!entityPosition(*static_cast<const host::Vehicle*>(referenceEntity), reference)) return;
+    if (!entityPosition(*static_cast<const host::Vehicle*>(referenceEntity), reference, memory)) return;
     if (!dent::isFinite(reference)) return;
 
     const auto* pool = host::at<const host::VehiclePool* const volatile>(host::kVehiclePool);
@@ -63,7 +65,7 @@ void collect(void* referenceEntity, void* playerVehicle, std::vector<dent::Traff
         if (state == kSkippedStateA || state == kSkippedStateB) continue;
 
         dent::Vec position{};
-        if (!entityPosition(vehicle, position) || !dent::isFinite(position)) continue;
+        if (!entityPosition(vehicle, position, memory) || !dent::isFinite(position)) continue;
         if (!dent::inTrafficRange(position, reference, settings.NPCRange)) continue;
         if (!(dent::response(vehicle.impulse, vehicle.mass, settings.impact).depth > 0.0f)) continue;
 

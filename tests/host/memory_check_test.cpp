@@ -97,6 +97,36 @@ TEST(ReadableRange, RefusesWhenThePlatformGivesNoUsefulAnswer) {
     kerbmark::regionQuery = previous;
 }
 
+TEST(ReadableMemoryWalk, AsksOncePerReadableRunAndNeverTrustsWhatItHasNotSeen) {
+    PageBlock block(4);
+    block.commit(0, PAGE_READWRITE);
+    block.commit(1, PAGE_READWRITE);
+    // page 2 only reserved
+    block.commit(3, PAGE_READWRITE);
+    kerbmark::ReadableMemoryWalk walk;
+    RegionQueryCounter queries;
+
+    EXPECT_TRUE(walk.readable(block.page(0) + 64, 12));
+    const unsigned first = queries.count();
+    EXPECT_GE(first, 1u);
+    // Anywhere else in the same readable run: no further query.
+    EXPECT_TRUE(walk.readable(block.page(0), 16));
+    EXPECT_TRUE(walk.readable(block.endOfPage(1, 12), 12));
+    EXPECT_EQ(queries.count(), first);
+
+    // Running into the reserved page, or lying in it, is refused (with queries).
+    EXPECT_FALSE(walk.readable(block.endOfPage(1, 4), 8));
+    EXPECT_FALSE(walk.readable(block.page(2), 4));
+    EXPECT_GT(queries.count(), first);
+    // Another readable run is asked about once, then remembered.
+    EXPECT_TRUE(walk.readable(block.page(3), 4));
+    const unsigned afterLast = queries.count();
+    EXPECT_TRUE(walk.readable(block.page(3) + 100, 4));
+    EXPECT_EQ(queries.count(), afterLast);
+    EXPECT_TRUE(walk.readable(nullptr, 0));
+    EXPECT_FALSE(walk.readable(std::uintptr_t{0xFFFFFFF0}, 0x20));
+}
+
 TEST(MaterialTable, CountAndCapacityLimits) {
     TestGeometry full(128);
     EXPECT_TRUE(materialTableValid(full.get()));
