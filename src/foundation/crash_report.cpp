@@ -37,7 +37,9 @@ void writeReport(const EXCEPTION_RECORD& exception, const CONTEXT* context, cons
     if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                            static_cast<LPCSTR>(address), &module) &&
         module) {
-        GetModuleFileNameA(module, modulePath, sizeof modulePath - 1);
+        GetModuleFileNameA(module, modulePath, sizeof modulePath);
+        // Older systems leave a path that fills the buffer unterminated.
+        modulePath[sizeof modulePath - 1] = '\0';
         moduleBase = reinterpret_cast<std::uintptr_t>(module);
     }
 

@@ -3,6 +3,8 @@
 namespace dent {
 
 float falloffWeight(float distance, float radius, float power) {
+    // Written so that a NaN distance or radius also gives 0: past this test the
+    // clamp would turn the NaN into a full weight.
     if (!(distance < radius)) return 0.0f;
     float t = clampTo(1.0f - distance / radius, 0.0f, 1.0f);
     float s = t * t * (3.0f - 2.0f * t);

@@ -54,6 +54,7 @@ void probe(void* atomic, void*& geometry, std::int32_t& materials) {
     materials = static_cast<host::Geometry*>(geometry)->materialCount;
 }
 
+// Pointers are printed as eight upper-case hex digits whatever the C runtime's %p does.
 unsigned long word(const void* pointer) {
     return static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(pointer));
 }

@@ -53,6 +53,12 @@ TEST(Falloff, SmoothstepRaisedToPower) {
     EXPECT_EQ(dent::falloffWeight(1.0f, 0.0f, 1.0f), 0.0f);
 }
 
+TEST(Falloff, NanDistanceOrRadiusGivesNoWeight) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(dent::falloffWeight(nan, 2.0f, 0.65f), 0.0f);
+    EXPECT_EQ(dent::falloffWeight(1.0f, nan, 0.65f), 0.0f);
+}
+
 TEST(Clamp, NanGoesToTheUpperBound) {
     EXPECT_EQ(dent::clampTo(std::numeric_limits<float>::quiet_NaN(), 0.0f, 1.0f), 1.0f);
     EXPECT_EQ(dent::clampTo(-2.0f, 0.0f, 1.0f), 0.0f);

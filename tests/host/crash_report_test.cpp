@@ -8,8 +8,10 @@
 
 #include "foundation/crash_report.h"
 #include "foundation/log.h"
+#include "foundation/temp_dir.h"
 #include "host/material_guard.h"
 #include "host/support/log_capture.h"
+#include "module_loader.h"
 
 namespace {
 
@@ -86,6 +88,87 @@ TEST_F(CrashReport, AccessViolationInsideAModuleWritesThreeLines) {
     EXPECT_EQ(log.bytes(), expected);
     EXPECT_STREQ(kerbmark::phase, "after exception report");
     EXPECT_EQ(kerbmark::crashReportBusy, 0);
+}
+
+// The module path query as current Windows answers it: a path that does not
+// fit is cut to size - 1 characters and terminated (older systems and Wine
+// fill all `size` bytes and leave it unterminated).
+using ModuleFileNameFn = DWORD(WINAPI*)(HMODULE, LPSTR, DWORD);
+ModuleFileNameFn platformModuleFileName = nullptr;
+
+DWORD WINAPI terminatingModuleFileName(HMODULE module, LPSTR buffer, DWORD size) {
+    char full[1024] = "";
+    const DWORD length = platformModuleFileName(module, full, sizeof full);
+    if (length == 0 || size == 0) return 0;
+    if (length < size) {
+        std::memcpy(buffer, full, length + 1);
+        return length;
+    }
+    std::memcpy(buffer, full, size - 1);
+    buffer[size - 1] = '\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+}
+
+// A module path of 259 characters, the longest a module path can have, is
+// printed whole whichever way the platform cuts paths that do not fit.
+TEST_F(CrashReport, LongestModulePathIsPrintedWhole) {
+    const std::string exe = executablePath();
+    const std::string probe = exe.substr(0, exe.find_last_of('\\') + 1) + "crash_probe.dll";
+    TempDir folder;
+    const std::size_t nameLength = MAX_PATH - 1 - folder.path().size() - 1;
+    ASSERT_GT(nameLength, 8u);
+    const std::string copy = folder.file(std::string(nameLength - 4, 'p') + ".dll");
+    ASSERT_TRUE(CopyFileA(probe.c_str(), copy.c_str(), FALSE)) << probe;
+    HMODULE module = LoadLibraryA(copy.c_str());
+    ASSERT_NE(module, nullptr) << copy;
+    char loadedAs[1024] = "";
+    GetModuleFileNameA(module, loadedAs, sizeof loadedAs);
+    ASSERT_EQ(std::strlen(loadedAs), 259u) << loadedAs;
+    const void* address = reinterpret_cast<const void*>(GetProcAddress(module, "crashProbe"));
+    ASSERT_NE(address, nullptr);
+
+    platformModuleFileName = &GetModuleFileNameA;
+    for (bool terminating : {false, true}) {
+        log.clear();
+        HandMadeFault fault(kAccessViolation, address);
+        const HMODULE self = GetModuleHandleA(nullptr);
+        if (terminating) {
+            ASSERT_TRUE(hostsim::replaceImport(self, "kernel32.dll", "GetModuleFileNameA",
+                                               reinterpret_cast<const void*>(&terminatingModuleFileName)));
+        }
+        kerbmark::crashReport(&fault.pointers);
+        if (terminating) {
+            hostsim::replaceImport(self, "kernel32.dll", "GetModuleFileNameA",
+                                   reinterpret_cast<const void*>(platformModuleFileName));
+        }
+        const auto lines = log.lines();
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_NE(lines[0].find(" module=" + std::string(loadedAs) + " offset="), std::string::npos)
+            << (terminating ? "cut and terminated: " : "platform: ") << lines[0];
+    }
+    FreeLibrary(module);
+}
+
+// Older systems (and Wine) fill the whole buffer with a path that does not fit
+// and add no terminator.
+DWORD WINAPI unterminatedModuleFileName(HMODULE, LPSTR buffer, DWORD size) {
+    std::memset(buffer, 'q', size);
+    return size;
+}
+
+TEST_F(CrashReport, ModulePathThatDoesNotFitIsCutNotOverrun) {
+    const HMODULE self = GetModuleHandleA(nullptr);
+    platformModuleFileName = &GetModuleFileNameA;
+    ASSERT_TRUE(hostsim::replaceImport(self, "kernel32.dll", "GetModuleFileNameA",
+                                       reinterpret_cast<const void*>(&unterminatedModuleFileName)));
+    HandMadeFault fault(kAccessViolation, reinterpret_cast<const void*>(&functionInThisExecutable));
+    kerbmark::crashReport(&fault.pointers);
+    hostsim::replaceImport(self, "kernel32.dll", "GetModuleFileNameA",
+                           reinterpret_cast<const void*>(platformModuleFileName));
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find(" module=" + std::string(259, 'q') + " offset="), std::string::npos) << lines[0];
 }
 
 TEST_F(CrashReport, AddressOutsideEveryModuleAndNoInformationWords) {
