@@ -102,6 +102,8 @@ MeshEntry* entryOfCopy(VehicleRecord& record, const void* geometry) {
 }
 
 bool copyWithinLimits(const host::Geometry* copy, const VehicleRecord& record) {
+    // The same shape test as for the atomic's own geometry, flag 0x01000000
+    // included: a copy that every later hit would refuse is not kept.
     if (!deformableShape(copy)) return false;
     const auto vertices = static_cast<std::uint64_t>(copy->vertexCount);
     if (record.totalVertices + vertices > kMaxVerticesPerVehicle) return false;

@@ -21,7 +21,8 @@ void dentMesh(const Vec* rest, Vec* positions, std::size_t count, const DentArgu
 }
 
 float grownBoundingRadius(Vec centre, float radius, const Vec* points, std::size_t count) {
-    float grown = std::isfinite(radius) ? radius : 0.0f;
+    // A NaN radius bounds nothing; an infinite one stays, so the sphere never shrinks.
+    float grown = std::isnan(radius) ? 0.0f : radius;
     for (std::size_t i = 0; i < count; ++i) {
         const float distance = length(points[i] - centre);
         if (distance > grown) grown = distance;

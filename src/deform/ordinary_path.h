@@ -26,7 +26,7 @@ bool reachesAny(const Vec* points, std::size_t count, Vec hit, float radius);
 // positions[i] = displaceImpact(rest[i], positions[i], ...) for every vertex.
 void dentMesh(const Vec* rest, Vec* positions, std::size_t count, const DentArguments& dent);
 
-// The largest of `radius` (0 when not finite) and every point's distance from `centre`.
+// The largest of `radius` (0 when NaN) and every point's distance from `centre`.
 float grownBoundingRadius(Vec centre, float radius, const Vec* points, std::size_t count);
 
 }  // namespace dent

@@ -267,6 +267,32 @@ TEST_F(Driver, AllVehiclesVertexLimitDiscardsTheCopy) {
     EXPECT_EQ(record.totalVertices, 6u);
 }
 
+// The host created the copy with the flag that forbids deforming: the copy is
+// given back and the atomic keeps its own geometry.
+TEST_F(Driver, UndeformableCopyIsNotKept) {
+    static game::CreateGeometryFn forward = nullptr;
+    forward = game::createGeometry;
+    game::createGeometry = [](std::int32_t vertices, std::int32_t triangles, std::uint32_t format) -> void* {
+        void* created = forward(vertices, triangles, format);
+        if (created) static_cast<host::Geometry*>(created)->flags |= 0x01000000;
+        return created;
+    };
+    host::Atomic* atomic = atomicNamed("part");
+    host::Geometry* original = atomic->geometry;
+    DentRequest r = request({0, 0, 0});
+    const unsigned meshes = run(r);
+    game::createGeometry = forward;
+
+    EXPECT_EQ(meshes, 0u);
+    ASSERT_EQ(geometries.copies().size(), 1u);
+    EXPECT_EQ(host.destroyGeometryCalls, std::vector<void*>{geometries.copies()[0]});
+    EXPECT_TRUE(record.meshes.empty());
+    EXPECT_EQ(record.totalVertices, 0u);
+    EXPECT_EQ(atomic->geometry, original);
+    EXPECT_EQ(original->references, 2);
+    EXPECT_TRUE(geometries.lockCalls.empty());
+}
+
 TEST_F(Driver, GeometriesThatAreNeverDeformed) {
     SourceShape large;
     large.vertices = 30001;

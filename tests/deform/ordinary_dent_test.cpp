@@ -133,6 +133,9 @@ TEST(OrdinaryPath, BoundingRadiusNeverShrinks) {
     EXPECT_EQ(dent::grownBoundingRadius({0, 0, 0}, 5.0f, points, 2), 5.0f);
     EXPECT_EQ(dent::grownBoundingRadius({0, 0, 0}, 1.5f, points, 2), 2.0f);
     EXPECT_EQ(dent::grownBoundingRadius({0, 0, 0}, std::numeric_limits<float>::quiet_NaN(), points, 2), 2.0f);
+    const float inf = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(dent::grownBoundingRadius({0, 0, 0}, inf, points, 2), inf);
+    EXPECT_EQ(dent::grownBoundingRadius({0, 0, 0}, -inf, points, 2), 2.0f);
 }
 
 }  // namespace
