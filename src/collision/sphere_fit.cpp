@@ -23,7 +23,6 @@ ColSphere withCenterAndRadius(const ColSphere& source, Vec center, float radius)
 std::vector<ColSphere> fitSpheres(const std::vector<ColSphere>& rest, const Crush& crush, float minY, float maxY,
                                   bool refine) {
     std::vector<ColSphere> fitted;
-    if (rest.size() > kMaxFittedSpheres) return fitted;
     fitted.reserve(kMaxFittedSpheres);
     if (!std::isfinite(minY) || !std::isfinite(maxY) || !std::isfinite(crush.front) || !std::isfinite(crush.rear)) {
         fitted.assign(rest.begin(), rest.end());

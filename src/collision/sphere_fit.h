@@ -33,8 +33,8 @@ constexpr std::size_t kMaxFittedSpheres = 64;
 // lengthwise, in rest order, each optionally followed by four refinement
 // spheres while the 64-sphere budget still leaves room for every later rest
 // sphere. Spheres of body pieces 13 to 16 are kept as they are. A non-finite
-// crush or extent gives the rest spheres back unchanged; more than 64 rest
-// spheres cannot fit the budget and give an empty list.
+// crush or extent gives the rest spheres back unchanged. More than 64 rest
+// spheres leave no room for any refinement; every one is still fitted.
 std::vector<ColSphere> fitSpheres(const std::vector<ColSphere>& rest, const Crush& crush, float minY, float maxY,
                                   bool refine);
 

@@ -114,9 +114,7 @@ float variedCrease(std::uint32_t seed, std::uint32_t kind, float crease, float r
     h ^= h >> 16;
     const float r = static_cast<float>(h & 0xFFFFFFu) / 16777215.0f;
 
-    // Unusable settings fall back to the default crease without variation.
-    if (!std::isfinite(crease)) crease = PanelShape{}.crease;
-    if (!std::isfinite(randomness)) randomness = 0.0f;
+    // A non-finite crease or randomness still ends inside the range through the clamp.
     const float varied = (2.0f * r - 1.0f) * randomness + crease;
     return clampTo(varied, 0.35f, 0.65f);
 }

@@ -1,5 +1,7 @@
 #include "panel/sheet_point.h"
 
+#include <algorithm>
+
 namespace dent {
 
 namespace {
@@ -24,10 +26,10 @@ float splineCompression(const SpanFold& fold, float x) {
     const float p2 = fold.compression[j + 1];
     const float p3 = fold.compression[j + 2 < count ? j + 2 : count];
 
-    const float g = 1.0f - f;
-    const float f2 = f * f;
-    const float f3 = f * f * f;
-    const float b0 = g * g * g;
+    // Powers go through double and are rounded once, like every power here.
+    const float f2 = floatPow(f, 2.0f);
+    const float f3 = floatPow(f, 3.0f);
+    const float b0 = floatPow(1.0f - f, 3.0f);
     const float b1 = 3.0f * f3 - 6.0f * f2 + 4.0f;
     const float b2 = -3.0f * f3 + 3.0f * f2 + 3.0f * f + 1.0f;
     return (b0 * p0 + b1 * p1 + b2 * p2 + f3 * p3) / 6.0f;
@@ -43,13 +45,12 @@ void SheetPoint::init(Vec p, float z, const PanelShape& shape, int beyondCrease)
     float low = p.y - 0.002f;
     float high = p.y + 0.002f;
     const float creaseY = (shape.length * shape.crease + shape.start) * shape.sign;
-    const bool highSide = (beyondCrease != 0 && shape.sign > 0.0f) || (beyondCrease == 0 && !(shape.sign > 0.0f));
+    const bool highSide = (beyondCrease != 0 && shape.sign > 0.0f) || (beyondCrease == 0 && shape.sign <= 0.0f);
     // Keep the lengthwise probes on the point's own side of the crease line.
-    if (highSide) {
-        if (creaseY > low) low = creaseY;
-    } else {
-        if (creaseY < high) high = creaseY;
-    }
+    if (highSide)
+        low = std::max(creaseY, low);
+    else
+        high = std::min(creaseY, high);
 
     rest[3] = Vec{p.x, low, z};
     rest[4] = Vec{p.x, high, z};

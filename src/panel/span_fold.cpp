@@ -115,6 +115,7 @@ void SpanFold::observe(const PanelShape& shape, Vec hit, Vec direction, float de
         if (demand > demandMax) demandMax = demand;
 
         const float limit = maxCompression * shape.length;
+        // A NaN demand stays NaN here, so limitedFold makes no fold of it (never the limit).
         const float wanted = limit < demand ? limit : demand;
         const Fold fold = limitedFold(shape.length, shape.crease, wanted, maxLift);
         if (fold.compression > compression[i]) compression[i] = fold.compression;

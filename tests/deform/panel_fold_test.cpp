@@ -287,10 +287,17 @@ TEST(VariedCrease, SpreadsOverTheRangeAndRepeats) {
     EXPECT_GT(differ, 2900);
 }
 
-TEST(VariedCrease, UnusableSettingsFallBack) {
-    EXPECT_EQ(dent::variedCrease(7u, 1, kNaN, 0.1f) , dent::variedCrease(7u, 1, 0.5f, 0.1f));
-    EXPECT_EQ(dent::variedCrease(7u, 1, 0.45f, kNaN), 0.45f);
-    EXPECT_EQ(dent::variedCrease(7u, 1, 0.45f, kInf), 0.45f);
+// Non-finite values go through the clamp like any other: a NaN ends at the
+// upper bound, an infinite variation at one bound or the other.
+TEST(VariedCrease, NonFiniteValuesEndAtABound) {
+    EXPECT_EQ(dent::variedCrease(7u, 1, kNaN, 0.1f), 0.65f);
+    EXPECT_EQ(dent::variedCrease(7u, 1, 0.45f, kNaN), 0.65f);
+    EXPECT_EQ(dent::variedCrease(7u, 1, kInf, 0.1f), 0.65f);
+    EXPECT_EQ(dent::variedCrease(7u, 1, -kInf, 0.1f), 0.35f);
+    const float up = dent::variedCrease(7u, 1, 0.45f, kInf), down = dent::variedCrease(7u, 1, 0.45f, -kInf);
+    EXPECT_TRUE(up == 0.35f || up == 0.65f) << up;
+    EXPECT_TRUE(down == 0.35f || down == 0.65f) << down;
+    EXPECT_NE(up, down);
 }
 
 }  // namespace

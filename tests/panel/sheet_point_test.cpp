@@ -146,6 +146,40 @@ TEST(SheetPosition, ReadsTheStationsAsACubicBSpline) {
     EXPECT_NEAR(offsetOf(pointAt(shape, 5.0f, 1.0f), 0, shape, narrow, false).y, -0.2f, 1e-6f);
 }
 
+// The spline's cubes and squares are powers: evaluated in double on the float
+// inputs and rounded to float, not as chained float products.
+float splineWithPowers(const SpanFold& fold, float x) {
+    const float t = dent::clampTo((x - fold.minX) / (fold.maxX - fold.minX), 0.0f, 1.0f);
+    const float p = static_cast<float>(fold.segments) * t;
+    unsigned j = static_cast<unsigned>(p);
+    if (j > fold.segments - 1) j = fold.segments - 1;
+    const float f = p - static_cast<float>(j);
+    const float p0 = fold.compression[j == 0 ? 0 : j - 1], p1 = fold.compression[j], p2 = fold.compression[j + 1];
+    const float p3 = fold.compression[j + 2 > fold.segments ? fold.segments : j + 2];
+    const float f2 = dent::floatPow(f, 2.0f), f3 = dent::floatPow(f, 3.0f);
+    return (dent::floatPow(1.0f - f, 3.0f) * p0 + (3.0f * f3 - 6.0f * f2 + 4.0f) * p1 +
+            (-3.0f * f3 + 3.0f * f2 + 3.0f * f + 1.0f) * p2 + f3 * p3) /
+           6.0f;
+}
+
+// On the free edge of a panel 0.7 long with its crease at 0.6, the edge moves
+// back by exactly the spline compression (every step of the fold is exact
+// there for compressions between 0.25 and 0.315).
+TEST(SheetPosition, SplinePowersAreEvaluatedInDouble) {
+    const PanelShape shape{1.0f, 0.0f, 0.7f, 0.6f};
+    SpanFold fold;
+    fold.init(-0.6f, 0.6f, 0.3f, 6, shape);
+    const float profile[] = {0.26f, 0.31f, 0.27f, 0.2875f, 0.305f, 0.262f, 0.299f};
+    for (unsigned i = 0; i <= 6; ++i) fold.compression[i] = profile[i];
+    for (int i = 0; i <= 600; ++i) {
+        const float x = -0.6f + 0.002f * static_cast<float>(i) + 0.0001234f;
+        const float expected = splineWithPowers(fold, x);
+        ASSERT_GE(expected, 0.25f);
+        ASSERT_LE(expected, 0.315f);
+        EXPECT_EQ(-offsetOf(pointAt(shape, x, 0.7f), 0, shape, fold, false).y, expected) << x;
+    }
+}
+
 TEST(SheetPosition, ClampsCompressionAndCrease) {
     const PanelShape shape{1.0f, 0.0f, 1.0f, 0.5f};
     const SheetPoint point = pointAt(shape, 0.0f, 0.4f);
@@ -265,6 +299,15 @@ TEST(SheetNormal, DegenerateProbesGiveTheRestNormal) {
     EXPECT_TRUE(sameVec(dent::sheetNormal(broken, shape, fold, true, 1.0f, n), n));
     const Vec zero{0.0f, 0.0f, 0.0f};
     EXPECT_TRUE(sameVec(dent::sheetNormal(pointAt(shape, 0.0f, 0.3f), shape, fold, true, 1.0f, zero), zero));
+
+    // A NaN sign is on neither side: the upper probe takes the crease line's NaN
+    // and the point falls back to its rest normal.
+    SheetPoint signless;
+    signless.init(Vec{0.0f, 0.3f, 0.0f}, 0.3f, PanelShape{kNaN, 0.0f, 1.0f, 0.5f}, 0);
+    EXPECT_EQ(signless.rest[3].y, 0.3f - 0.002f);
+    EXPECT_TRUE(std::isnan(signless.rest[4].y));
+    EXPECT_TRUE(std::isnan(signless.stepY));
+    EXPECT_TRUE(sameVec(dent::sheetNormal(signless, shape, fold, true, 1.0f, n), n));
 }
 
 }  // namespace
