@@ -14,6 +14,7 @@
 #include "host/bindings.h"
 #include "host/support/fake_host.h"
 #include "host/support/log_capture.h"
+#include "host/support/module_state.h"
 
 namespace {
 
@@ -33,19 +34,6 @@ std::vector<Vec> line(int count, float step = 0.1f) {
 
 class Driver : public ::testing::Test {
 protected:
-    void SetUp() override {
-        savedSettings = kerbmark::settings;
-        savedList = kerbmark::recordList;
-        savedDiagnostics = kerbmark::diagnostics;
-        kerbmark::recordList = &list;
-        kerbmark::diagnostics = false;
-    }
-    void TearDown() override {
-        kerbmark::settings = savedSettings;
-        kerbmark::recordList = savedList;
-        kerbmark::diagnostics = savedDiagnostics;
-    }
-
     host::Atomic* atomicNamed(const char* name, std::vector<Vec> positions = line(6),
                               host::Frame* parent = nullptr) {
         SourceShape shape;
@@ -84,11 +72,9 @@ protected:
     testdeform::GeometryHost geometries{host};
     testhost::LogCapture log;
     kerbmark::RecordList list;
+    testhost::ModuleState moduleState{&list};
     host::Vehicle* vehicle = host.vehicle(0x105);
     kerbmark::VehicleRecord& record = kerbmark::appendRecord(list, vehicle, 0x105, vehicle->clump, 1000.0f, 0);
-    kerbmark::Settings savedSettings;
-    kerbmark::RecordList* savedList = nullptr;
-    bool savedDiagnostics = false;
 };
 
 TEST_F(Driver, FirstDentCopiesAttachesAndDisplacesTheCopy) {

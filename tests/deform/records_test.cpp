@@ -9,6 +9,7 @@
 #include "foundation/settings.h"
 #include "host/bindings.h"
 #include "host/support/fake_host.h"
+#include "host/support/module_state.h"
 #include "host/support/log_capture.h"
 #include "host/support/memory_pages.h"
 
@@ -20,9 +21,6 @@ constexpr const char* kRetained = "MaterialGuard: invalid geometry retained; uns
 
 class Records : public ::testing::Test {
 protected:
-    void SetUp() override { savedSettings = kerbmark::settings; }
-    void TearDown() override { kerbmark::settings = savedSettings; }
-
     struct Mesh {
         host::Atomic* atomic;
         host::Geometry* original;
@@ -62,7 +60,7 @@ protected:
     testhost::FakeHost host;
     testhost::LogCapture log;
     kerbmark::RecordList list;
-    kerbmark::Settings savedSettings;
+    testhost::ModuleState moduleState;
 };
 
 TEST_F(Records, NewRecordAndItsCreaseSeed) {

@@ -15,6 +15,7 @@
 #include "host/bindings.h"
 #include "host/support/fake_host.h"
 #include "host/support/log_capture.h"
+#include "host/support/module_state.h"
 #include "impact/hit_handler.h"
 #include "impact/support/light_host.h"
 
@@ -44,11 +45,6 @@ struct RequestCapture {
 class HitHandler : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedSettings = kerbmark::settings;
-        savedList = kerbmark::recordList;
-        savedDiagnostics = kerbmark::diagnostics;
-        kerbmark::recordList = &list;
-        kerbmark::diagnostics = false;
         RequestCapture::forward = game::atomics;
         RequestCapture::requests.clear();
         game::atomics = RequestCapture::atomics;
@@ -63,9 +59,6 @@ protected:
     }
     void TearDown() override {
         game::atomics = RequestCapture::forward;
-        kerbmark::settings = savedSettings;
-        kerbmark::recordList = savedList;
-        kerbmark::diagnostics = savedDiagnostics;
     }
 
     // A vehicle at its placement with its latest collision at the rear:
@@ -112,13 +105,11 @@ protected:
     testimpact::LightHost lights;
     testhost::LogCapture log;
     kerbmark::RecordList list;
+    testhost::ModuleState moduleState{&list};
     dent::HostMatrix placement{};
     host::Frame* rootFrame = nullptr;
     host::Vehicle* car = nullptr;
     host::Atomic* rearPanel = nullptr;
-    kerbmark::Settings savedSettings;
-    kerbmark::RecordList* savedList = nullptr;
-    bool savedDiagnostics = false;
 };
 
 TEST_F(HitHandler, FirstHitCreatesTheRecordDentsAndLogs) {

@@ -6,6 +6,7 @@
 
 #include "foundation/settings.h"
 #include "host/support/fake_host.h"
+#include "host/support/module_state.h"
 #include "host/support/log_capture.h"
 #include "impact/rear_lights.h"
 #include "impact/support/light_host.h"
@@ -20,13 +21,11 @@ constexpr std::int32_t kLeft = 3;
 class RearLights : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedSettings = kerbmark::settings;
         kerbmark::settings.FalloffPower = 1.0f;
         kerbmark::settings.RearMinDepth = 0.08f;
         car->modelId = 500;
         lights.setRearLight(500, kLight);
     }
-    void TearDown() override { kerbmark::settings = savedSettings; }
 
     static dent::Episode episodeAt(Vec point, float depth, float radius) {
         dent::Episode e{};
@@ -56,7 +55,7 @@ protected:
     testimpact::LightHost lights;
     testhost::LogCapture log;
     host::Vehicle* car = host.vehicle(0x2207);
-    kerbmark::Settings savedSettings;
+    testhost::ModuleState moduleState;
 };
 
 TEST_F(RearLights, ContactAtTheRightLightBreaksItOnly) {

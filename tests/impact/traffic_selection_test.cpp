@@ -6,6 +6,7 @@
 #include "deform/support/geometry_host.h"
 #include "foundation/settings.h"
 #include "host/support/fake_host.h"
+#include "host/support/module_state.h"
 #include "impact/traffic_selection.h"
 
 namespace {
@@ -15,13 +16,11 @@ using dent::Vec;
 class TrafficSelection : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedSettings = kerbmark::settings;
         slots.assign(64, 0x80);
         host.pool.slots = slots.data();
         host.pool.count = static_cast<std::int32_t>(slots.size());
         player = vehicleInSlot(0, 0x01, {0, 0, 0});
     }
-    void TearDown() override { kerbmark::settings = savedSettings; }
 
     // A vehicle in slot `index` with a collision strong enough to dent.
     host::Vehicle* vehicleInSlot(std::int32_t index, std::uint8_t slotByte, Vec position) {
@@ -42,7 +41,7 @@ protected:
     testhost::FakeHost host;
     std::vector<std::uint8_t> slots;
     host::Vehicle* player = nullptr;
-    kerbmark::Settings savedSettings;
+    testhost::ModuleState moduleState;
 };
 
 TEST_F(TrafficSelection, NearbyDentedVehiclesInPriorityOrder) {
