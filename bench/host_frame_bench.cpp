@@ -103,13 +103,13 @@ int main(int argc, char** argv) {
     // The pool filled with parked cars out of range; 40 colliding cars near the player.
     std::vector<hostsim::Vehicle*> nearby;
     for (int i = 1; i < 10000; ++i) {
-        hostsim::VehicleSpec spec;
-        spec.modelId = static_cast<std::int16_t>(401 + i % 3);
+        hostsim::VehicleSpec design;
+        design.modelId = static_cast<std::int16_t>(401 + i % 3);
         const bool inRange = i <= 40;
-        spec.boxParts = inRange ? std::vector<std::string>{} : std::vector<std::string>{"chassis_dummy"};
-        spec.position = inRange ? Vec3{static_cast<float>(i % 8) * 6.0f - 21.0f, static_cast<float>(i / 8) * 8.0f + 10.0f, 0.0f}
+        design.boxParts = inRange ? std::vector<std::string>{} : std::vector<std::string>{"chassis_dummy"};
+        design.position = inRange ? Vec3{static_cast<float>(i % 8) * 6.0f - 21.0f, static_cast<float>(i / 8) * 8.0f + 10.0f, 0.0f}
                              : Vec3{5000.0f + static_cast<float>(i), 5000.0f, 0.0f};
-        hostsim::Vehicle* vehicle = hostsim::spawnVehicle(spec);
+        hostsim::Vehicle* vehicle = hostsim::spawnVehicle(design);
         if (!vehicle) {
             std::fprintf(stderr, "pool full at %d\n", i);
             return 2;

@@ -139,15 +139,15 @@ Clump* newClump() {
 }
 
 // A clump cloned from the model: its own frames, atomics drawing the model's geometries.
-Clump* buildClump(const VehicleSpec& spec, const Matrix& where) {
+Clump* buildClump(const VehicleSpec& design, const Matrix& where) {
     Clump* clump = newClump();
-    if (!spec.boxParts.empty()) {
+    if (!design.boxParts.empty()) {
         clump->frame = newFrame(clump, "root", nullptr, where);
-        for (const std::string& part : spec.boxParts)
+        for (const std::string& part : design.boxParts)
             newAtomic(clump, newFrame(clump, part, clump->frame, placement({0.0f, 0.0f, 0.0f}, 0.0f)),
                       newBoxGeometry());
     } else {
-        const CarModel& model = carModel(spec.modelId, spec.bodyVertices);
+        const CarModel& model = carModel(design.modelId, design.bodyVertices);
         std::vector<Frame*> frames;
         for (const ModelFrame& part : model.frames) {
             Frame* parent = part.parent < 0 ? nullptr : frames[part.parent];
@@ -187,7 +187,7 @@ void publishVehiclePool(bool published) {
     fixed<VehiclePool*>(kVehiclePoolPointer) = published ? world().pool.get() : nullptr;
 }
 
-Vehicle* spawnVehicle(const VehicleSpec& spec) {
+Vehicle* spawnVehicle(const VehicleSpec& design) {
     World& w = world();
     if (!w.pool) return nullptr;
     for (int slot = 0; slot < w.pool->slotCount; ++slot) {
@@ -196,17 +196,17 @@ Vehicle* spawnVehicle(const VehicleSpec& spec) {
         slotByte = static_cast<std::uint8_t>(((slotByte & 0x7F) + 1) & 0x7F);
         Vehicle* vehicle = &w.pool->objects[slot];
         std::memset(static_cast<void*>(vehicle), 0, sizeof(Vehicle));
-        vehicle->hostPlacement = placement(spec.position, spec.heading);
-        vehicle->position = spec.position;
+        vehicle->hostPlacement = placement(design.position, design.heading);
+        vehicle->position = design.position;
         vehicle->matrix = &vehicle->hostPlacement;
-        vehicle->modelId = spec.modelId;
+        vehicle->modelId = design.modelId;
         vehicle->typeAndState = kEntityTypeVehicle;
-        vehicle->mass = spec.mass;
-        vehicle->health = spec.health;
+        vehicle->mass = design.mass;
+        vehicle->health = design.health;
         vehicle->flags48B = 0x80;
-        modelInfo(spec.modelId);
-        vehicle->clump = buildClump(spec, vehicle->hostPlacement);
-        w.vehicleSpecs[vehicle] = spec;
+        modelInfo(design.modelId);
+        vehicle->clump = buildClump(design, vehicle->hostPlacement);
+        w.vehicleSpecs[vehicle] = design;
         return vehicle;
     }
     return nullptr;

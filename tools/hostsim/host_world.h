@@ -37,7 +37,7 @@ struct VehicleSpec {
 // Takes a free slot (its slot byte moves on, so earlier handles stay dead) and
 // builds the vehicle as the host does: a clump cloned from the model, its
 // atomics sharing the model's geometries, the frames placed.
-Vehicle* spawnVehicle(const VehicleSpec& spec = {});
+Vehicle* spawnVehicle(const VehicleSpec& design = {});
 // Frees the vehicle's slot; the object, its clump and atomics stay as they were.
 void removeVehicle(Vehicle* vehicle);
 // Gives the vehicle a new clump built from the same model; the old one stays alive.

@@ -36,9 +36,9 @@ float defaultWeight(float distance, float radius) {
     return static_cast<float>(std::pow(static_cast<double>(s), static_cast<double>(0.65f)));
 }
 
-void startDriven(DrivenHost& host, const std::string& ini, const hostsim::VehicleSpec& spec) {
+void startDriven(DrivenHost& host, const std::string& ini, const hostsim::VehicleSpec& design) {
     ASSERT_TRUE(hostsim::startHost());
-    host.player = hostsim::spawnVehicle(spec);
+    host.player = hostsim::spawnVehicle(design);
     ASSERT_NE(host.player, nullptr);
     hostsim::setPlayerVehicle(host.player);
     ASSERT_NE(hostsim::loadModule(host.folder.installModule(ini)), nullptr);

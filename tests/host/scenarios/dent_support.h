@@ -37,9 +37,9 @@ struct DrivenHost {
     hostsim::ReferenceLedger ledger;  // every reference count before any contact
 };
 
-// Lays out the host, spawns the player's car (`spec`), loads the module with
+// Lays out the host, spawns the player's car (`design`), loads the module with
 // `ini` and runs the first frame. Takes the rest snapshot and the ledger.
-void startDriven(DrivenHost& host, const std::string& ini = "", const hostsim::VehicleSpec& spec = {});
+void startDriven(DrivenHost& host, const std::string& ini = "", const hostsim::VehicleSpec& design = {});
 // Takes the ledger again (after spawning more vehicles).
 void retakeLedger(DrivenHost& host);
 

@@ -53,9 +53,9 @@ kerbmark::RecordList& records() { return *kerbmark::recordList; }
 
 // A vehicle of three box parts, each with a geometry of its own: its originals
 // hold two references each (model and atomic).
-hostsim::Vehicle* spawnBoxVehicle(hostsim::VehicleSpec spec = {}) {
-    spec.boxParts = {"chassis_dummy", "bonnet_dummy", "boot_dummy"};
-    return hostsim::spawnVehicle(spec);
+hostsim::Vehicle* spawnBoxVehicle(hostsim::VehicleSpec design = {}) {
+    design.boxParts = {"chassis_dummy", "bonnet_dummy", "boot_dummy"};
+    return hostsim::spawnVehicle(design);
 }
 
 // What the hit handler leaves behind for a dented vehicle: a record whose
@@ -118,12 +118,12 @@ std::vector<void*> recordedVehicles() {
 TEST(Records, RepairedVehicleIsResetOthersKeepTheirDents) {
     InProcess module;
     startInProcess(module);
-    hostsim::VehicleSpec spec;
-    spec.health = 300.0f;
-    const Deformed repaired = deform(spawnBoxVehicle(spec));
-    spec.health = 500.0f;
-    const Deformed patched = deform(spawnBoxVehicle(spec));
-    const Deformed damaged = deform(spawnBoxVehicle(spec));
+    hostsim::VehicleSpec design;
+    design.health = 300.0f;
+    const Deformed repaired = deform(spawnBoxVehicle(design));
+    design.health = 500.0f;
+    const Deformed patched = deform(spawnBoxVehicle(design));
+    const Deformed damaged = deform(spawnBoxVehicle(design));
     hostsim::runFrame();
     expectStillDeformed(repaired);
 

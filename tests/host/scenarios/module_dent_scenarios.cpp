@@ -34,10 +34,10 @@ const std::set<std::string> kExcludedParts = {"chassis_vlo",    "exhaust", "misc
 // A car that stands away from the origin, turned: every contact goes through
 // the placement and the frames' world matrices.
 hostsim::VehicleSpec turnedCar() {
-    hostsim::VehicleSpec spec;
-    spec.position = {12.0f, -30.0f, 0.0f};
-    spec.heading = 0.5f;
-    return spec;
+    hostsim::VehicleSpec design;
+    design.position = {12.0f, -30.0f, 0.0f};
+    design.heading = 0.5f;
+    return design;
 }
 
 // The chassis vertex farthest along `direction` (model frame): a contact
@@ -297,10 +297,10 @@ TEST(Dent, RearHitBreaksTheLightItReachesAndLogsIt) {
 TEST(Dent, TrafficRearHitBreaksItsLight) {
     DrivenHost host;
     startDriven(host);
-    hostsim::VehicleSpec spec;
-    spec.modelId = 401;
-    spec.position = {3.0f, 15.0f, 0.0f};
-    hostsim::Vehicle* traffic = hostsim::spawnVehicle(spec);
+    hostsim::VehicleSpec design;
+    design.modelId = 401;
+    design.position = {3.0f, 15.0f, 0.0f};
+    hostsim::Vehicle* traffic = hostsim::spawnVehicle(design);
     holdContact(traffic, 0.25f, hostsim::kRearLightPosition, {0.0f, -1.0f, 0.0f}, 1);
     EXPECT_EQ(hostsim::lightStatus(traffic, hostsim::kRearLightRight), 1);
     EXPECT_EQ(hostsim::lightStatus(host.player, hostsim::kRearLightRight), 0);

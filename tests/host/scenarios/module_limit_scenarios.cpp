@@ -28,10 +28,10 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
 hostsim::Vehicle* trafficAt(Vec3 position, std::int16_t modelId = 401) {
-    hostsim::VehicleSpec spec;
-    spec.modelId = modelId;
-    spec.position = position;
-    return hostsim::spawnVehicle(spec);
+    hostsim::VehicleSpec design;
+    design.modelId = modelId;
+    design.position = position;
+    return hostsim::spawnVehicle(design);
 }
 
 std::vector<int> hitHandles(const std::string& log) {
@@ -108,9 +108,9 @@ TEST(Traffic, NoTrafficWhenTrafficIsOff) {
 // 65th and 66th never, not even by a later episode.
 TEST(Limits, The65thMeshIsNeverCopied) {
     DrivenHost host;
-    hostsim::VehicleSpec spec;
-    for (int i = 0; i < 66; ++i) spec.boxParts.push_back("panel_" + std::to_string(i));
-    startDriven(host, "", spec);
+    hostsim::VehicleSpec design;
+    for (int i = 0; i < 66; ++i) design.boxParts.push_back("panel_" + std::to_string(i));
+    startDriven(host, "", design);
     holdContact(host.player, 0.4f, {0.0f, 2.0f, 0.0f}, kOutward, 1);
     quietFrames(host.player, 8);
     holdContact(host.player, 0.5f, {0.0f, 2.0f, 0.0f}, kOutward, 1);
@@ -130,9 +130,9 @@ TEST(Limits, The65thMeshIsNeverCopied) {
 // the body is left alone while the rest of the car is dented.
 TEST(Limits, A30000VertexBodyIsDentedA30001VertexBodyIsNot) {
     DrivenHost host;
-    hostsim::VehicleSpec spec;
-    spec.bodyVertices = hostsim::kMaxDeformableVertices;
-    startDriven(host, "", spec);
+    hostsim::VehicleSpec design;
+    design.bodyVertices = hostsim::kMaxDeformableVertices;
+    startDriven(host, "", design);
     ASSERT_EQ(hostsim::atomicNamed(host.player, "chassis")->geometry->vertexCount, 30000);
     holdContact(host.player, 0.4f, kFront, kOutward, 1);
     const hostsim::Geometry* body = hostsim::atomicNamed(host.player, "chassis")->geometry;
@@ -140,9 +140,9 @@ TEST(Limits, A30000VertexBodyIsDentedA30001VertexBodyIsNot) {
     EXPECT_EQ(body->vertexCount, 30000);
     EXPECT_GT(largestMove(hostsim::snapshotVehicle(host.player), host.rest), 0.2f);
 
-    spec.bodyVertices = hostsim::kMaxDeformableVertices + 1;
-    spec.position = {6.0f, 0.0f, 0.0f};
-    hostsim::Vehicle* heavy = hostsim::spawnVehicle(spec);
+    design.bodyVertices = hostsim::kMaxDeformableVertices + 1;
+    design.position = {6.0f, 0.0f, 0.0f};
+    hostsim::Vehicle* heavy = hostsim::spawnVehicle(design);
     hostsim::setPlayerVehicle(heavy);
     const hostsim::Geometry* heavyBody = hostsim::atomicNamed(heavy, "chassis")->geometry;
     ASSERT_EQ(heavyBody->vertexCount, 30001);

@@ -98,9 +98,9 @@ TEST(Restore, F7WithoutARecordDoesNothing) {
 
 TEST(Restore, RepairPutsEveryOriginalBack) {
     DrivenHost host;
-    hostsim::VehicleSpec spec;
-    spec.health = 600.0f;
-    startDriven(host, "", spec);
+    hostsim::VehicleSpec design;
+    design.health = 600.0f;
+    startDriven(host, "", design);
     dentAllRound(host.player);
     ASSERT_GE(copiesOn(host.player), 8u);
 
@@ -124,10 +124,10 @@ TEST(Restore, RepairPutsEveryOriginalBack) {
 TEST(Restore, RemovedVehicleLosesItsRecordUntouched) {
     DrivenHost host;
     startDriven(host);
-    hostsim::VehicleSpec spec;
-    spec.modelId = 401;
-    spec.position = {4.0f, 12.0f, 0.0f};
-    hostsim::Vehicle* traffic = hostsim::spawnVehicle(spec);
+    hostsim::VehicleSpec design;
+    design.modelId = 401;
+    design.position = {4.0f, 12.0f, 0.0f};
+    hostsim::Vehicle* traffic = hostsim::spawnVehicle(design);
     retakeLedger(host);
     const hostsim::VehicleSnapshot trafficRest = hostsim::snapshotVehicle(traffic);
     holdContact(traffic, 0.4f, kFront, kBackward, 1);
@@ -166,7 +166,7 @@ TEST(Restore, RemovedVehicleLosesItsRecordUntouched) {
     }
 
     // The slot's next vehicle, at the same address, is a vehicle of its own.
-    hostsim::Vehicle* next = hostsim::spawnVehicle(spec);
+    hostsim::Vehicle* next = hostsim::spawnVehicle(design);
     ASSERT_EQ(next, traffic);
     holdContact(next, 0.4f, kFront, kBackward, 1);
     const std::vector<HitLine> later = hitLines(host.log);
@@ -181,10 +181,10 @@ TEST(Restore, RemovedVehicleLosesItsRecordUntouched) {
 TEST(Restore, BothResetEventsRestoreEverything) {
     DrivenHost host;
     startDriven(host);
-    hostsim::VehicleSpec spec;
-    spec.modelId = 401;
-    spec.position = {-5.0f, 20.0f, 0.0f};
-    hostsim::Vehicle* traffic = hostsim::spawnVehicle(spec);
+    hostsim::VehicleSpec design;
+    design.modelId = 401;
+    design.position = {-5.0f, 20.0f, 0.0f};
+    hostsim::Vehicle* traffic = hostsim::spawnVehicle(design);
     retakeLedger(host);
     const hostsim::VehicleSnapshot trafficRest = hostsim::snapshotVehicle(traffic);
 
