@@ -7,6 +7,7 @@
 
 #include "deform/geometry_clone.h"
 #include "deform/ordinary_path.h"
+#include "deform/panel_paths.h"
 #include "deform/records.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
@@ -26,7 +27,8 @@ constexpr std::int32_t kMaxVerticesPerMesh = 30000;
 constexpr std::size_t kMaxMeshesPerVehicle = 64;
 constexpr std::uint64_t kMaxVerticesPerVehicle = 200000;
 constexpr std::uint32_t kNotDeformableFlag = 0x01000000;
-constexpr std::int32_t kLockPositions = 2;  // panels that also write normals lock with 6
+constexpr std::int32_t kLockPositions = 2;
+constexpr std::int32_t kLockPositionsAndNormals = 6;  // panels write their normals too
 constexpr std::uint8_t kAtomicDeformedBit = 0x01;
 
 const char* const kExcludedWords[] = {"wheel", "exhaust", "misc", "ug_", "chassis_vlo"};
@@ -125,13 +127,25 @@ MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry
         logLine("Geometry clone failed; mesh skipped.");
         return nullptr;
     }
+    PanelState panel;
+    if (settings.PanelBending) {
+        const int kind = panelKind(atomic.frame);
+        if (kind != kNoPanel) copy = preparePanel(&atomic, kind, record.creaseSeed, copy, panel);
+    }
     MeshEntry* entry = nullptr;
     const auto* copied = static_cast<const host::Geometry*>(copy);
     if (copyWithinLimits(copied, record)) {
         try {
             const dent::Vec* positions = copied->vertexBlock->positions;
-            entry = addMeshEntry(record, original, copy,
-                                 std::vector<dent::Vec>(positions, positions + copied->vertexCount));
+            const auto count = static_cast<std::size_t>(copied->vertexCount);
+            std::vector<dent::Vec> rest(positions, positions + count);
+            if (panel.kind != kNoPanel) {
+                const dent::Vec* normals = copied->vertexBlock->normals;
+                if (normals && !readableRange(normals, positionBytes(copied->vertexCount))) normals = nullptr;
+                fillPanelLists(panel, rest.data(), normals, count);
+            }
+            entry = addMeshEntry(record, original, copy, std::move(rest));
+            if (entry) entry->panel = std::move(panel);
         } catch (...) {
             entry = nullptr;  // out of memory: the entry was never stored
         }
@@ -180,8 +194,11 @@ void deform(void* atomicPointer, DentRequest* request) {
         geometry = static_cast<host::Geometry*>(entry->copy);
     }
 
+    PanelState& panel = entry->panel;
+    const bool panelPath = panel.kind != kNoPanel;
     breadcrumb("atomic: lock vertices");
-    if (!game::lock(geometry, kLockPositions)) return;
+    const std::int32_t lockMode = panelPath && !panel.restNormals.empty() ? kLockPositionsAndNormals : kLockPositions;
+    if (!game::lock(geometry, lockMode)) return;
 
     breadcrumb("atomic: displace vertices");
     host::VertexBlock* block = geometry->vertexBlock;
@@ -197,7 +214,17 @@ void deform(void* atomicPointer, DentRequest* request) {
     const dent::DentArguments arguments{hit,           direction,      request->depth, request->radius,
                                         previousDepth, previousRadius, settings.MaxTotalDisplacement,
                                         settings.FalloffPower};
-    dent::dentMesh(entry->restPositions.data(), block->positions, count, arguments);
+    if (panelPath && panelListsFit(panel, count)) {
+        dent::Vec* normals = block->normals;
+        if (normals && !readableRange(normals, positionBytes(static_cast<std::int32_t>(count)))) normals = nullptr;
+        if (settings.PanelAsymmetry) {
+            surfacePath(panel, entry->restPositions.data(), block->positions, normals, count, arguments);
+        } else {
+            foldPath(panel, !sameEpisode, entry->restPositions.data(), block->positions, normals, count, arguments);
+        }
+    } else {
+        dent::dentMesh(entry->restPositions.data(), block->positions, count, arguments);
+    }
     entry->lastEpisode = request->episode;
     entry->lastDepth = request->depth;
     entry->lastRadius = request->radius;

@@ -128,12 +128,14 @@ void resetRecord(VehicleRecord& record) {
     if (!record.meshes.empty() && vehicleStillSame(record)) {
         game::atomics(record.clump, restoreOriginal, &record);
     }
+    record.collisionState.reset();
     destroyEntries(record);
     record.episode = dent::Episode{};
 }
 
 void destroyRecord(std::unique_ptr<VehicleRecord> record) {
     if (!record) return;
+    record->collisionState.reset();
     destroyEntries(*record);
 }
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "collision/collision_state.h"
+#include "deform/panel_state.h"
 #include "foundation/vec.h"
 #include "impact/response.h"
 
@@ -20,6 +22,7 @@ struct MeshEntry {
     std::uint32_t lastEpisode = 0;
     float lastDepth = 0.0f;
     float lastRadius = 0.0f;
+    PanelState panel;  // kind 0 for every mesh that is not a bonnet or boot
 };
 
 struct VehicleRecord {
@@ -33,6 +36,7 @@ struct VehicleRecord {
     std::vector<MeshEntry> meshes;
     std::uint32_t totalVertices = 0;
     std::uint32_t creaseSeed = 0;
+    std::unique_ptr<collision::State> collisionState;  // the private collision model, or none
 };
 
 // The module's records in creation order, and the F7 state of the frame update.

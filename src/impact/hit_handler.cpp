@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "collision/private_model.h"
 #include "deform/atomic_driver.h"
 #include "deform/records.h"
 #include "foundation/log.h"
@@ -118,7 +119,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
                         0};
     breadcrumb("hit: enumerate atomics");
     game::atomics(record->clump, deformAtomic, &request);
-    // The private collision model is compressed here once it exists (when request.meshes is not 0).
+    if (request.meshes != 0) collision::updatePrivateCollision(*record, isPlayer);
     breadcrumb("hit: complete; returning to game");
 
     if (settings.LogHits) logHit(*record, vehicle, isPlayer, r, healthLoss, request);

@@ -15,6 +15,7 @@
 #include "host/support/fake_host.h"
 #include "host/support/log_capture.h"
 #include "host/support/module_state.h"
+#include "panel/support/panel_host.h"
 
 namespace {
 
@@ -193,14 +194,28 @@ TEST_F(Driver, PanelKindByTheNearestNamedFrame) {
     EXPECT_EQ(kerbmark::panelKind(deep), 0);
 }
 
-TEST_F(Driver, BonnetTakesTheOrdinaryPath) {
-    host::Atomic* atomic = atomicNamed("bonnet_dummy");
-    DentRequest r = request({0, 0, 0});
+TEST_F(Driver, BonnetIsDentedAsAnyMeshOnlyWithoutPanelBending) {
+    kerbmark::settings.PanelBending = false;
+    host::Atomic* plain = atomicNamed("bonnet_dummy", testpanel::gridPositions({}));
+    DentRequest r = request({0, 1, 0});
     EXPECT_EQ(run(r), 1u);
-    const std::vector<Vec> expected = dented(line(6), line(6), {0, 0, 0}, {0, 0, -1}, 0.2f, 1.0f, 0, 0);
-    const std::vector<Vec> actual = positionsOf(static_cast<host::Geometry*>(atomic->geometry));
-    for (int i = 0; i < 6; ++i) EXPECT_TRUE(sameBits(actual[i], expected[i])) << i;
+    const std::vector<Vec> rest = testpanel::gridPositions({});
+    const std::vector<Vec> expected = dented(rest, rest, {0, 1, 0}, {0, 0, -1}, 0.2f, 1.0f, 0, 0);
+    const std::vector<Vec> actual = positionsOf(static_cast<host::Geometry*>(plain->geometry));
+    for (std::size_t i = 0; i < rest.size(); ++i) EXPECT_TRUE(sameBits(actual[i], expected[i])) << i;
     EXPECT_EQ(geometries.lockCalls.back().mode, 2);
+    EXPECT_EQ(geometries.createCalls.size(), 1u);
+
+    // With it on, the panel copy is rebuilt along its crease and locked for its normals too.
+    kerbmark::settings.PanelBending = true;
+    host::Atomic* folding = atomicNamed("Hood_hi", testpanel::gridPositions({}));
+    DentRequest again = request({0, 1, 0}, 0.2f, 1.0f, 2);
+    EXPECT_EQ(run(again), 2u);
+    ASSERT_EQ(geometries.createCalls.size(), 3u);
+    EXPECT_EQ(folding->geometry, geometries.copies()[2]);
+    EXPECT_EQ(record.meshes[1].panel.kind, 1);
+    EXPECT_EQ(geometries.lockCalls.back().geometry, folding->geometry);
+    EXPECT_EQ(geometries.lockCalls.back().mode, 6);
 }
 
 TEST_F(Driver, SixtyFifthMeshIsNeverCopied) {

@@ -47,7 +47,8 @@ struct World {
     std::unique_ptr<VehicleModelInfo*[]> modelInfoTable;
     std::map<std::int16_t, std::unique_ptr<VehicleModelInfo>> modelInfos;
 
-    std::map<std::int16_t, std::unique_ptr<ColModel>> modelCollisions;
+    std::map<std::int16_t, ColModel*> modelCollisions;
+    std::vector<std::unique_ptr<ColModel>> sharedCollisions;  // every shared model ever made; never freed
     std::map<const ColData*, std::unique_ptr<ColDataStorage>> colData;
 
     std::uint8_t engine[0x100] = {};
@@ -391,27 +392,52 @@ void renderVehicles() {
 
 // ---------------------------------------------------------------- collision
 
-ColModel* modelCollision(std::int16_t modelId) {
+namespace {
+
+// A car's collision: four spheres along the length, one box, and a small
+// mesh with a quad at the nose and one at the tail (1/128 metre).
+ColModel* newCarCollision(float minY, float maxY) {
     World& w = world();
-    std::unique_ptr<ColModel>& model = w.modelCollisions[modelId];
-    if (!model) {
-        model = std::make_unique<ColModel>();
-        std::memset(model.get(), 0, sizeof(ColModel));
-        model->boxMin = {-1.0f, -2.5f, -0.8f};
-        model->boxMax = {1.0f, 2.5f, 1.0f};
-        model->sphereRadius = 3.0f;
-        model->data = newColData();
-        ColDataStorage& storage = *w.colData[model->data];
-        const float ys[4] = {-1.8f, -0.6f, 0.6f, 1.8f};
-        for (float y : ys) storage.spheres.push_back(ColSphere{{0.0f, y, 0.0f}, 0.9f, {0, 0, 0, 0}});
-        storage.boxes.push_back(ColBox{{-0.9f, -2.4f, -0.6f}, {0.9f, 2.4f, 0.8f}, {0, 0, 0, 0}});
-        model->data->sphereCount = static_cast<std::uint16_t>(storage.spheres.size());
-        model->data->spheres = storage.spheres.data();
-        model->data->boxCount = static_cast<std::uint16_t>(storage.boxes.size());
-        model->data->boxes = storage.boxes.data();
-    }
-    return model.get();
+    auto model = std::make_unique<ColModel>();
+    std::memset(model.get(), 0, sizeof(ColModel));
+    model->boxMin = {-1.0f, minY, -0.8f};
+    model->boxMax = {1.0f, maxY, 1.0f};
+    model->sphereRadius = 3.0f;
+    model->data = newColData();
+    ColDataStorage& storage = *w.colData[model->data];
+    const float ys[4] = {-1.8f, -0.6f, 0.6f, 1.8f};
+    for (float y : ys) storage.spheres.push_back(ColSphere{{0.0f, y, 0.0f}, 0.9f, {0, 0, 0, 0}});
+    storage.boxes.push_back(ColBox{{-0.9f, minY + 0.1f, -0.6f}, {0.9f, maxY - 0.1f, 0.8f}, {0, 0, 0, 0}});
+    const auto units = [](float metres) { return static_cast<std::int16_t>(std::lround(metres * 128.0f)); };
+    const std::int16_t nose = units(maxY - 0.1f), tail = units(minY + 0.1f);
+    storage.vertices = {{-100, nose, 0}, {100, nose, 0}, {100, nose, 100}, {-100, nose, 100},
+                        {-100, tail, 0}, {100, tail, 0}, {100, tail, 100}, {-100, tail, 100}};
+    storage.triangles = {{{0, 1, 2}, {0, 0}}, {{0, 2, 3}, {0, 0}}, {{4, 6, 5}, {0, 0}}, {{4, 7, 6}, {0, 0}}};
+    model->data->sphereCount = static_cast<std::uint16_t>(storage.spheres.size());
+    model->data->spheres = storage.spheres.data();
+    model->data->boxCount = static_cast<std::uint16_t>(storage.boxes.size());
+    model->data->boxes = storage.boxes.data();
+    model->data->triangleCount = static_cast<std::uint16_t>(storage.triangles.size());
+    model->data->triangles = storage.triangles.data();
+    model->data->vertices = storage.vertices.data();
+    ColModel* made = model.get();
+    w.sharedCollisions.push_back(std::move(model));
+    return made;
 }
+
+}  // namespace
+
+ColModel* modelCollision(std::int16_t modelId) {
+    ColModel*& model = world().modelCollisions[modelId];
+    if (!model) model = newCarCollision(-2.5f, 2.5f);
+    return model;
+}
+
+ColModel* replaceModelCollision(std::int16_t modelId, float minY, float maxY) {
+    return world().modelCollisions[modelId] = newCarCollision(minY, maxY);
+}
+
+std::size_t liveColDataCount() { return world().colData.size(); }
 
 ColData* newColData() {
     auto storage = std::make_unique<ColDataStorage>();

@@ -4,6 +4,7 @@
 // module still reads the host's memory (as in the real host's pools).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -105,6 +106,11 @@ void renderVehicles();
 
 // The host's shared collision model of a vehicle model (made on first use).
 ColModel* modelCollision(std::int16_t modelId);
+// The host now gives every vehicle of the model a new shared model spanning
+// minY..maxY lengthwise; the previous one stays alive with its data.
+ColModel* replaceModelCollision(std::int16_t modelId, float minY, float maxY);
+// Collision data blocks the host has allocated and not freed.
+std::size_t liveColDataCount();
 ColData* newColData();
 bool isLiveColData(const ColData* data);
 void freeColData(ColData* data);

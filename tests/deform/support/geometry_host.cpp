@@ -45,6 +45,8 @@ struct GeometryHost::SavedBindings {
     game::FrameNameFn frameName = game::frameName;
     game::FrameLTMFn frameLTM = game::frameLTM;
     game::DestroyGeometryFn destroyGeometry = game::destroyGeometry;
+    game::GeometrySkinFn geometrySkin = game::geometrySkin;
+    game::AtomicFlagsFn atomicFlags = game::atomicFlags;
 };
 
 namespace {
@@ -74,6 +76,11 @@ void* lockDouble(void* geometry, std::int32_t mode) { return GeometryHost::curre
 void* unlockDouble(void* geometry) { return GeometryHost::current->unlock(geometry); }
 const char* frameNameDouble(void* frame) { return GeometryHost::current->frameName(frame); }
 dent::HostMatrix* frameLTMDouble(void* frame) { return GeometryHost::current->frameMatrix(frame); }
+void* skinDouble(void*) { return GeometryHost::current->skin; }
+std::uint32_t atomicFlagsDouble(void*) {
+    ++GeometryHost::current->atomicFlagsCalls;
+    return GeometryHost::current->atomicFlags;
+}
 std::int32_t destroyDouble(void* geometry) {
     GeometryHost::current->destroy(geometry);
     return 1;
@@ -103,6 +110,8 @@ GeometryHost::GeometryHost(testhost::FakeHost& host) : host_(host), saved_(std::
     game::frameName = frameNameDouble;
     game::frameLTM = frameLTMDouble;
     game::destroyGeometry = destroyDouble;
+    game::geometrySkin = skinDouble;
+    game::atomicFlags = atomicFlagsDouble;
 }
 
 GeometryHost::~GeometryHost() {
@@ -115,6 +124,8 @@ GeometryHost::~GeometryHost() {
     game::frameName = saved_->frameName;
     game::frameLTM = saved_->frameLTM;
     game::destroyGeometry = saved_->destroyGeometry;
+    game::geometrySkin = saved_->geometrySkin;
+    game::atomicFlags = saved_->atomicFlags;
     geometryIndex().clear();
     frameIndex().clear();
     current = nullptr;

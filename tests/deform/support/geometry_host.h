@@ -57,7 +57,8 @@ dent::HostMatrix identityMatrix(dent::Vec position = {0, 0, 0});
 class GeometryHost {
 public:
     // Points game::createGeometry, triangleVertices, triangleMaterial,
-    // copyExtensions, lock, unlock, frameName and frameLTM at this host and
+    // copyExtensions, lock, unlock, frameName, frameLTM, geometrySkin and
+    // atomicFlags at this host and
     // wraps the fake host's destroyGeometry so that a copy gives its material
     // references back when its last reference goes. One at a time.
     explicit GeometryHost(testhost::FakeHost& host);
@@ -88,11 +89,17 @@ public:
     bool corruptTableOnUnlock = false;  // the copy's material table capacity becomes 5000
     bool failLock = false;
 
+    // What game::geometrySkin answers for every geometry (non-null: skinned)
+    // and what game::atomicFlags answers for every atomic.
+    void* skin = nullptr;
+    std::uint32_t atomicFlags = 0;
+
     // Calls made.
     std::vector<CreateCall> createCalls;
     std::vector<LockCall> lockCalls;
     std::vector<void*> unlockCalls;
     std::vector<ExtensionsCall> extensionsCalls;
+    unsigned atomicFlagsCalls = 0;
     // An unlock found a triangle whose indices or material were out of range.
     bool unlockSawBadTriangle = false;
 

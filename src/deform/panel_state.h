@@ -1,0 +1,30 @@
+// The panel part of a mesh entry: what a bonnet or boot keeps between hits so
+// that it folds along its crease line instead of denting vertex by vertex.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "deform/panel_fold.h"
+#include "foundation/vec.h"
+#include "panel/panel_lattice.h"
+#include "panel/sheet_point.h"
+#include "panel/span_fold.h"
+
+namespace kerbmark {
+
+struct PanelState {
+    std::int32_t kind = 0;            // 0 not a panel, 1 bonnet, 2 boot
+    std::uint32_t atomicFlags = 0;    // the host's atomic flags when the entry was made
+    dent::PanelShape shape{};         // sign, start, length, crease
+    float compression = 0.0f;         // fold path: compression applied so far, metres
+    float demand = 0.0f;              // fold path: largest fold demand of the current episode
+    std::vector<dent::Vec> working;   // fold path: positions before the fold offset
+    std::vector<dent::Vec> restNormals;  // the copy's normals when the entry was made; empty without normals
+    std::vector<std::int32_t> sides;  // per vertex: 1 beyond the crease line, 0 before it
+    dent::SpanFold spanFold{};        // segments 6, everything else zero
+    std::vector<dent::SheetPoint> sheet;  // surface path: one sheet point per vertex
+    dent::PanelLattice lattice;           // surface path
+};
+
+}  // namespace kerbmark

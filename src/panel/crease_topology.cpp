@@ -1,0 +1,248 @@
+#include "panel/crease_topology.h"
+
+#include <cmath>
+#include <vector>
+
+#include "deform/panel_state.h"
+#include "deform/records.h"
+#include "foundation/log.h"
+#include "foundation/settings.h"
+#include "host/bindings.h"
+#include "host/host_types.h"
+#include "host/memory_check.h"
+#include "panel/rest_normals.h"
+#include "panel/triangle_split.h"
+
+namespace kerbmark {
+
+namespace {
+
+constexpr float kMaxCoordinate = 10000.0f;
+constexpr float kMaxNormalLength = 10.0f;
+constexpr float kMinAsymmetricWidth = 0.02f;
+constexpr float kMinLength = 0.25f;
+constexpr float kMaxLength = 3.5f;
+constexpr float kMaxHeightPerLength = 0.75f;
+constexpr std::int32_t kMaxTriangles = 10000;
+constexpr std::uint32_t kSeamRepairFlags = 2;
+constexpr std::uint32_t kNormalsFlag = 0x10;
+constexpr std::uint32_t kColoursFlag = 0x08;
+constexpr std::uint32_t kKeptFormatFlags = 0xFE;
+constexpr std::int32_t kMaxTexCoordSets = dent::kPanelUvSets;
+
+bool readable(const void* pointer, std::uint32_t bytes) { return pointer && readableRange(pointer, bytes); }
+
+std::uint32_t bytesOf(std::int32_t count, std::uint32_t each) { return static_cast<std::uint32_t>(count) * each; }
+
+bool usableNormal(dent::Vec n) { return dent::isFinite(n) && dent::length(n) <= kMaxNormalLength; }
+
+// The source's arrays may be followed for its whole vertex and triangle count.
+bool sourceReadable(const host::Geometry& g) {
+    if (g.vertexCount < 0 || g.triangleCount < 0 || g.texCoordSets < 0 || g.texCoordSets > kMaxTexCoordSets)
+        return false;
+    const host::VertexBlock* block = g.vertexBlock;
+    if (!readable(block, sizeof *block)) return false;
+    if (!readable(block->positions, bytesOf(g.vertexCount, sizeof(dent::Vec)))) return false;
+    if (block->normals && !readableRange(block->normals, bytesOf(g.vertexCount, sizeof(dent::Vec)))) return false;
+    if (g.colors && !readableRange(g.colors, bytesOf(g.vertexCount, 4))) return false;
+    for (std::int32_t set = 0; set < g.texCoordSets; ++set) {
+        if (!readable(g.texCoords[set], bytesOf(g.vertexCount, 8))) return false;
+    }
+    return readable(g.triangles, bytesOf(g.triangleCount, sizeof(host::Triangle)));
+}
+
+std::uint32_t packedColour(const float (&colour)[4]) {
+    std::uint32_t packed = 0;
+    for (int channel = 0; channel < 4; ++channel) {
+        // Rounded half away from zero, then held to a byte.
+        const float rounded = std::round(colour[channel]);
+        const float byte = rounded < 0.0f ? 0.0f : (rounded > 255.0f ? 255.0f : rounded);
+        packed |= static_cast<std::uint32_t>(byte) << (8 * channel);
+    }
+    return packed;
+}
+
+// The source triangle `index` with its corners' full vertex data; false when
+// a corner index or a normal cannot be used.
+bool panelTriangle(const host::Geometry& g, std::int32_t index, const std::vector<dent::Vec>& smoothedNormals,
+                   dent::PanelTriangle& out) {
+    out = dent::PanelTriangle{};
+    const host::Triangle& source = g.triangles[index];
+    out.material = source.material;
+    const host::VertexBlock& block = *g.vertexBlock;
+    for (int corner = 0; corner < 3; ++corner) {
+        const std::uint16_t j = source.vertex[corner];
+        if (j >= g.vertexCount) return false;
+        dent::PanelVertex& v = out.vertices[corner];
+        v.position = block.positions[j];
+        if (block.normals) {
+            v.normal = smoothedNormals.empty() ? block.normals[j] : smoothedNormals[j];
+            if (!usableNormal(v.normal)) return false;
+        }
+        if (g.colors) {
+            const std::uint32_t c = g.colors[j];
+            for (int channel = 0; channel < 4; ++channel)
+                v.color[channel] = static_cast<float>((c >> (8 * channel)) & 0xFFu);
+        }
+        for (std::int32_t set = 0; set < g.texCoordSets; ++set) {
+            v.uv[set][0] = g.texCoords[set][2 * j];
+            v.uv[set][1] = g.texCoords[set][2 * j + 1];
+        }
+    }
+    return true;
+}
+
+struct Box {
+    float minX = INFINITY, maxX = -INFINITY;
+    float minS = INFINITY, maxS = -INFINITY;
+    float minZ = INFINITY, maxZ = -INFINITY;
+};
+
+bool withinLimit(float value) { return std::isfinite(value) && std::fabs(value) <= kMaxCoordinate; }
+
+// The panel's box in its lengthwise frame; false for a coordinate that is not
+// finite or lies beyond 10000.
+bool panelBox(const host::Geometry& g, float sign, Box& box) {
+    const dent::Vec* positions = g.vertexBlock->positions;
+    for (std::int32_t i = 0; i < g.vertexCount; ++i) {
+        const float x = positions[i].x;
+        const float s = positions[i].y * sign;
+        const float z = positions[i].z;
+        if (!withinLimit(x) || !withinLimit(s) || !withinLimit(z)) return false;
+        box.minX = std::fmin(box.minX, x);
+        box.maxX = std::fmax(box.maxX, x);
+        box.minS = std::fmin(box.minS, s);
+        box.maxS = std::fmax(box.maxS, s);
+        box.minZ = std::fmin(box.minZ, z);
+        box.maxZ = std::fmax(box.maxZ, z);
+    }
+    return true;
+}
+
+// Writes the cut triangles into the new geometry; false when the host refuses one.
+bool fillGeometry(host::Geometry& created, const host::Geometry& source, const std::vector<dent::PanelTriangle>& cut,
+                  PanelState& state) {
+    host::VertexBlock& block = *created.vertexBlock;
+    const bool normals = block.normals != nullptr;
+    const bool colours = created.colors != nullptr;
+    state.sides.clear();
+    state.sides.reserve(3 * cut.size());
+    for (std::size_t u = 0; u < cut.size(); ++u) {
+        const dent::PanelTriangle& t = cut[u];
+        if (t.material >= static_cast<std::uint32_t>(source.materialCount)) return false;
+        for (int k = 0; k < 3; ++k) {
+            const dent::PanelVertex& v = t.vertices[k];
+            const std::size_t at = 3 * u + static_cast<std::size_t>(k);
+            block.positions[at] = v.position;
+            if (normals) block.normals[at] = v.normal;
+            if (colours) created.colors[at] = packedColour(v.color);
+            for (std::int32_t set = 0; set < source.texCoordSets; ++set) {
+                created.texCoords[set][2 * at] = v.uv[set][0];
+                created.texCoords[set][2 * at + 1] = v.uv[set][1];
+            }
+            state.sides.push_back(v.side);
+        }
+        const auto first = static_cast<std::uint16_t>(3 * u);
+        host::Triangle* triangle = created.triangles + u;
+        if (!game::triangleVertices(&created, triangle, first, static_cast<std::uint16_t>(first + 1),
+                                    static_cast<std::uint16_t>(first + 2)))
+            return false;
+        if (!game::triangleMaterial(&created, triangle, source.materials[t.material])) return false;
+    }
+    return true;
+}
+
+// The build; `created` holds the new geometry as soon as the host made it, so
+// that the caller can give it back on any failure.
+bool build(host::Geometry& source, PanelState& state, host::Geometry*& created) {
+    breadcrumb("panel: build crease topology");
+    if (game::geometrySkin(&source)) return false;
+    if (!sourceReadable(source)) return false;
+
+    dent::PanelShape& shape = state.shape;
+    Box box;
+    if (!panelBox(source, shape.sign, box)) return false;
+    const bool asymmetry = settings.PanelAsymmetry;
+    const float length = box.maxS - box.minS;
+    // An empty box gives NaN and infinite extents, which every test below refuses.
+    if (asymmetry && !(box.maxX - box.minX >= kMinAsymmetricWidth)) return false;
+    if (!(length >= kMinLength)) return false;
+    if (length > kMaxLength) return false;
+    if (box.maxZ - box.minZ > kMaxHeightPerLength * length) return false;
+    if (source.triangleCount < 1 || source.triangleCount > kMaxTriangles) return false;
+
+    shape.start = box.minS;
+    shape.length = length;
+
+    const host::VertexBlock& sourceBlock = *source.vertexBlock;
+    const auto vertexCount = static_cast<std::size_t>(source.vertexCount);
+    std::vector<dent::Vec> smoothedNormals;
+    if (asymmetry) {
+        state.spanFold.init(box.minX, box.maxX, (box.maxZ + box.minZ) * 0.5f, settings.PanelWidthSegments, shape);
+        state.lattice.init(state.spanFold, shape);
+        if (sourceBlock.normals && (state.atomicFlags & 3u) == kSeamRepairFlags) {
+            std::vector<dent::Vec> positions(sourceBlock.positions, sourceBlock.positions + vertexCount);
+            std::vector<dent::Vec> normals(sourceBlock.normals, sourceBlock.normals + vertexCount);
+            for (const dent::Vec& n : normals) {
+                if (!usableNormal(n)) return false;
+            }
+            smoothedNormals = dent::panelRestNormals(positions, normals, state.atomicFlags);
+        }
+    }
+
+    const float creaseS = shape.length * shape.crease + shape.start;
+    std::vector<dent::PanelTriangle> cut;
+    dent::PanelTriangle triangle;
+    for (std::int32_t i = 0; i < source.triangleCount; ++i) {
+        if (!panelTriangle(source, i, smoothedNormals, triangle)) return false;
+        const std::vector<dent::PanelTriangle> pieces =
+            asymmetry ? dent::splitPanelLattice(triangle, shape, state.spanFold, state.lattice)
+                      : dent::splitCrease(triangle, shape.sign, creaseS);
+        cut.insert(cut.end(), pieces.begin(), pieces.end());
+        if (cut.size() > static_cast<std::size_t>(kMaxTriangles)) return false;
+    }
+    if (cut.empty()) return false;
+
+    const auto n = static_cast<std::int32_t>(cut.size());
+    const std::uint32_t format =
+        (static_cast<std::uint32_t>(source.texCoordSets) << 16) | (source.flags & kKeptFormatFlags);
+    created = static_cast<host::Geometry*>(game::createGeometry(3 * n, n, format));
+    if (!created) return false;
+
+    if (!readable(created, sizeof *created)) return false;
+    host::VertexBlock* block = created->vertexBlock;
+    if (!readable(block, sizeof *block) || !block->positions || !created->triangles) return false;
+    for (int i = 0; i < 4; ++i) block->boundingSphere[i] = sourceBlock.boundingSphere[i];
+    if ((source.flags & kNormalsFlag) && !block->normals) return false;
+    if ((source.flags & kColoursFlag) && !created->colors) return false;
+    for (std::int32_t set = 0; set < source.texCoordSets; ++set) {
+        if (!created->texCoords[set]) return false;
+    }
+
+    if (!fillGeometry(*created, source, cut, state)) return false;
+    if (!game::unlock(created)) return false;
+    if (!materialTableValid(created)) {
+        logLine("MaterialGuard: invalid panel material table; rejected.");
+        return false;
+    }
+    breadcrumb("panel: crease topology complete");
+    return true;
+}
+
+}  // namespace
+
+void* buildCreaseTopology(void* geometry, PanelState& state) {
+    if (!geometry || !readableRange(geometry, sizeof(host::Geometry))) return nullptr;
+    host::Geometry* created = nullptr;
+    bool built = false;
+    try {
+        built = build(*static_cast<host::Geometry*>(geometry), state, created);
+    } catch (...) {
+        built = false;  // out of memory while cutting: nothing may reach the host
+    }
+    if (built) return created;
+    if (created) releaseGeometry(created);
+    return nullptr;
+}
+
+}  // namespace kerbmark

@@ -1,0 +1,18 @@
+// Rebuilds a bonnet or boot geometry cut along its crease line (and, with the
+// span fold in use, along the panel lattice), so that the fold moves whole
+// triangles on one side of the crease and never bends one across it.
+#pragma once
+
+namespace kerbmark {
+
+struct PanelState;
+
+// Measures the panel copy `geometry` and, when it looks like a bonnet or boot
+// lid, fills the state's shape start and length, its sides (one per new
+// vertex) and, with PanelAsymmetry, its span fold and lattice, and returns a
+// new host geometry in which every triangle has three vertices of its own.
+// Null when the panel is refused or the host fails a step; nothing created
+// is left behind then. The caller keeps `geometry` either way.
+void* buildCreaseTopology(void* geometry, PanelState& state);
+
+}  // namespace kerbmark

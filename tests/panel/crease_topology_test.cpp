@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "deform/panel_state.h"
+#include "deform/records.h"
+#include "deform/support/geometry_host.h"
+#include "foundation/settings.h"
+#include "host/support/fake_host.h"
+#include "host/support/log_capture.h"
+#include "host/support/module_state.h"
+#include "panel/crease_topology.h"
+#include "panel/support/panel_host.h"
+
+namespace {
+
+using dent::Vec;
+using testdeform::SourceShape;
+
+bool samePosition(Vec a, Vec b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
+
+class CreaseTopology : public ::testing::Test {
+protected:
+    CreaseTopology() {
+        kerbmark::settings.PanelAsymmetry = false;
+        state.shape.sign = 1.0f;
+        state.shape.crease = 0.5f;
+    }
+
+    host::Geometry* build(host::Geometry* source) {
+        return static_cast<host::Geometry*>(kerbmark::buildCreaseTopology(source, state));
+    }
+
+    host::Geometry* triangleSource(std::vector<Vec> positions) {
+        SourceShape shape;
+        shape.vertices = static_cast<std::int32_t>(positions.size());
+        shape.positions = std::move(positions);
+        shape.triangles = 1;
+        shape.materials = 1;
+        host::Geometry* g = geometries.source(shape);
+        g->triangles[0] = host::Triangle{{0, 1, 2}, 0};
+        return g;
+    }
+
+    testhost::FakeHost host;
+    testdeform::GeometryHost geometries{host};
+    testhost::LogCapture log;
+    kerbmark::RecordList list;
+    testhost::ModuleState moduleState{&list};
+    kerbmark::PanelState state;
+};
+
+// One corner beyond the crease line, two before: the quadrilateral before the
+// line is fanned into two triangles that come first, the corner beyond last.
+TEST_F(CreaseTopology, OneTriangleAcrossTheCrease) {
+    host::Geometry* source = triangleSource({{0, 0.2f, 0}, {1, 0.2f, 0}, {0.5f, 1.2f, 0}});
+    host::Geometry* built = build(source);
+    ASSERT_NE(built, nullptr);
+
+    EXPECT_EQ(state.shape.start, 0.2f);
+    EXPECT_EQ(state.shape.length, 1.0f);
+    EXPECT_EQ(state.sides, (std::vector<std::int32_t>{0, 0, 0, 0, 0, 0, 1, 1, 1}));
+    ASSERT_EQ(geometries.createCalls.size(), 1u);
+    EXPECT_EQ(geometries.createCalls[0].vertices, 9);
+    EXPECT_EQ(geometries.createCalls[0].triangles, 3);
+    EXPECT_EQ(geometries.createCalls[0].format, (1u << 16) | (0x7Eu & 0xFEu));
+    EXPECT_EQ(built->vertexCount, 9);
+
+    // Every triangle has three vertices of its own, in order.
+    for (int u = 0; u < 3; ++u) {
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(built->triangles[u].vertex[k], 3 * u + k);
+        EXPECT_EQ(built->triangles[u].material, 0);
+    }
+    EXPECT_EQ(built->materials[0], source->materials[0]);
+
+    const Vec* p = built->vertexBlock->positions;
+    const Vec* sourceP = source->vertexBlock->positions;
+    // Before the line: (A, B, X1) and (A, X1, X2); beyond it: (X1, C, X2).
+    EXPECT_TRUE(samePosition(p[0], sourceP[0]));
+    EXPECT_TRUE(samePosition(p[1], sourceP[1]));
+    EXPECT_TRUE(samePosition(p[3], sourceP[0]));
+    EXPECT_TRUE(samePosition(p[7], sourceP[2]));
+    // The cut points lie on the crease line at s = 0.2 + 0.5.
+    for (int v : {2, 4, 5, 6, 8}) EXPECT_FLOAT_EQ(p[v].y, 0.7f) << v;
+    EXPECT_TRUE(samePosition(p[2], p[4]) && samePosition(p[2], p[6]));
+    EXPECT_TRUE(samePosition(p[5], p[8]));
+    EXPECT_EQ(built->colors[0], source->colors[0]);
+    EXPECT_EQ(built->colors[7], source->colors[2]);
+    EXPECT_EQ(built->texCoords[0][14], source->texCoords[0][4]);
+    EXPECT_EQ(built->texCoords[0][15], source->texCoords[0][5]);
+    for (int v = 0; v < 9; ++v) EXPECT_TRUE(samePosition(built->vertexBlock->normals[v], {0, 0, 1})) << v;
+    EXPECT_EQ(std::vector<float>(built->vertexBlock->boundingSphere, built->vertexBlock->boundingSphere + 4),
+              std::vector<float>(source->vertexBlock->boundingSphere, source->vertexBlock->boundingSphere + 4));
+    EXPECT_EQ(geometries.unlockCalls.back(), built);
+    EXPECT_FALSE(geometries.unlockSawBadTriangle);
+    EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(CreaseTopology, BootRunsTowardNegativeY) {
+    state.shape.sign = -1.0f;
+    host::Geometry* built = build(triangleSource({{0, -0.2f, 0}, {1, -0.2f, 0}, {0.5f, -1.2f, 0}}));
+    ASSERT_NE(built, nullptr);
+    EXPECT_EQ(state.shape.start, 0.2f);
+    EXPECT_EQ(state.shape.length, 1.0f);
+    EXPECT_EQ(state.sides, (std::vector<std::int32_t>{0, 0, 0, 0, 0, 0, 1, 1, 1}));
+}
+
+TEST_F(CreaseTopology, ShapesThatAreNoPanel) {
+    geometries.skin = &state;
+    EXPECT_EQ(build(testpanel::gridPanel(geometries)), nullptr) << "skinned";
+    geometries.skin = nullptr;
+
+    testpanel::Grid shortPanel;
+    shortPanel.y1 = 0.2f;
+    EXPECT_EQ(build(testpanel::gridPanel(geometries, shortPanel)), nullptr) << "0.2 long";
+    testpanel::Grid longPanel;
+    longPanel.y1 = 3.6f;
+    EXPECT_EQ(build(testpanel::gridPanel(geometries, longPanel)), nullptr) << "3.6 long";
+
+    host::Geometry* tall = testpanel::gridPanel(geometries);
+    tall->vertexBlock->positions[12].z = 0.76f;  // 0.75 of the length is the most
+    EXPECT_EQ(build(tall), nullptr) << "too tall";
+
+    host::Geometry* huge = testpanel::gridPanel(geometries);
+    huge->vertexBlock->positions[3].x = 10001.0f;
+    EXPECT_EQ(build(huge), nullptr) << "beyond 10000";
+    host::Geometry* notFinite = testpanel::gridPanel(geometries);
+    notFinite->vertexBlock->positions[3].z = NAN;
+    EXPECT_EQ(build(notFinite), nullptr) << "NaN";
+
+    SourceShape many;
+    many.positions = {{-0.5f, 0, 0}, {0.5f, 0, 0}, {0.5f, 1, 0}, {-0.5f, 1, 0}};
+    many.vertices = 4;
+    many.triangles = 10001;
+    EXPECT_EQ(build(geometries.source(many)), nullptr) << "10001 triangles";
+
+    host::Geometry* badIndex = testpanel::gridPanel(geometries);
+    badIndex->triangles[5].vertex[1] = 25;
+    EXPECT_EQ(build(badIndex), nullptr) << "corner beyond the vertex count";
+
+    EXPECT_TRUE(geometries.createCalls.empty()) << "every refusal comes before anything is created";
+
+    // Just within every limit: 0.25 long, height exactly 0.75 of it.
+    testpanel::Grid shortest;
+    shortest.y1 = 0.25f;
+    host::Geometry* edge = testpanel::gridPanel(geometries, shortest);
+    edge->vertexBlock->positions[12].z = 0.1875f;
+    EXPECT_NE(build(edge), nullptr);
+}
+
+TEST_F(CreaseTopology, NarrowPanelOnlyWithoutAsymmetry) {
+    testpanel::Grid narrow;
+    narrow.x0 = 0.0f;
+    narrow.x1 = 0.015f;
+    kerbmark::settings.PanelAsymmetry = true;
+    EXPECT_EQ(build(testpanel::gridPanel(geometries, narrow)), nullptr);
+    EXPECT_TRUE(geometries.createCalls.empty());
+
+    kerbmark::settings.PanelAsymmetry = false;
+    EXPECT_NE(build(testpanel::gridPanel(geometries, narrow)), nullptr);
+}
+
+// With the span fold in use the panel is cut along stations, rows and cell
+// diagonals: every piece lies on one side of the crease, inside one lattice cell.
+TEST_F(CreaseTopology, AsymmetricPanelIsCutAlongTheLattice) {
+    kerbmark::settings.PanelAsymmetry = true;
+    kerbmark::settings.PanelWidthSegments = 4;
+    host::Geometry* source = testpanel::gridPanel(geometries);
+    host::Geometry* built = build(source);
+    ASSERT_NE(built, nullptr);
+    EXPECT_EQ(state.spanFold.segments, 4u);
+    EXPECT_EQ(state.spanFold.minX, -0.5f);
+    EXPECT_EQ(state.spanFold.maxX, 0.5f);
+    EXPECT_EQ(state.lattice.columns.size(), 5u);
+    EXPECT_EQ(state.lattice.rows.size(), 7u);
+    ASSERT_EQ(state.sides.size(), static_cast<std::size_t>(built->vertexCount));
+    EXPECT_GT(built->triangleCount, source->triangleCount);
+
+    const float creaseY = state.shape.length * state.shape.crease + state.shape.start;
+    const Vec* p = built->vertexBlock->positions;
+    for (std::int32_t u = 0; u < built->triangleCount; ++u) {
+        const Vec centre = (p[3 * u] + p[3 * u + 1] + p[3 * u + 2]) * (1.0f / 3.0f);
+        for (int k = 0; k < 3; ++k) {
+            const int side = state.sides[3 * u + k];
+            EXPECT_EQ(side, centre.y > creaseY ? 1 : 0) << "triangle " << u;
+        }
+    }
+}
+
+TEST_F(CreaseTopology, FailedUnlockReleasesTheNewGeometry) {
+    geometries.failUnlock = true;
+    EXPECT_EQ(build(testpanel::gridPanel(geometries)), nullptr);
+    ASSERT_EQ(geometries.copies().size(), 1u);
+    host::Geometry* created = geometries.copies()[0];
+    EXPECT_EQ(host.destroyCallsOf(created), 1u);
+    EXPECT_EQ(created->references, 0);
+}
+
+TEST_F(CreaseTopology, HostRefusalsReleaseTheNewGeometry) {
+    geometries.failTriangleMaterialAt = 3;
+    EXPECT_EQ(build(testpanel::gridPanel(geometries)), nullptr);
+    geometries.failTriangleMaterialAt = -1;
+    geometries.failTriangleVerticesAt = 0;
+    EXPECT_EQ(build(testpanel::gridPanel(geometries)), nullptr);
+    geometries.failTriangleVerticesAt = -1;
+    geometries.createOutcome = testdeform::CreateOutcome::NoNormals;
+    EXPECT_EQ(build(testpanel::gridPanel(geometries)), nullptr);
+    ASSERT_EQ(geometries.copies().size(), 3u);
+    for (host::Geometry* created : geometries.copies()) EXPECT_EQ(created->references, 0);
+
+    geometries.createOutcome = testdeform::CreateOutcome::Null;
+    EXPECT_EQ(build(testpanel::gridPanel(geometries)), nullptr);
+}
+
+TEST_F(CreaseTopology, BrokenMaterialTableIsRejectedWithItsLine) {
+    geometries.corruptTableOnUnlock = true;
+    EXPECT_EQ(build(testpanel::gridPanel(geometries)), nullptr);
+    // The rejected geometry's table cannot be trusted either: it is kept, not released.
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                               "MaterialGuard: invalid panel material table; rejected.",
+                               "MaterialGuard: invalid geometry retained; unsafe material release skipped.",
+                           }));
+}
+
+// Duplicates at one place with close normals shade as one on a damaged-variant
+// panel; on any other panel they keep the normals they were made with.
+TEST_F(CreaseTopology, DamagedVariantSmoothsSeamNormals) {
+    kerbmark::settings.PanelAsymmetry = true;
+    const std::vector<Vec> positions = {{-0.5f, 0, 0}, {0.5f, 0, 0}, {0, 1, 0}, {0, 1, 0}, {0.5f, 1, 0}, {0.5f, 0, 0}};
+    const auto makeSource = [&] {
+        SourceShape shape;
+        shape.positions = positions;
+        shape.vertices = 6;
+        shape.triangles = 2;
+        host::Geometry* g = geometries.source(shape);
+        g->triangles[0] = host::Triangle{{0, 1, 2}, 0};
+        g->triangles[1] = host::Triangle{{5, 4, 3}, 1};
+        g->vertexBlock->normals[3] = {0, 0.6f, 0.8f};
+        return g;
+    };
+    const auto normalsAtTheSeam = [](host::Geometry* built) {
+        std::vector<Vec> found;
+        for (std::int32_t v = 0; v < built->vertexCount; ++v) {
+            if (samePosition(built->vertexBlock->positions[v], {0, 1, 0})) found.push_back(built->vertexBlock->normals[v]);
+        }
+        return found;
+    };
+
+    state.atomicFlags = 0x12;  // low bits 2: the damaged variant
+    host::Geometry* smoothed = build(makeSource());
+    ASSERT_NE(smoothed, nullptr);
+    // The seam's corner appears in every piece cut from either triangle.
+    const std::vector<Vec> blended = normalsAtTheSeam(smoothed);
+    ASSERT_GE(blended.size(), 2u);
+    for (const Vec& n : blended) {
+        EXPECT_NEAR(n.x, 0.0f, 1e-6f);
+        EXPECT_NEAR(n.y, 0.3162f, 1e-4f);
+        EXPECT_NEAR(n.z, 0.9487f, 1e-4f);
+    }
+
+    kerbmark::PanelState plain;
+    plain.atomicFlags = 1;
+    host::Geometry* authored = static_cast<host::Geometry*>(kerbmark::buildCreaseTopology(makeSource(), plain));
+    ASSERT_NE(authored, nullptr);
+    unsigned up = 0, tilted = 0;
+    for (const Vec& n : normalsAtTheSeam(authored)) {
+        up += samePosition(n, {0, 0, 1}) ? 1 : 0;
+        tilted += samePosition(n, {0, 0.6f, 0.8f}) ? 1 : 0;
+    }
+    EXPECT_GT(up, 0u);
+    EXPECT_GT(tilted, 0u);
+    EXPECT_EQ(up + tilted, normalsAtTheSeam(authored).size());
+
+    // A normal longer than 10 is refused before anything is created.
+    host::Geometry* wild = makeSource();
+    wild->vertexBlock->normals[4] = {0, 0, 11};
+    const std::size_t created = geometries.copies().size();
+    EXPECT_EQ(build(wild), nullptr);
+    EXPECT_EQ(geometries.copies().size(), created);
+}
+
+}  // namespace
