@@ -21,6 +21,7 @@ struct Triangle {
     std::uint8_t surface[2];
 };
 static_assert(sizeof(Triangle) == 8, "host triangle record is 8 bytes");
+static_assert(offsetof(Triangle, surface) == 6, "host triangle surface after the three indices");
 
 // The host's collision data block.
 struct Data {

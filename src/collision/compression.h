@@ -3,6 +3,7 @@
 // boxes and mesh vertices. Pure; the collision state applies it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "collision/crush_map.h"
@@ -17,6 +18,9 @@ struct Box {
     std::uint8_t surface[4];
 };
 static_assert(sizeof(Box) == 28, "host box record is 28 bytes");
+static_assert(offsetof(Box, min) == 0, "host box minimum at +0");
+static_assert(offsetof(Box, max) == 12, "host box maximum at +12");
+static_assert(offsetof(Box, surface) == 24, "host box surface at +24");
 
 // The host's collision mesh vertex: metres times 128 (6 bytes).
 struct Vertex {
@@ -25,6 +29,8 @@ struct Vertex {
     std::int16_t z;
 };
 static_assert(sizeof(Vertex) == 6, "host vertex record is 6 bytes");
+static_assert(offsetof(Vertex, x) == 0 && offsetof(Vertex, y) == 2 && offsetof(Vertex, z) == 4,
+              "host vertex x, y, z at +0, +2, +4");
 
 // One contact as the collision state sees it, in the vehicle's model frame.
 struct CompressionContact {

@@ -107,18 +107,23 @@ void updatePrivateCollision(kerbmark::VehicleRecord& record, bool isPlayer) {
 KERBMARK_THISCALL void* privateColModel(void* entity) {
     // The host's own answer comes first, always.
     void* const hostModel = original(entity);
-    const kerbmark::RecordList* list = kerbmark::recordList;
-    if (!entity || !list) return hostModel;
-    const Entity& view = entityAt(entity);
-    if ((view.typeAndState & kTypeMask) != kTypeVehicle || !allowsPrivateModel(entity)) return hostModel;
+    try {
+        const kerbmark::RecordList* list = kerbmark::recordList;
+        if (!entity || !list) return hostModel;
+        const Entity& view = entityAt(entity);
+        if ((view.typeAndState & kTypeMask) != kTypeVehicle || !allowsPrivateModel(entity)) return hostModel;
 
-    const kerbmark::VehicleRecord* record = recordWithModel(*list, entity);
-    if (!record) return hostModel;
-    State* const state = record->collisionState.get();
-    if (state->source != hostModel) return hostModel;
-    if (!host::at<void* const volatile>(host::kVehiclePool)) return hostModel;
-    if (game::vehicleByRef(record->vehicleRef) != entity || view.clump != record->clump) return hostModel;
-    return &state->model;
+        const kerbmark::VehicleRecord* record = recordWithModel(*list, entity);
+        if (!record) return hostModel;
+        State* const state = record->collisionState.get();
+        if (state->source != hostModel) return hostModel;
+        if (!host::at<void* const volatile>(host::kVehiclePool)) return hostModel;
+        if (game::vehicleByRef(record->vehicleRef) != entity || view.clump != record->clump) return hostModel;
+        return &state->model;
+    } catch (...) {
+        // The host calls this from its own code: in any doubt it gets its own model.
+        return hostModel;
+    }
 }
 
 }  // namespace collision

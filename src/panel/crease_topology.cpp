@@ -154,8 +154,10 @@ bool fillGeometry(host::Geometry& created, const host::Geometry& source, const s
 
 // The build; `created` holds the new geometry as soon as the host made it, so
 // that the caller can give it back on any failure.
-bool build(host::Geometry& source, PanelState& state, host::Geometry*& created) {
+bool build(void* geometry, PanelState& state, host::Geometry*& created) {
     breadcrumb("panel: build crease topology");
+    if (!geometry || !readableRange(geometry, sizeof(host::Geometry))) return false;
+    host::Geometry& source = *static_cast<host::Geometry*>(geometry);
     if (game::geometrySkin(&source)) return false;
     if (!sourceReadable(source)) return false;
 
@@ -232,11 +234,10 @@ bool build(host::Geometry& source, PanelState& state, host::Geometry*& created) 
 }  // namespace
 
 void* buildCreaseTopology(void* geometry, PanelState& state) {
-    if (!geometry || !readableRange(geometry, sizeof(host::Geometry))) return nullptr;
     host::Geometry* created = nullptr;
     bool built = false;
     try {
-        built = build(*static_cast<host::Geometry*>(geometry), state, created);
+        built = build(geometry, state, created);
     } catch (...) {
         built = false;  // out of memory while cutting: nothing may reach the host
     }

@@ -143,6 +143,26 @@ TEST_F(PrivateModels, GatesLeaveTheVehicleOnTheSharedModel) {
     EXPECT_NE(record.collisionState, nullptr);
 }
 
+// |direction.y| of exactly 0.65 passes the driver, so the vehicle gets its
+// copy, but the side test is strict: nothing compresses, yet the depth counts
+// for the episode and a later lengthwise contact of it adds nothing.
+TEST_F(PrivateModels, BorderlineDirectionMakesTheCopyButCompressesNothing) {
+    VehicleRecord& record = tracked(51);
+    episode(record, 1, 0.4f, {0.0f, 1.9f, 0.0f}, {0.76f, -0.65f, 0.0f});
+    collision::updatePrivateCollision(record, true);
+    ASSERT_NE(record.collisionState, nullptr);
+    EXPECT_EQ(collisionHost.constructs, 1u);
+    EXPECT_EQ(record.collisionState->crush.front, 0.0f);
+    EXPECT_EQ(record.collisionState->lastEpisodeDepth, 0.4f);
+    EXPECT_TRUE(collisionHost.planesRemoved.empty());
+
+    frontHit(record, 1);
+    collision::updatePrivateCollision(record, true);
+    EXPECT_EQ(record.collisionState->crush.front, 0.0f);
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(collisionHost.constructs, 1u);
+}
+
 TEST_F(PrivateModels, UnsupportedModelIsLoggedOnEveryQualifyingHit) {
     testcollision::Shape tooShort = testcollision::carShape();
     tooShort.maxY = 0.4f;

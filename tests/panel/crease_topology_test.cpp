@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "deform/panel_state.h"
@@ -150,6 +151,27 @@ TEST_F(CreaseTopology, ShapesThatAreNoPanel) {
     EXPECT_NE(build(edge), nullptr);
 }
 
+// Limits found only while cutting and filling: more than 10000 cut triangles
+// is refused before anything is created; a material index beyond the table
+// gives the created geometry back.
+TEST_F(CreaseTopology, CutTriangleLimitAndMaterialIndex) {
+    SourceShape crossing;
+    crossing.positions = {{0, 0.2f, 0}, {1, 0.2f, 0}, {0.5f, 1.2f, 0}};
+    crossing.vertices = 3;
+    crossing.materials = 1;
+    crossing.triangles = 3334;  // three pieces each: 10002
+    EXPECT_EQ(build(geometries.source(crossing)), nullptr);
+    EXPECT_TRUE(geometries.createCalls.empty());
+    crossing.triangles = 3333;  // 9999
+    EXPECT_NE(build(geometries.source(crossing)), nullptr);
+
+    host::Geometry* badMaterial = triangleSource({{0, 0.2f, 0}, {1, 0.2f, 0}, {0.5f, 1.2f, 0}});
+    badMaterial->triangles[0].material = 1;
+    EXPECT_EQ(build(badMaterial), nullptr);
+    ASSERT_EQ(geometries.copies().size(), 2u);
+    EXPECT_EQ(geometries.copies()[1]->references, 0);
+}
+
 TEST_F(CreaseTopology, NarrowPanelOnlyWithoutAsymmetry) {
     testpanel::Grid narrow;
     narrow.x0 = 0.0f;
@@ -187,6 +209,19 @@ TEST_F(CreaseTopology, AsymmetricPanelIsCutAlongTheLattice) {
             EXPECT_EQ(side, centre.y > creaseY ? 1 : 0) << "triangle " << u;
         }
     }
+}
+
+// The build's phase is set before anything is looked at, so that even a
+// geometry that cannot be read leaves its mark; a finished build says so.
+TEST_F(CreaseTopology, PhaseTrail) {
+    kerbmark::diagnostics = true;
+    EXPECT_EQ(kerbmark::buildCreaseTopology(nullptr, state), nullptr);
+    EXPECT_NE(build(testpanel::gridPanel(geometries)), nullptr);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                               "panel: build crease topology",
+                               "panel: build crease topology",
+                               "panel: crease topology complete",
+                           }));
 }
 
 TEST_F(CreaseTopology, FailedUnlockReleasesTheNewGeometry) {
