@@ -67,32 +67,17 @@ struct CollisionHost::Block {
     bool freed = false;
 };
 
-struct CollisionHost::Saved {
-    collision::ModelFn construct = collision::construct;
-    collision::ModelFn destruct = collision::destruct;
-    collision::ModelFn allocate = collision::allocate;
-    collision::AssignFn assign = collision::assign;
-    collision::RemoveCachedPlanesFn removeCachedPlanes = collision::removeCachedPlanes;
-    collision::ColModelLookupFn original = collision::original;
-};
-
-CollisionHost::CollisionHost() : saved_(std::make_unique<Saved>()) {
+CollisionHost::CollisionHost() {
     current = this;
-    collision::construct = constructDouble;
-    collision::destruct = destructDouble;
-    collision::allocate = allocateDouble;
-    collision::assign = assignDouble;
-    collision::removeCachedPlanes = removePlanesDouble;
-    collision::original = lookupDouble;
+    bindings_.set(collision::construct, constructDouble);
+    bindings_.set(collision::destruct, destructDouble);
+    bindings_.set(collision::allocate, allocateDouble);
+    bindings_.set(collision::assign, assignDouble);
+    bindings_.set(collision::removeCachedPlanes, removePlanesDouble);
+    bindings_.set(collision::original, lookupDouble);
 }
 
 CollisionHost::~CollisionHost() {
-    collision::construct = saved_->construct;
-    collision::destruct = saved_->destruct;
-    collision::allocate = saved_->allocate;
-    collision::assign = saved_->assign;
-    collision::removeCachedPlanes = saved_->removeCachedPlanes;
-    collision::original = saved_->original;
     current = nullptr;
 }
 

@@ -5,6 +5,8 @@
 // recorded as a fault. Also the host's own lookup of an entity's model.
 #pragma once
 
+#include "host/support/binding_overrides.h"
+
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -75,8 +77,7 @@ private:
     std::deque<std::unique_ptr<Block>> blocks_;
     std::deque<std::unique_ptr<collision::Model>> models_;
     std::map<const void*, collision::Model*> lookupAnswers_;
-    struct Saved;
-    std::unique_ptr<Saved> saved_;
+    testhost::BindingOverrides bindings_;
 };
 
 }  // namespace testcollision

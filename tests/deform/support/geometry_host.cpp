@@ -35,20 +35,6 @@ struct GeometryHost::FrameStore {
     bool hasMatrix = true;
 };
 
-struct GeometryHost::SavedBindings {
-    game::CreateGeometryFn createGeometry = game::createGeometry;
-    game::TriangleVerticesFn triangleVertices = game::triangleVertices;
-    game::TriangleMaterialFn triangleMaterial = game::triangleMaterial;
-    game::CopyExtensionsFn copyExtensions = game::copyExtensions;
-    game::LockFn lock = game::lock;
-    game::UnlockFn unlock = game::unlock;
-    game::FrameNameFn frameName = game::frameName;
-    game::FrameLTMFn frameLTM = game::frameLTM;
-    game::DestroyGeometryFn destroyGeometry = game::destroyGeometry;
-    game::GeometrySkinFn geometrySkin = game::geometrySkin;
-    game::AtomicFlagsFn atomicFlags = game::atomicFlags;
-};
-
 namespace {
 
 std::map<const void*, void*>& geometryIndex() {
@@ -97,35 +83,24 @@ dent::HostMatrix identityMatrix(dent::Vec position) {
     return m;
 }
 
-GeometryHost::GeometryHost(testhost::FakeHost& host) : host_(host), saved_(std::make_unique<SavedBindings>()) {
+GeometryHost::GeometryHost(testhost::FakeHost& host) : host_(host) {
     current = this;
     geometryIndex().clear();
     frameIndex().clear();
-    game::createGeometry = createDouble;
-    game::triangleVertices = triangleVerticesDouble;
-    game::triangleMaterial = triangleMaterialDouble;
-    game::copyExtensions = copyExtensionsDouble;
-    game::lock = lockDouble;
-    game::unlock = unlockDouble;
-    game::frameName = frameNameDouble;
-    game::frameLTM = frameLTMDouble;
-    game::destroyGeometry = destroyDouble;
-    game::geometrySkin = skinDouble;
-    game::atomicFlags = atomicFlagsDouble;
+    bindings_.set(game::createGeometry, createDouble);
+    bindings_.set(game::triangleVertices, triangleVerticesDouble);
+    bindings_.set(game::triangleMaterial, triangleMaterialDouble);
+    bindings_.set(game::copyExtensions, copyExtensionsDouble);
+    bindings_.set(game::lock, lockDouble);
+    bindings_.set(game::unlock, unlockDouble);
+    bindings_.set(game::frameName, frameNameDouble);
+    bindings_.set(game::frameLTM, frameLTMDouble);
+    bindings_.set(game::destroyGeometry, destroyDouble);
+    bindings_.set(game::geometrySkin, skinDouble);
+    bindings_.set(game::atomicFlags, atomicFlagsDouble);
 }
 
 GeometryHost::~GeometryHost() {
-    game::createGeometry = saved_->createGeometry;
-    game::triangleVertices = saved_->triangleVertices;
-    game::triangleMaterial = saved_->triangleMaterial;
-    game::copyExtensions = saved_->copyExtensions;
-    game::lock = saved_->lock;
-    game::unlock = saved_->unlock;
-    game::frameName = saved_->frameName;
-    game::frameLTM = saved_->frameLTM;
-    game::destroyGeometry = saved_->destroyGeometry;
-    game::geometrySkin = saved_->geometrySkin;
-    game::atomicFlags = saved_->atomicFlags;
     geometryIndex().clear();
     frameIndex().clear();
     current = nullptr;

@@ -5,6 +5,8 @@
 // demand at every step the clone and the driver rely on.
 #pragma once
 
+#include "host/support/binding_overrides.h"
+
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -124,8 +126,7 @@ private:
     std::deque<std::unique_ptr<FrameStore>> frames_;
     std::deque<std::unique_ptr<Material>> materials_;
     std::vector<host::Geometry*> copies_;
-    struct SavedBindings;
-    std::unique_ptr<SavedBindings> saved_;
+    testhost::BindingOverrides bindings_;
 };
 
 }  // namespace testdeform

@@ -23,14 +23,6 @@ struct FakeHost::VehicleStore {
     std::vector<std::unique_ptr<host::Atomic>> atomics;
 };
 
-struct FakeHost::SavedBindings {
-    game::VehicleByRefFn vehicleByRef = game::vehicleByRef;
-    game::VehicleRefFn vehicleRef = game::vehicleRef;
-    game::AtomicsFn atomics = game::atomics;
-    game::SetGeometryFn setGeometry = game::setGeometry;
-    game::DestroyGeometryFn destroyGeometry = game::destroyGeometry;
-};
-
 namespace {
 
 void* vehicleByRefDouble(std::int32_t handle) { return FakeHost::current->vehicleByRef(handle); }
@@ -58,24 +50,19 @@ void clearHostWords() {
 
 }  // namespace
 
-FakeHost::FakeHost() : saved_(std::make_unique<SavedBindings>()) {
+FakeHost::FakeHost() {
     makeHostMemoryWritable();
     clearHostWords();
     current = this;
-    game::vehicleByRef = vehicleByRefDouble;
-    game::vehicleRef = vehicleRefDouble;
-    game::atomics = atomicsDouble;
-    game::setGeometry = setGeometryDouble;
-    game::destroyGeometry = destroyGeometryDouble;
+    bindings_.set(game::vehicleByRef, vehicleByRefDouble);
+    bindings_.set(game::vehicleRef, vehicleRefDouble);
+    bindings_.set(game::atomics, atomicsDouble);
+    bindings_.set(game::setGeometry, setGeometryDouble);
+    bindings_.set(game::destroyGeometry, destroyGeometryDouble);
     setPoolPresent(true);
 }
 
 FakeHost::~FakeHost() {
-    game::vehicleByRef = saved_->vehicleByRef;
-    game::vehicleRef = saved_->vehicleRef;
-    game::atomics = saved_->atomics;
-    game::setGeometry = saved_->setGeometry;
-    game::destroyGeometry = saved_->destroyGeometry;
     clearHostWords();
     current = nullptr;
 }

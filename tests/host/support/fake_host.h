@@ -4,6 +4,8 @@
 // keep the host's reference counting of geometries.
 #pragma once
 
+#include "host/support/binding_overrides.h"
+
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -82,8 +84,7 @@ private:
     std::deque<std::unique_ptr<VehicleStore>> vehicles_;
     std::deque<std::unique_ptr<host::Atomic>> looseAtomics_;
     std::map<std::int32_t, host::Vehicle*> handles_;
-    struct SavedBindings;
-    std::unique_ptr<SavedBindings> saved_;
+    BindingOverrides bindings_;
 };
 
 }  // namespace testhost

@@ -10,11 +10,14 @@
 namespace testhost {
 
 LogCapture::LogCapture() : previous_(kerbmark::logPath) {
+    // A name of this process's own: test programs run in parallel, and a name
+    // the system hands out and that is deleted again can be handed to another one.
+    static unsigned captures = 0;
     char folder[MAX_PATH] = "";
-    char file[MAX_PATH] = "";
     GetTempPathA(sizeof folder, folder);
-    GetTempFileNameA(folder, "kbl", 0, file);  // creates the file; the tests want it missing
-    DeleteFileA(file);
+    char file[MAX_PATH] = "";
+    std::snprintf(file, sizeof file, "%skerbmark-log-%lu-%u.log", folder, GetCurrentProcessId(), captures++);
+    DeleteFileA(file);  // the tests want it missing
     path_ = file;
     std::snprintf(kerbmark::logPath, sizeof kerbmark::logPath, "%s", path_.c_str());
 }

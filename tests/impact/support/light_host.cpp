@@ -8,11 +8,6 @@ namespace testimpact {
 
 LightHost* LightHost::current = nullptr;
 
-struct LightHost::SavedBindings {
-    game::GetLightStatusFn getLightStatus = game::getLightStatus;
-    game::SetLightStatusFn setLightStatus = game::setLightStatus;
-};
-
 namespace {
 
 constexpr std::size_t kTableEntries = 1000;
@@ -29,17 +24,15 @@ void KERBMARK_THISCALL setLightDouble(void* damage, std::int32_t light, std::int
 
 }  // namespace
 
-LightHost::LightHost() : table_(kTableEntries, nullptr), saved_(std::make_unique<SavedBindings>()) {
+LightHost::LightHost() : table_(kTableEntries, nullptr) {
     current = this;
-    game::getLightStatus = getLightDouble;
-    game::setLightStatus = setLightDouble;
+    bindings_.set(game::getLightStatus, getLightDouble);
+    bindings_.set(game::setLightStatus, setLightDouble);
     setTableWord(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(table_.data())));
 }
 
 LightHost::~LightHost() {
     setTableWord(0);
-    game::getLightStatus = saved_->getLightStatus;
-    game::setLightStatus = saved_->setLightStatus;
     current = nullptr;
 }
 

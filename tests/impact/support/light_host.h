@@ -2,6 +2,8 @@
 // information with the rear-light position of chosen vehicle models.
 #pragma once
 
+#include "host/support/binding_overrides.h"
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -53,8 +55,7 @@ private:
     std::vector<std::unique_ptr<host::VehicleModelInfo>> infos_;
     std::vector<std::unique_ptr<host::VehicleModelLayout>> layouts_;
     std::map<std::pair<void*, std::int32_t>, std::int32_t> status_;
-    struct SavedBindings;
-    std::unique_ptr<SavedBindings> saved_;
+    testhost::BindingOverrides bindings_;
 };
 
 }  // namespace testimpact
