@@ -13,11 +13,13 @@ bool reachesAny(const Vec* points, std::size_t count, Vec hit, float radius) {
     return false;
 }
 
-void dentMesh(const Vec* rest, Vec* positions, std::size_t count, const DentArguments& a) {
-    for (std::size_t i = 0; i < count; ++i) {
-        positions[i] = displaceImpact(rest[i], positions[i], a.hit, a.direction, a.depth, a.radius, a.previousDepth,
-                                      a.previousRadius, a.cap, a.falloffPower);
-    }
+Vec dentVertex(Vec rest, Vec current, const DentArguments& a) {
+    return displaceImpact(rest, current, a.hit, a.direction, a.depth, a.radius, a.previousDepth, a.previousRadius,
+                          a.cap, a.falloffPower);
+}
+
+void dentMesh(const Vec* rest, Vec* positions, std::size_t count, const DentArguments& dent) {
+    for (std::size_t i = 0; i < count; ++i) positions[i] = dentVertex(rest[i], positions[i], dent);
 }
 
 float grownBoundingRadius(Vec centre, float radius, const Vec* points, std::size_t count) {

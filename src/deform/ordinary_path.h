@@ -20,6 +20,9 @@ struct DentArguments {
     float falloffPower;
 };
 
+// displaceImpact of one vertex with the mesh's dent arguments.
+Vec dentVertex(Vec rest, Vec current, const DentArguments& dent);
+
 // True when some point lies strictly within `radius` of `hit`; stops at the first.
 bool reachesAny(const Vec* points, std::size_t count, Vec hit, float radius);
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "deform/ordinary_dent.h"
 #include "deform/panel_fold.h"
 #include "deform/records.h"
 #include "foundation/log.h"
@@ -28,13 +27,8 @@ float bendOf(const dent::DentArguments& dent, const PanelState& state) {
     return std::max(0.0f, -dent.direction.y * state.shape.sign);
 }
 
-dent::Vec dented(dent::Vec rest, dent::Vec current, const dent::DentArguments& a) {
-    return dent::displaceImpact(rest, current, a.hit, a.direction, a.depth, a.radius, a.previousDepth,
-                                a.previousRadius, a.cap, a.falloffPower);
-}
-
 void moveProbes(dent::SheetPoint& point, const dent::DentArguments& dent) {
-    for (unsigned k = 0; k < kProbes; ++k) point.current[k] = dented(point.rest[k], point.current[k], dent);
+    for (unsigned k = 0; k < kProbes; ++k) point.current[k] = dent::dentVertex(point.rest[k], point.current[k], dent);
 }
 
 // The largest dent weight any rest position gets from this hit.
@@ -128,7 +122,7 @@ void foldPath(PanelState& state, bool newEpisode, const dent::Vec* rest, dent::V
                                            static_cast<int>(count));
         }
     } else {
-        for (std::size_t i = 0; i < count; ++i) state.working[i] = dented(rest[i], state.working[i], dent);
+        dent::dentMesh(rest, state.working.data(), count, dent);
     }
 
     const dent::Fold fold = dent::foldFor(shape.length, shape.crease, state.compression);
