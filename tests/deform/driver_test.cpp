@@ -9,6 +9,7 @@
 #include "deform/ordinary_dent.h"
 #include "deform/records.h"
 #include "deform/support/geometry_host.h"
+#include "deform/support/vehicle_under_test.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "host/bindings.h"
@@ -33,7 +34,7 @@ std::vector<Vec> line(int count, float step = 0.1f) {
     return points;
 }
 
-class Driver : public ::testing::Test {
+class Driver : public testdeform::VehicleUnderTest {
 protected:
     host::Atomic* atomicNamed(const char* name, std::vector<Vec> positions = line(6),
                               host::Frame* parent = nullptr) {
@@ -48,11 +49,6 @@ protected:
         return DentRequest{&record, point, direction, depth, radius, episode, 0};
     }
 
-    unsigned run(DentRequest& r) {
-        game::atomics(vehicle->clump, kerbmark::deformAtomic, &r);
-        return r.meshes;
-    }
-
     // The copy's positions as the ordinary dent gives them from `current`.
     std::vector<Vec> dented(const std::vector<Vec>& rest, const std::vector<Vec>& current, Vec hit, Vec direction,
                             float depth, float radius, float previousDepth, float previousRadius) {
@@ -65,17 +61,6 @@ protected:
         return result;
     }
 
-    static std::vector<Vec> positionsOf(host::Geometry* g) {
-        return {g->vertexBlock->positions, g->vertexBlock->positions + g->vertexCount};
-    }
-
-    testhost::FakeHost host;
-    testdeform::GeometryHost geometries{host};
-    testhost::LogCapture log;
-    kerbmark::RecordList list;
-    testhost::ModuleState moduleState{&list};
-    host::Vehicle* vehicle = host.vehicle(0x105);
-    kerbmark::VehicleRecord& record = kerbmark::appendRecord(list, vehicle, 0x105, vehicle->clump, 1000.0f, 0);
 };
 
 TEST_F(Driver, FirstDentCopiesAttachesAndDisplacesTheCopy) {

@@ -9,6 +9,7 @@
 #include "deform/panel_fold.h"
 #include "deform/records.h"
 #include "deform/support/geometry_host.h"
+#include "deform/support/vehicle_under_test.h"
 #include "foundation/settings.h"
 #include "host/bindings.h"
 #include "host/support/fake_host.h"
@@ -40,7 +41,7 @@ std::string foldLine(const char* kind, const dent::Fold& f, float crease, int ve
 
 // A 1 x 1 panel in its frame: the bonnet's hinge line at y = 0 and free edge
 // at y = 1; the boot's hinge line at y = 0 and free edge at y = -1.
-class PanelPaths : public ::testing::Test {
+class PanelPaths : public testdeform::VehicleUnderTest {
 protected:
     PanelPaths() {
         kerbmark::settings.PanelCreaseRandomness = 0.0f;  // the crease at 0.5 on every record
@@ -61,24 +62,12 @@ protected:
         return DentRequest{&record, point, direction, depth, radius, episode, 0};
     }
 
-    unsigned run(DentRequest r) {
-        game::atomics(vehicle->clump, kerbmark::deformAtomic, &r);
-        return r.meshes;
-    }
+    unsigned run(DentRequest r) { return VehicleUnderTest::run(r); }
 
     kerbmark::MeshEntry& entry() { return record.meshes.at(0); }
     static std::vector<Vec> positionsOf(const host::Atomic* atomic) {
-        const host::Geometry* g = atomic->geometry;
-        return {g->vertexBlock->positions, g->vertexBlock->positions + g->vertexCount};
+        return VehicleUnderTest::positionsOf(atomic->geometry);
     }
-
-    testhost::FakeHost host;
-    testdeform::GeometryHost geometries{host};
-    testhost::LogCapture log;
-    kerbmark::RecordList list;
-    testhost::ModuleState moduleState{&list};
-    host::Vehicle* vehicle = host.vehicle(0x105);
-    kerbmark::VehicleRecord& record = kerbmark::appendRecord(list, vehicle, 0x105, vehicle->clump, 1000.0f, 0);
 };
 
 // A push back from the bonnet's free edge: the panel is rebuilt along its
