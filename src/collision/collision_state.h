@@ -12,6 +12,7 @@
 #include "collision/crush_map.h"
 #include "collision/sphere_fit.h"
 #include "foundation/vec.h"
+#include "host/bindings.h"
 
 namespace collision {
 
@@ -75,7 +76,7 @@ constexpr std::uint32_t kMaxVertices = 8192;
 
 // Owned by the vehicle's record. The model comes first so that a pointer to
 // the state is a pointer to a host model: that pointer is what the host gets.
-struct State {
+struct KERBMARK_EXPORT State {
     Model model;
     const Model* source = nullptr;            // the host's shared model this copy was made from
     dent::ColSphere* savedSpheres = nullptr;  // the copy's sphere array as the host allocated it

@@ -6,6 +6,8 @@
 // end; the rear mirrors it. The middle never moves.
 #pragma once
 
+#include "foundation/vec.h"
+
 namespace dent {
 
 // Compression applied so far at the front and at the rear, metres, each >= 0.
@@ -18,6 +20,6 @@ static_assert(sizeof(Crush) == 8, "front then rear, two floats");
 // y after compression, for a model whose bounding box spans minY..maxY.
 // A side only moves when the model reaches more than half a metre that way.
 // Non-finite input leaves y unchanged.
-float crushY(float y, const Crush& crush, float minY, float maxY);
+DENT_API float crushY(float y, const Crush& crush, float minY, float maxY);
 
 }  // namespace dent

@@ -35,7 +35,7 @@ constexpr std::size_t kMaxFittedSpheres = 64;
 // sphere. Spheres of body pieces 13 to 16 are kept as they are. A non-finite
 // crush or extent gives the rest spheres back unchanged. More than 64 rest
 // spheres leave no room for any refinement; every one is still fitted.
-std::vector<ColSphere> fitSpheres(const std::vector<ColSphere>& rest, const Crush& crush, float minY, float maxY,
+DENT_API std::vector<ColSphere> fitSpheres(const std::vector<ColSphere>& rest, const Crush& crush, float minY, float maxY,
                                   bool refine);
 
 }  // namespace dent

@@ -10,7 +10,7 @@ namespace dent {
 // direction, less what the same contact episode already pushed (previous depth
 // and radius); the total displacement from rest is capped at `cap`.
 // Invalid input returns `current` unchanged.
-Vec displaceImpact(Vec rest, Vec current, Vec hit, Vec direction, float depth, float radius,
+DENT_API Vec displaceImpact(Vec rest, Vec current, Vec hit, Vec direction, float depth, float radius,
                    float previousDepth, float previousRadius, float cap, float falloffPower);
 
 }  // namespace dent

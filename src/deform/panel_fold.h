@@ -41,25 +41,25 @@ inline bool isFinite(const PanelShape& shape) {
 // The fold of a panel of `length` with its crease at fraction `crease` whose free
 // edge moved back by `compression`; crease and compression are clamped into range.
 // The all-zero fold for non-finite input or a panel shorter than 0.05.
-Fold foldFor(float length, float crease, float compression);
+DENT_API Fold foldFor(float length, float crease, float compression);
 
 // foldFor with the crease rise kept within maxLift: the largest compression up to
 // `compression` (24 bisection steps) whose lift does not exceed maxLift.
-Fold limitedFold(float length, float crease, float compression, float maxLift);
+DENT_API Fold limitedFold(float length, float crease, float compression, float maxLift);
 
 // Offset of a vertex at rest position p under the fold: lengthwise and up, never in x.
-Vec foldOffset(Vec p, const PanelShape& shape, const Fold& fold);
+DENT_API Vec foldOffset(Vec p, const PanelShape& shape, const Fold& fold);
 
 // A rest normal carried through the tilt of its segment (side != 0: beyond the crease).
-Vec foldNormal(Vec restNormal, const Fold& fold, float sign, int side);
+DENT_API Vec foldNormal(Vec restNormal, const Fold& fold, float sign, int side);
 
 // The part of the ordinary dent a folding panel follows: across and up as the
 // vertex itself, lengthwise as the hinge line at the same x and z.
-Vec panelBodyStep(Vec rest, const PanelShape& shape, Vec hit, Vec direction, float depth, float radius,
+DENT_API Vec panelBodyStep(Vec rest, const PanelShape& shape, Vec hit, Vec direction, float depth, float radius,
                   float previousDepth, float previousRadius, float cap, float falloffPower);
 
 // A per-vehicle crease fraction: `crease` moved by up to +-randomness by a hash of
 // seed and kind (1 bonnet, 2 boot), clamped to [0.35, 0.65].
-float variedCrease(std::uint32_t seed, std::uint32_t kind, float crease, float randomness);
+DENT_API float variedCrease(std::uint32_t seed, std::uint32_t kind, float crease, float randomness);
 
 }  // namespace dent

@@ -7,6 +7,13 @@
 #include <cmath>
 #include <cstdint>
 
+// The module lists its mathematics in its export table; elsewhere this is nothing.
+#if defined(_WIN32)
+#define DENT_API __declspec(dllexport)
+#else
+#define DENT_API
+#endif
+
 namespace dent {
 
 struct Vec {
@@ -43,7 +50,7 @@ inline float clampTo(float x, float lo, float hi) {
 }
 
 // Smoothstep falloff t = 1 - d/r, weight (t^2 (3 - 2t))^power; 0 at and beyond r.
-float falloffWeight(float distance, float radius, float power);
+DENT_API float falloffWeight(float distance, float radius, float power);
 
 // The host's 4x4 matrix: right, forward, up and position rows, each with a spare word.
 struct HostMatrix {
@@ -60,7 +67,7 @@ static_assert(sizeof(HostMatrix) == 64, "host matrix is 16 words");
 
 // Finite axes and position, unit-length axes (|len^2 - 1| < 0.02), pairwise
 // perpendicular axes (|dot| < 0.02).
-bool isOrthonormal(const HostMatrix& m);
+DENT_API bool isOrthonormal(const HostMatrix& m);
 
 // Components of v along the matrix axes (into the matrix's frame, no translation).
 inline Vec toAxes(const HostMatrix& m, Vec v) {

@@ -25,11 +25,11 @@ struct Response {
 };
 
 // Impulse and mass to a dent; the zero response for unusable input.
-Response response(float impulse, float mass, const ImpactConfig& config);
+DENT_API Response response(float impulse, float mass, const ImpactConfig& config);
 
 // The contact history of one vehicle: lasting contacts grow one episode
 // instead of pushing again every frame.
-struct Episode {
+struct DENT_API Episode {
     Vec point;        // first contact of the episode, vehicle model frame
     Vec direction;    // unit push direction of that contact
     float depth;      // largest depth seen in the episode

@@ -17,10 +17,10 @@ struct TrafficCandidate {
 
 // |a - b| <= range, tested squared (dz^2 + (dx^2 + dy^2)); false for
 // non-finite coordinates and for a range that is not finite and positive.
-bool inTrafficRange(Vec a, Vec b, float range);
+DENT_API bool inTrafficRange(Vec a, Vec b, float range);
 
 // Whether a comes before b: the vehicle linked to the player's first, then
 // nearer first, then the lower handle.
-bool trafficPriority(const TrafficCandidate& a, const TrafficCandidate& b);
+DENT_API bool trafficPriority(const TrafficCandidate& a, const TrafficCandidate& b);
 
 }  // namespace dent

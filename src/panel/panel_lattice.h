@@ -19,7 +19,7 @@ struct LatticeSample {
     float weight[3];
 };
 
-struct PanelLattice {
+struct DENT_API PanelLattice {
     std::vector<float> columns;    // x of each column, ascending
     std::vector<float> rows;       // y of each row, ascending, no two closer than 0.000001
     std::vector<SheetPoint> nodes;  // row by row: node (r, c) at r * columns.size() + c

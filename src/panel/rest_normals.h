@@ -24,7 +24,7 @@ PositionKey positionKey(Vec position);
 // whose dot product with it exceeds 0.25 (a vertex without duplicates thus
 // gets its own normal normalised). Otherwise, or for mismatched
 // lengths, non-finite data or coordinates beyond 10000, a copy of `normals`.
-std::vector<Vec> panelRestNormals(const std::vector<Vec>& positions, const std::vector<Vec>& normals,
+DENT_API std::vector<Vec> panelRestNormals(const std::vector<Vec>& positions, const std::vector<Vec>& normals,
                                   std::uint32_t flags);
 
 }  // namespace dent

@@ -9,7 +9,7 @@
 
 namespace dent {
 
-struct SheetPoint {
+struct DENT_API SheetPoint {
     // Probes: 0 the point, 1 and 2 at x -+ 0.002, 3 and 4 below and above in y
     // (at most 0.002, less where the crease line is closer).
     Vec rest[5] = {};     // on the flat sheet
@@ -26,11 +26,11 @@ struct SheetPoint {
 // compression the span fold's station profile gives at the probe's x; with
 // `follow` the free edge keeps the body's dent and the fold only lifts the sheet.
 // Kept within `cap` of the probe's rest point.
-Vec sheetPosition(const SheetPoint& point, unsigned probe, const PanelShape& shape, const SpanFold& fold,
+DENT_API Vec sheetPosition(const SheetPoint& point, unsigned probe, const PanelShape& shape, const SpanFold& fold,
                   bool follow, float cap);
 
 // A rest normal carried through the folded and dented sheet at the point.
-Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow, float cap,
+DENT_API Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow, float cap,
                 Vec restNormal);
 
 }  // namespace dent

@@ -9,7 +9,7 @@
 
 namespace dent {
 
-struct SpanFold {
+struct DENT_API SpanFold {
     static constexpr unsigned kMaxStations = 13;
 
     float minX = 0.0f;  // x of the first station
@@ -42,9 +42,9 @@ struct SpanFold {
 
 // The number of intervals in use: `segments` kept within 2 to 12, so that a
 // record changed by hand never indexes past its arrays.
-unsigned spanSegments(const SpanFold& fold);
+DENT_API unsigned spanSegments(const SpanFold& fold);
 
 // x of station i: i * (maxX - minX) / segments + minX.
-float spanStationX(const SpanFold& fold, unsigned station);
+DENT_API float spanStationX(const SpanFold& fold, unsigned station);
 
 }  // namespace dent

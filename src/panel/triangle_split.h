@@ -19,35 +19,35 @@ namespace dent {
 // The part of t with sign * y <= creaseS (beyond false) or >= creaseS (beyond
 // true), as a convex polygon of up to four vertices. Crossing vertices lie
 // exactly on y = creaseS / sign and have side 0.
-std::vector<PanelVertex> clipCrease(const PanelTriangle& t, float sign, float creaseS, bool beyond);
+DENT_API std::vector<PanelVertex> clipCrease(const PanelTriangle& t, float sign, float creaseS, bool beyond);
 
 // The part of t with position.x <= x (high false) or >= x (high true).
 // Crossing vertices lie exactly on x and take the side of the edge's start.
-std::vector<PanelVertex> clipWidth(const PanelTriangle& t, float x, bool high);
+DENT_API std::vector<PanelVertex> clipWidth(const PanelTriangle& t, float x, bool high);
 
 // t cut along the crease line sign * y = creaseS. Pieces before the line get
 // side 0 on every vertex, pieces beyond it side 1; a triangle that does not
 // cross the line comes back alone, with side 1 if any corner lies beyond.
-std::vector<PanelTriangle> splitCrease(const PanelTriangle& t, float sign, float creaseS);
+DENT_API std::vector<PanelTriangle> splitCrease(const PanelTriangle& t, float sign, float creaseS);
 
 // t cut along the line position.x = x; vertex sides are carried along.
-std::vector<PanelTriangle> splitWidth(const PanelTriangle& t, float x);
+DENT_API std::vector<PanelTriangle> splitWidth(const PanelTriangle& t, float x);
 
 // t cut along the diagonal of the lattice cell (x0, y0, w, h) from (x0, y0)
 // to (x0 + w, y0 + h); vertex sides are carried along.
-std::vector<PanelTriangle> splitLatticeDiagonal(const PanelTriangle& t, float x0, float y0, float w, float h);
+DENT_API std::vector<PanelTriangle> splitLatticeDiagonal(const PanelTriangle& t, float x0, float y0, float w, float h);
 
 // t cut along the crease line, along the interior span-fold stations across
 // [minX, maxX] (none when that span is 0.001 or narrower) and along the
 // interior sixths of the panel length, in that order.
-std::vector<PanelTriangle> splitPanelSurface(const PanelTriangle& t, const PanelShape& shape, float minX, float maxX,
+DENT_API std::vector<PanelTriangle> splitPanelSurface(const PanelTriangle& t, const PanelShape& shape, float minX, float maxX,
                                              unsigned segments);
 
 // splitPanelSurface over the span fold's stations, then every piece cut along
 // the diagonal of the lattice cell holding its centroid: each resulting piece
 // lies inside one lattice triangle, where the lattice displacement is linear.
 // A lattice without cells leaves the surface pieces uncut.
-std::vector<PanelTriangle> splitPanelLattice(const PanelTriangle& t, const PanelShape& shape, const SpanFold& fold,
+DENT_API std::vector<PanelTriangle> splitPanelLattice(const PanelTriangle& t, const PanelShape& shape, const SpanFold& fold,
                                              const PanelLattice& lattice);
 
 }  // namespace dent

@@ -21,25 +21,28 @@ typedef enum MH_STATUS {
     MH_ERROR_FUNCTION_NOT_FOUND
 } MH_STATUS;
 
+// The module lists the hooking entry points in its export table.
+#define MH_API __declspec(dllexport)
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 // Prepares the library; MH_ERROR_ALREADY_INITIALIZED on a second call.
-MH_STATUS WINAPI MH_Initialize(VOID);
+MH_API MH_STATUS WINAPI MH_Initialize(VOID);
 
 // Removes every hook (restoring enabled targets) and returns to the uninitialized state.
-MH_STATUS WINAPI MH_Uninitialize(VOID);
+MH_API MH_STATUS WINAPI MH_Uninitialize(VOID);
 
 // Builds a disabled hook: `pDetour` will replace `pTarget`; `*ppOriginal` (when not null)
 // receives the trampoline through which the target's own code is still reached.
-MH_STATUS WINAPI MH_CreateHook(LPVOID pTarget, LPVOID pDetour, LPVOID* ppOriginal);
+MH_API MH_STATUS WINAPI MH_CreateHook(LPVOID pTarget, LPVOID pDetour, LPVOID* ppOriginal);
 
 // Writes the jump to the detour at the start of the target.
-MH_STATUS WINAPI MH_EnableHook(LPVOID pTarget);
+MH_API MH_STATUS WINAPI MH_EnableHook(LPVOID pTarget);
 
 // Restores the target when enabled and frees the hook and its trampoline.
-MH_STATUS WINAPI MH_RemoveHook(LPVOID pTarget);
+MH_API MH_STATUS WINAPI MH_RemoveHook(LPVOID pTarget);
 
 #ifdef __cplusplus
 }
