@@ -23,7 +23,6 @@ constexpr int kMaxFrameWalk = 24;
 constexpr std::size_t kNameBuffer = 256;  // host frame names are far shorter
 constexpr std::uintptr_t kPageSize = 0x1000;
 
-constexpr std::int32_t kMaxVerticesPerMesh = 30000;
 constexpr std::size_t kMaxMeshesPerVehicle = 64;
 constexpr std::uint64_t kMaxVerticesPerVehicle = 200000;
 constexpr std::uint32_t kNotDeformableFlag = 0x01000000;
@@ -89,7 +88,7 @@ std::uint32_t positionBytes(std::int32_t vertices) {
 bool deformableShape(const host::Geometry* geometry) {
     if (!readableRange(geometry, sizeof *geometry)) return false;
     if (geometry->vertexBlockCount != 1) return false;
-    if (geometry->vertexCount < 1 || geometry->vertexCount > kMaxVerticesPerMesh) return false;
+    if (geometry->vertexCount < 1 || geometry->vertexCount > kMaxMeshVertices) return false;
     if (geometry->flags & kNotDeformableFlag) return false;
     const host::VertexBlock* block = geometry->vertexBlock;
     if (!block || !readableRange(block, sizeof *block)) return false;

@@ -12,7 +12,6 @@ namespace kerbmark {
 
 namespace {
 
-constexpr std::int32_t kMaxVertices = 30000;
 constexpr std::int32_t kMaxTriangles = 60000;
 constexpr std::int32_t kMaxTexCoordSets = 8;
 constexpr std::uint32_t kUnsupportedFlags = 0x03000000;
@@ -34,7 +33,7 @@ bool readable(const void* pointer, std::uint32_t length) { return pointer && rea
 // Counts, arrays and flags a copy can be made from. Every array that is
 // present must also be readable for the whole vertex or triangle count.
 bool shapeSupported(const host::Geometry& g) {
-    if (g.vertexCount < 1 || g.vertexCount > kMaxVertices) return false;
+    if (g.vertexCount < 1 || g.vertexCount > kMaxMeshVertices) return false;
     if (g.triangleCount < 1 || g.triangleCount > kMaxTriangles) return false;
     if (g.vertexBlockCount != 1) return false;
     const host::VertexBlock* block = g.vertexBlock;

@@ -6,6 +6,9 @@
 
 namespace kerbmark {
 
+// The largest mesh the module copies and deforms.
+constexpr std::int32_t kMaxMeshVertices = 30000;
+
 // Format word for the host's geometry creation: the source's flags limited to
 // what the copy carries, the texture-coordinate bit for one set or the
 // multi-set bit for more, and the set count in bits 16 and up.

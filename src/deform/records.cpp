@@ -16,8 +16,6 @@ namespace {
 
 constexpr std::uint32_t kEvictionIdleMs = 1000;
 constexpr std::uint32_t kCreaseSeedFactor = 0x9E3779B9u;
-constexpr std::uintptr_t kLowestHostPointer = 0x10000;
-constexpr std::uintptr_t kHighestGeometry = 0xFFFFFF9F;
 
 bool vehiclePoolExists() { return host::at<void* const volatile>(host::kVehiclePool) != nullptr; }
 
@@ -160,9 +158,7 @@ void clearAllRecords(RecordList& list) {
 
 void releaseGeometry(void* geometry) {
     if (!geometry) return;
-    const auto address = reinterpret_cast<std::uintptr_t>(geometry);
-    if (address >= kLowestHostPointer && address <= kHighestGeometry &&
-        readableRange(address, sizeof(host::Geometry))) {
+    if (geometryRecordReadable(geometry)) {
         const std::int32_t materials = static_cast<const host::Geometry*>(geometry)->materialCount;
         if (materials == 0 || materialTableValid(geometry)) {
             game::destroyGeometry(geometry);

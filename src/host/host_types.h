@@ -9,6 +9,9 @@
 
 namespace host {
 
+// Model ids of the vehicles the module handles.
+constexpr bool isHandledVehicleModel(std::int16_t modelId) { return modelId >= 400 && modelId <= 611; }
+
 struct VehiclePool {
     std::uint8_t unused0[4];
     std::uint8_t* slots;  // +0x04 one byte per slot; bit 7 set: free

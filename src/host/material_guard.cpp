@@ -16,9 +16,7 @@ std::uint32_t alphaRefusalCount = 0;
 
 namespace {
 
-constexpr std::uintptr_t kLowestHostPointer = 0x10000;
 constexpr std::uintptr_t kHighestAtomic = 0xFFFFFF8F;    // atomic + 112 stays in the address space
-constexpr std::uintptr_t kHighestGeometry = 0xFFFFFF9F;  // geometry + 96 stays in the address space
 constexpr std::uint32_t kAtomicProbeBytes = 112;
 constexpr std::uint32_t kLoggedRefusals = 16;
 
@@ -50,7 +48,7 @@ void probe(void* atomic, void*& geometry, std::int32_t& materials) {
     materials = -1;
     if (!inRange(atomic, kHighestAtomic) || !readableRange(atomic, kAtomicProbeBytes)) return;
     geometry = static_cast<host::Atomic*>(atomic)->geometry;
-    if (!inRange(geometry, kHighestGeometry) || !readableRange(geometry, sizeof(host::Geometry))) return;
+    if (!geometryRecordReadable(geometry)) return;
     materials = static_cast<host::Geometry*>(geometry)->materialCount;
 }
 

@@ -10,8 +10,6 @@ namespace {
 
 constexpr std::uint32_t kCommitted = 0x1000;
 constexpr std::uint32_t kNoAccessOrGuard = 0x101;
-constexpr std::uintptr_t kLowestHostPointer = 0x10000;
-constexpr std::uintptr_t kHighestGeometry = 0xFFFFFF9F;  // so that geometry + 96 cannot wrap
 constexpr std::int32_t kMaxMaterials = 128;
 constexpr std::int32_t kMaxCapacity = 4096;
 
@@ -88,10 +86,14 @@ bool ReadableMemoryWalk::readable(std::uintptr_t start, std::uint32_t length) {
     return true;
 }
 
-bool materialTableValid(const void* geometry) {
+bool geometryRecordReadable(const void* geometry) {
     const auto address = reinterpret_cast<std::uintptr_t>(geometry);
     if (address < kLowestHostPointer || address > kHighestGeometry) return false;
-    if (!readableRange(address, sizeof(host::Geometry))) return false;
+    return readableRange(address, sizeof(host::Geometry));
+}
+
+bool materialTableValid(const void* geometry) {
+    if (!geometryRecordReadable(geometry)) return false;
 
     const auto& g = *static_cast<const host::Geometry*>(geometry);
     const std::int32_t capacity = g.materialCapacity;

@@ -28,6 +28,14 @@ private:
     std::uintptr_t knownEnd_ = 0;
 };
 
+// Host pointers below 64 KiB are never valid; a geometry record (96 bytes)
+// must also end before the top of the address space.
+constexpr std::uintptr_t kLowestHostPointer = 0x10000;
+constexpr std::uintptr_t kHighestGeometry = 0xFFFFFF9F;
+
+// The 96-byte geometry record lies in that range and in readable memory.
+bool geometryRecordReadable(const void* geometry);
+
 // The geometry's material table (count 1..128, capacity <= 4096, readable,
 // aligned material pointers above 64 KiB) can be handed to the renderer.
 bool materialTableValid(const void* geometry);

@@ -18,8 +18,6 @@ namespace kerbmark {
 
 namespace {
 
-constexpr std::int16_t kFirstVehicleModel = 400;
-constexpr std::int16_t kLastVehicleModel = 611;
 constexpr std::uint8_t kNotHandledFlag = 0x10;
 constexpr std::uint16_t kFirstIgnoredPiece = 13;
 constexpr std::uint16_t kLastIgnoredPiece = 16;
@@ -54,7 +52,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
     if (!readableRange(vehiclePointer, sizeof(host::Vehicle))) return;
     auto& vehicle = *static_cast<host::Vehicle*>(vehiclePointer);
     if (vehicle.word594 != 0 || !vehicle.clump) return;
-    if (vehicle.modelId < kFirstVehicleModel || vehicle.modelId > kLastVehicleModel) return;
+    if (!host::isHandledVehicleModel(vehicle.modelId)) return;
 
     RecordList& list = *recordList;
     VehicleRecord* record = findRecord(list, vehiclePointer);

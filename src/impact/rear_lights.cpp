@@ -14,8 +14,6 @@ namespace kerbmark {
 
 namespace {
 
-constexpr std::int16_t kFirstVehicleModel = 400;
-constexpr std::int16_t kLastVehicleModel = 611;
 constexpr float kLightAheadOfContact = 1.25f;
 constexpr float kLightMaxY = -0.1f;
 constexpr float kLightMaxDistance = 12.0f;
@@ -35,7 +33,7 @@ bool rearLightPosition(std::int16_t modelId, dent::Vec& position) {
     std::memcpy(&table, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(host::kModelInfoTableWord)),
                 sizeof table);
     if (table == 0) return false;
-    if (modelId < kFirstVehicleModel || modelId > kLastVehicleModel) return false;
+    if (!host::isHandledVehicleModel(modelId)) return false;
     const auto* entry = reinterpret_cast<host::VehicleModelInfo* const*>(static_cast<std::uintptr_t>(table)) + modelId;
     if (!readableRange(entry, sizeof *entry)) return false;
     const host::VehicleModelInfo* info = *entry;
