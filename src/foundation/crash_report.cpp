@@ -1,11 +1,13 @@
 #include "foundation/crash_report.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "foundation/log.h"
 #include "host/material_guard.h"
+#include "host/memory_check.h"
 
 namespace kerbmark {
 
@@ -16,6 +18,15 @@ namespace {
 static_assert(sizeof(void*) == 4, "the report prints the 32-bit context");
 
 constexpr DWORD kInPageError = 0xC0000006;
+constexpr char kAfterReport[] = "after exception report";
+// Phase texts are short; a longer one (a report line left as the phase) is cut.
+constexpr std::size_t kPhaseCopySize = 128;
+
+// The breadcrumbs leave the phase on this buffer while a report is written. A
+// guarded alpha draw on the game thread may save that pointer meanwhile and
+// put it back after the report is over, so the buffer must outlive every
+// report: it is static, and the busy flag lets one report at a time use it.
+char reportLine[768];
 
 bool reported(DWORD code) {
     return code == EXCEPTION_ACCESS_VIOLATION || code == kInPageError || code == EXCEPTION_ILLEGAL_INSTRUCTION ||
@@ -34,7 +45,10 @@ void writeReport(const EXCEPTION_RECORD& exception, const CONTEXT* context, cons
     std::memset(modulePath, 0, sizeof modulePath);
     std::uintptr_t moduleBase = 0;
     HMODULE module = nullptr;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+    // Nothing is mapped in the first 64 KiB (a call through a null pointer
+    // faults there), and the lookup would read address 0 as "the executable".
+    if (reinterpret_cast<std::uintptr_t>(address) >= kLowestHostPointer &&
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                            static_cast<LPCSTR>(address), &module) &&
         module) {
         GetModuleFileNameA(module, modulePath, sizeof modulePath);
@@ -47,7 +61,7 @@ void writeReport(const EXCEPTION_RECORD& exception, const CONTEXT* context, cons
     const unsigned long access = parameters >= 1 ? static_cast<unsigned long>(exception.ExceptionInformation[0]) : 0;
     const unsigned long target = parameters >= 2 ? static_cast<unsigned long>(exception.ExceptionInformation[1]) : 0;
 
-    char line[768];
+    char (&line)[sizeof reportLine] = reportLine;
     std::snprintf(line, sizeof line,
                   "EXCEPTION code=%08lX address=%08lX module=%s offset=%08lX phase=%s access=%lu target=%08lX "
                   "ESP=%08lX",
@@ -75,6 +89,16 @@ void writeReport(const EXCEPTION_RECORD& exception, const CONTEXT* context, cons
     breadcrumb(line, true);
 }
 
+// The phase text as it is now, cut to the copy's size: the phase may point at
+// reportLine, which the report is about to overwrite.
+void copyPhase(const char* text, char (&copy)[kPhaseCopySize]) {
+    std::size_t length = 0;
+    if (text) {
+        for (; length + 1 < kPhaseCopySize && text[length] != '\0'; ++length) copy[length] = text[length];
+    }
+    copy[length] = '\0';
+}
+
 }  // namespace
 
 LONG CALLBACK crashReport(EXCEPTION_POINTERS* pointers) {
@@ -82,12 +106,16 @@ LONG CALLBACK crashReport(EXCEPTION_POINTERS* pointers) {
     if (!reported(pointers->ExceptionRecord->ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
     if (InterlockedCompareExchange(&crashReportBusy, 1, 0) != 0) return EXCEPTION_CONTINUE_SEARCH;
     try {
-        const char* phaseText = phase;
-        writeReport(*pointers->ExceptionRecord, pointers->ContextRecord, phaseText ? phaseText : "");
+        char phaseText[kPhaseCopySize];
+        copyPhase(phase, phaseText);
+        writeReport(*pointers->ExceptionRecord, pointers->ContextRecord, phaseText);
     } catch (...) {
     }
-    // The breadcrumbs left the phase on this stack's line buffer.
-    setPhase("after exception report");
+    // The breadcrumbs left the phase on the line buffer; a draw that saved
+    // that pointer during the report puts it back later, and then reads the
+    // same text as everyone else.
+    std::memcpy(reportLine, kAfterReport, sizeof kAfterReport);
+    setPhase(kAfterReport);
     InterlockedExchange(&crashReportBusy, 0);
     return EXCEPTION_CONTINUE_SEARCH;
 }

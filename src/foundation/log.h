@@ -11,7 +11,8 @@ namespace kerbmark {
 // Path of the log file; empty until start-up derives it.
 extern char logPath[kPathSize];
 
-// The step the module is in; read by the crash report.
+// The step the module is in; read by the crash report. It points at constant
+// text or at the crash report's static line buffer, never at a stack.
 extern const char* volatile phase;
 
 // Appends one line (CR LF) whatever `diagnostics` says; lost silently when the

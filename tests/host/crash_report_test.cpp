@@ -11,6 +11,7 @@
 #include "foundation/temp_dir.h"
 #include "host/material_guard.h"
 #include "host/support/log_capture.h"
+#include "host/support/test_geometry.h"
 #include "module_loader.h"
 
 namespace {
@@ -181,6 +182,48 @@ TEST_F(CrashReport, AddressOutsideEveryModuleAndNoInformationWords) {
               "access=0 target=00000000 ESP=0012FE00");
 }
 
+// What the platform answers for a lookup by address 0: the executable.
+using ModuleHandleExFn = BOOL(WINAPI*)(DWORD, LPCSTR, HMODULE*);
+unsigned moduleLookups = 0;
+
+BOOL WINAPI executableForEveryAddress(DWORD, LPCSTR, HMODULE* module) {
+    ++moduleLookups;
+    *module = GetModuleHandleA(nullptr);
+    return TRUE;
+}
+
+// A call through a null function pointer faults below 64 KiB, where nothing is
+// mapped: no module is named there, whatever the lookup would answer.
+TEST_F(CrashReport, AddressBelow64KiBNamesNoModule) {
+    const HMODULE self = GetModuleHandleA(nullptr);
+    const ModuleHandleExFn platform = &GetModuleHandleExA;
+    for (bool answersExecutable : {false, true}) {
+        if (answersExecutable) {
+            ASSERT_TRUE(hostsim::replaceImport(self, "kernel32.dll", "GetModuleHandleExA",
+                                               reinterpret_cast<const void*>(&executableForEveryAddress)));
+        }
+        moduleLookups = 0;
+        for (std::uintptr_t address : {0x0u, 0x1u, 0x1234u, 0xFFFFu}) {
+            log.clear();
+            HandMadeFault fault(kAccessViolation, reinterpret_cast<const void*>(address));
+            kerbmark::crashReport(&fault.pointers);
+            const auto lines = log.lines();
+            ASSERT_EQ(lines.size(), 3u);
+            EXPECT_NE(lines[0].find(" address=" + hex8(address) + " module= offset=" + hex8(address) + " phase="),
+                      std::string::npos)
+                << (answersExecutable ? "lookup answers the executable: " : "platform: ") << lines[0];
+        }
+        EXPECT_EQ(moduleLookups, 0u);
+        if (answersExecutable) {
+            log.clear();
+            HandMadeFault fault(kAccessViolation, reinterpret_cast<const void*>(std::uintptr_t{0x10000}));
+            kerbmark::crashReport(&fault.pointers);
+            EXPECT_EQ(moduleLookups, 1u) << "64 KiB and above are looked up";
+            hostsim::replaceImport(self, "kernel32.dll", "GetModuleHandleExA", reinterpret_cast<const void*>(platform));
+        }
+    }
+}
+
 TEST_F(CrashReport, OneInformationWordGivesAccessOnly) {
     HandMadeFault fault(0xC0000006, reinterpret_cast<void*>(std::uintptr_t{0x00001234}));
     fault.record.NumberParameters = 1;
@@ -234,6 +277,87 @@ TEST_F(CrashReport, NoPointersOrNoRecordIsIgnored) {
     EXCEPTION_POINTERS empty{nullptr, nullptr};
     EXPECT_EQ(kerbmark::crashReport(&empty), EXCEPTION_CONTINUE_SEARCH);
     EXPECT_FALSE(log.exists());
+}
+
+// A report on another thread interleaved with a guarded alpha draw on the game
+// thread: the draw begins while the report writes its first line (the phase
+// then points at the report's line buffer) and ends after the reporting thread
+// has exited, putting back the phase it saved on entry.
+struct Interleaving {
+    HANDLE reportMidway;  // the reporter is writing its first line
+    HANDLE drawEntered;   // the game thread's draw has saved the phase
+    HANDLE reporter;
+    bool paused;
+};
+Interleaving* interleaving = nullptr;
+using FlushFn = BOOL(WINAPI*)(HANDLE);
+FlushFn platformFlush = nullptr;
+constexpr DWORD kWaitMs = 10000;
+
+BOOL WINAPI flushPausingTheFirstLine(HANDLE file) {
+    Interleaving* steps = interleaving;
+    if (steps && !steps->paused) {
+        steps->paused = true;
+        SetEvent(steps->reportMidway);
+        WaitForSingleObject(steps->drawEntered, kWaitMs);
+    }
+    return platformFlush(file);
+}
+
+DWORD WINAPI reportOnThisThread(void*) {
+    HandMadeFault fault(kAccessViolation, reinterpret_cast<const void*>(std::uintptr_t{0x4321}));
+    kerbmark::crashReport(&fault.pointers);
+    return 0;
+}
+
+// The host's renderer inside the guard: lets the report go on and draws until
+// the reporting thread is gone.
+void* rendererOutlivingTheReport(void* atomic, std::uint32_t) {
+    SetEvent(interleaving->drawEntered);
+    WaitForSingleObject(interleaving->reporter, kWaitMs);
+    return atomic;
+}
+
+TEST_F(CrashReport, DrawAcrossAReportOnAnotherThreadLeavesNoStalePhase) {
+    testhost::TestGeometry geometry(2);
+    alignas(16) std::uint8_t atomic[128] = {};
+    reinterpret_cast<host::Atomic*>(atomic)->geometry = geometry.get();
+
+    Interleaving steps{CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                       nullptr, false};
+    interleaving = &steps;
+    const HMODULE self = GetModuleHandleA(nullptr);
+    platformFlush = &FlushFileBuffers;
+    ASSERT_TRUE(hostsim::replaceImport(self, "kernel32.dll", "FlushFileBuffers",
+                                       reinterpret_cast<const void*>(&flushPausingTheFirstLine)));
+    const kerbmark::AlphaRendererFn renderer = kerbmark::savedAlphaRenderer;
+    kerbmark::savedAlphaRenderer = rendererOutlivingTheReport;
+
+    steps.reporter = CreateThread(nullptr, 0, reportOnThisThread, nullptr, 0, nullptr);
+    const bool midway = steps.reporter && WaitForSingleObject(steps.reportMidway, kWaitMs) == WAIT_OBJECT_0;
+    if (midway) kerbmark::alphaRenderGuard(atomic, 0);
+    SetEvent(steps.drawEntered);
+    const bool reporterGone = steps.reporter && WaitForSingleObject(steps.reporter, kWaitMs) == WAIT_OBJECT_0;
+
+    kerbmark::savedAlphaRenderer = renderer;
+    hostsim::replaceImport(self, "kernel32.dll", "FlushFileBuffers", reinterpret_cast<const void*>(platformFlush));
+    interleaving = nullptr;
+    for (HANDLE handle : {steps.reportMidway, steps.drawEntered, steps.reporter}) {
+        if (handle) CloseHandle(handle);
+    }
+    ASSERT_TRUE(midway && reporterGone);
+
+    EXPECT_STREQ(kerbmark::phase, "after exception report") << "the draw put back a pointer into the report";
+    auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find(" phase=hit: enumerate atomics access="), std::string::npos) << lines[0];
+
+    log.clear();
+    HandMadeFault next(kAccessViolation, nullptr);
+    kerbmark::crashReport(&next.pointers);
+    lines = log.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find(" phase=after exception report access="), std::string::npos) << lines[0];
 }
 
 // A real fault: the report sees it first, a later handler steps over the
