@@ -206,11 +206,15 @@ bool buildTrampoline(std::uint8_t* target, HookEntry& entry) {
         patchSize = kJumpSize;
     }
 
-    // A branch back into the patched bytes would land in the middle of the jump.
+    // A branch back into the patched bytes would land in the middle of the jump. A call
+    // that continues the function's own code (into the moved bytes or right after them:
+    // the get-PC idiom "call $+5; pop reg") would hand that code the trampoline's address
+    // as its return address, and it reads its data relative to that. A call to the first
+    // byte is recursion through the hook, which is sound.
     const std::uint32_t patchStart = address32(target);
     for (std::size_t i = 0; i < referenceCount; ++i) {
         const std::uint32_t offset = references[i].destination - patchStart;
-        const bool intoPatch = references[i].isCall ? (offset > 0 && offset < patchSize) : offset < patchSize;
+        const bool intoPatch = references[i].isCall ? (offset > 0 && offset <= patchSize) : offset < patchSize;
         if (intoPatch) return false;
     }
 
