@@ -55,19 +55,22 @@ void lowerCaseName(void* frame, char (&out)[kNameBuffer]) {
     out[length] = '\0';
 }
 
+enum class FrameWalk { Found, Ended, Unreadable };
+
 // Visits the frame and its ancestors, at most kMaxFrameWalk of them, until
-// `visit` answers true; returns that answer.
+// `visit` answers true (Found) or the walk meets a frame that cannot be handed
+// to the host (Unreadable).
 template <typename Visit>
-bool anyFrameName(void* frame, Visit visit) {
+FrameWalk walkFrameNames(void* frame, Visit visit) {
     auto* current = static_cast<host::Frame*>(frame);
     for (int visited = 0; current && visited < kMaxFrameWalk; ++visited) {
-        if (!readableRange(current, sizeof *current)) return false;
+        if (!frameRecordReadable(current)) return FrameWalk::Unreadable;
         char name[kNameBuffer];
         lowerCaseName(current, name);
-        if (visit(name)) return true;
+        if (visit(name)) return FrameWalk::Found;
         current = current->parent;
     }
-    return false;
+    return FrameWalk::Ended;
 }
 
 bool beginsWith(const char* text, const char* word) { return std::strncmp(text, word, std::strlen(word)) == 0; }
@@ -173,6 +176,7 @@ void deform(void* atomicPointer, DentRequest* request) {
     if (!deformableShape(geometry)) return;
 
     breadcrumb("atomic: get frame matrix");
+    if (!frameRecordReadable(frame)) return;
     const dent::HostMatrix* worldMatrix = game::frameLTM(frame);
     if (!worldMatrix || !readableRange(worldMatrix, sizeof *worldMatrix)) return;
     const dent::HostMatrix m = *worldMatrix;
@@ -242,18 +246,25 @@ void deform(void* atomicPointer, DentRequest* request) {
 
 }  // namespace
 
+bool frameRecordReadable(const void* frame) {
+    return reinterpret_cast<std::uintptr_t>(frame) >= kLowestHostPointer &&
+           readableRange(frame, host::kFrameRecordSize);
+}
+
 bool excludedByName(void* frame) {
-    return anyFrameName(frame, [](const char* name) {
-        for (const char* word : kExcludedWords) {
-            if (std::strstr(name, word)) return true;
-        }
-        return false;
-    });
+    // Fails closed: an unreadable frame may be a wheel's or its parent.
+    return walkFrameNames(frame, [](const char* name) {
+               for (const char* word : kExcludedWords) {
+                   if (std::strstr(name, word)) return true;
+               }
+               return false;
+           }) != FrameWalk::Ended;
 }
 
 int panelKind(void* frame) {
+    // Whatever ends the walk, `kind` holds what the frames before it decided.
     int kind = kNoPanel;
-    anyFrameName(frame, [&kind](const char* name) {
+    walkFrameNames(frame, [&kind](const char* name) {
         for (const PanelWord& panel : kPanelWords) {
             if (beginsWith(name, panel.word)) {
                 kind = panel.kind;

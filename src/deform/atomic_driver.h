@@ -24,12 +24,19 @@ struct DentRequest {
 // Panel kinds by frame name; the nearest frame that names a panel decides.
 enum PanelKind : int { kNoPanel = 0, kBonnet = 1, kBoot = 2 };
 
+// The frame's whole record lies in readable memory, so that it may be handed
+// to the host's frame functions (game::frameName, game::frameLTM).
+bool frameRecordReadable(const void* frame);
+
 // The frame or one of its ancestors (24 frames at most) is named after a part
-// that is never deformed (wheels, exhaust, ...), in any letter case.
+// that is never deformed (wheels, exhaust, ...), in any letter case. Also true
+// when the walk meets an unreadable frame: a name that cannot be read may be a
+// wheel's.
 bool excludedByName(void* frame);
 
 // kBonnet or kBoot for the nearest of the frame and its ancestors whose name
-// begins with a panel word, kNoPanel when none does.
+// begins with a panel word, kNoPanel when none does. An unreadable frame ends
+// the walk: the nearer frames named no panel, so none is assumed.
 int panelKind(void* frame);
 
 // Callback of game::atomics with a DentRequest as data: copies the atomic's

@@ -77,6 +77,9 @@ struct Frame {
     Frame* parent;  // +0x04 null at the root
 };
 static_assert(offsetof(Frame, parent) == 0x04, "frame parent");
+// The whole frame record (RenderWare's frame: world matrix at +0x50, hierarchy
+// root at +0xA0), which the host's frame functions read.
+constexpr std::uint32_t kFrameRecordSize = 0xA4;
 
 struct VertexBlock {
     std::uint8_t unused0[4];

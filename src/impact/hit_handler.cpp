@@ -91,7 +91,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
     void* clump = vehicle.clump;
     if (!readableRange(clump, sizeof(host::Clump))) return;
     void* frame = static_cast<host::Clump*>(clump)->frame;
-    if (!frame) return;
+    if (!frameRecordReadable(frame)) return;
     dent::HostMatrix world{};
     if (!usableMatrix(game::frameLTM(frame), world)) return;
 

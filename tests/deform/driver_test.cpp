@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +17,7 @@
 #include "host/bindings.h"
 #include "host/support/fake_host.h"
 #include "host/support/log_capture.h"
+#include "host/support/memory_pages.h"
 #include "host/support/module_state.h"
 #include "panel/support/panel_host.h"
 
@@ -177,6 +180,42 @@ TEST_F(Driver, PanelKindByTheNearestNamedFrame) {
     host::Frame* deep = geometries.frame("bonnet");
     for (int i = 0; i < 24; ++i) deep = geometries.frame("part", deep);
     EXPECT_EQ(kerbmark::panelKind(deep), 0);
+}
+
+// Frames the host could not read: one below 64 KiB, one without access, one
+// whose record runs into a reserved page. None is ever handed to the host; the
+// exclusion walk fails closed, the panel walk keeps what nearer frames decided.
+TEST_F(Driver, UnreadableFramesAreNeverHandedToTheHost) {
+    testhost::PageBlock pages(3);
+    pages.commit(0, PAGE_READWRITE);
+    pages.commit(2, PAGE_NOACCESS);
+    auto* cut = reinterpret_cast<host::Frame*>(pages.endOfPage(0, 16));
+    cut->parent = nullptr;
+    const host::Frame* unreadable[] = {reinterpret_cast<host::Frame*>(std::uintptr_t{0x1234}),
+                                       reinterpret_cast<host::Frame*>(pages.page(2)), cut};
+    kerbmark::settings.PanelBending = true;
+    for (const host::Frame* constBad : unreadable) {
+        auto* bad = const_cast<host::Frame*>(constBad);
+        SCOPED_TRACE(testing::Message() << bad);
+        EXPECT_TRUE(kerbmark::excludedByName(bad));
+        EXPECT_TRUE(kerbmark::excludedByName(geometries.frame("door_lf", bad)));
+        EXPECT_EQ(kerbmark::panelKind(bad), 0);
+        EXPECT_EQ(kerbmark::panelKind(geometries.frame("door_lf", bad)), 0);
+        EXPECT_EQ(kerbmark::panelKind(geometries.frame("boot_panel", bad)), 2);
+
+        // Neither an atomic in such a frame nor one below it is copied or locked.
+        host::Atomic* own = atomicNamed("door_rf");
+        own->frame = bad;
+        atomicNamed("door_rr", line(6), bad);
+        DentRequest r = request({0, 0, 0});
+        EXPECT_EQ(run(r), 0u);
+        EXPECT_TRUE(geometries.createCalls.empty());
+        EXPECT_TRUE(geometries.lockCalls.empty());
+    }
+    EXPECT_FALSE(geometries.framesHandedToHost.empty()) << "the readable frames were asked";
+    for (const void* frame : geometries.framesHandedToHost) {
+        for (const host::Frame* bad : unreadable) EXPECT_NE(frame, bad);
+    }
 }
 
 TEST_F(Driver, BonnetIsDentedAsAnyMeshOnlyWithoutPanelBending) {

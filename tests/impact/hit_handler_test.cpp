@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -15,6 +17,7 @@
 #include "host/bindings.h"
 #include "host/support/fake_host.h"
 #include "host/support/log_capture.h"
+#include "host/support/memory_pages.h"
 #include "host/support/module_state.h"
 #include "impact/hit_handler.h"
 #include "impact/support/light_host.h"
@@ -219,6 +222,20 @@ TEST_F(HitHandler, GatesStopBeforeAnyRecord) {
 
     kerbmark::handleHit(nullptr, true, true, nullptr);
     expectNothingHappened("no vehicle");
+
+    // A clump frame the host could not read is never handed to it: below
+    // 64 KiB, its record running into a reserved page, in a reserved page.
+    testhost::PageBlock pages(2);
+    pages.commit(0, PAGE_READWRITE);
+    for (void* frame : {reinterpret_cast<void*>(std::uintptr_t{0x1234}), static_cast<void*>(pages.endOfPage(0, 16)),
+                        static_cast<void*>(pages.page(1))}) {
+        car = readyVehicle(kHandle, placement, rootFrame);
+        static_cast<host::Clump*>(car->clump)->frame = frame;
+        geometries.framesHandedToHost.clear();
+        hit();
+        expectNothingHappened("unreadable clump frame");
+        EXPECT_TRUE(geometries.framesHandedToHost.empty());
+    }
 }
 
 TEST_F(HitHandler, GatesThatPass) {

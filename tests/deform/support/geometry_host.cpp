@@ -29,6 +29,7 @@ struct GeometryHost::GeometryStore {
 
 struct GeometryHost::FrameStore {
     host::Frame frame{};
+    std::uint8_t restOfRecord[host::kFrameRecordSize - sizeof(host::Frame)]{};  // the host's record is larger
     std::string name;
     bool named = false;
     dent::HostMatrix matrix{};
@@ -60,8 +61,14 @@ std::int32_t copyExtensionsDouble(void* registry, void* destination, const void*
 }
 void* lockDouble(void* geometry, std::int32_t mode) { return GeometryHost::current->lock(geometry, mode); }
 void* unlockDouble(void* geometry) { return GeometryHost::current->unlock(geometry); }
-const char* frameNameDouble(void* frame) { return GeometryHost::current->frameName(frame); }
-dent::HostMatrix* frameLTMDouble(void* frame) { return GeometryHost::current->frameMatrix(frame); }
+const char* frameNameDouble(void* frame) {
+    GeometryHost::current->framesHandedToHost.push_back(frame);
+    return GeometryHost::current->frameName(frame);
+}
+dent::HostMatrix* frameLTMDouble(void* frame) {
+    GeometryHost::current->framesHandedToHost.push_back(frame);
+    return GeometryHost::current->frameMatrix(frame);
+}
 void* skinDouble(void*) { return GeometryHost::current->skin; }
 std::uint32_t atomicFlagsDouble(void*) {
     ++GeometryHost::current->atomicFlagsCalls;

@@ -100,6 +100,7 @@ public:
     std::vector<CreateCall> createCalls;
     std::vector<LockCall> lockCalls;
     std::vector<void*> unlockCalls;
+    std::vector<const void*> framesHandedToHost;  // by frameName and frameLTM, in call order
     std::vector<ExtensionsCall> extensionsCalls;
     unsigned atomicFlagsCalls = 0;
     // An unlock found a triangle whose indices or material were out of range.
