@@ -95,6 +95,26 @@ bool deformableShape(const host::Geometry* geometry) {
     return block->positions && readableRange(block->positions, positionBytes(geometry->vertexCount));
 }
 
+// Unlocks a geometry the host has locked when the scope ends, however it
+// ends: an exception from a panel path must not leave the copy locked.
+class LockedGeometry {
+public:
+    explicit LockedGeometry(void* geometry) : geometry_(geometry) {}
+    ~LockedGeometry() { unlock(); }
+    LockedGeometry(const LockedGeometry&) = delete;
+    LockedGeometry& operator=(const LockedGeometry&) = delete;
+
+    void unlock() {
+        if (!geometry_) return;
+        void* geometry = geometry_;
+        geometry_ = nullptr;
+        game::unlock(geometry);
+    }
+
+private:
+    void* geometry_;
+};
+
 MeshEntry* entryOfCopy(VehicleRecord& record, const void* geometry) {
     for (MeshEntry& entry : record.meshes) {
         if (entry.copy == geometry) return &entry;
@@ -210,13 +230,13 @@ void deform(void* atomicPointer, DentRequest* request) {
     breadcrumb("atomic: lock vertices");
     const std::int32_t lockMode = panelPath && !panel.restNormals.empty() ? kLockPositionsAndNormals : kLockPositions;
     if (!game::lock(geometry, lockMode)) return;
+    LockedGeometry locked(geometry);
 
     breadcrumb("atomic: displace vertices");
     host::VertexBlock* block = geometry->vertexBlock;
     const std::size_t count = entry->restPositions.size();
     if (!block || !readableRange(block, sizeof *block) || !block->positions ||
         !readableRange(block->positions, positionBytes(static_cast<std::int32_t>(count)))) {
-        game::unlock(geometry);
         return;
     }
     const bool sameEpisode = entry->lastEpisode == request->episode;
@@ -244,7 +264,7 @@ void deform(void* atomicPointer, DentRequest* request) {
     sphere[3] = dent::grownBoundingRadius({sphere[0], sphere[1], sphere[2]}, sphere[3], block->positions, count);
 
     breadcrumb("atomic: unlock geometry");
-    game::unlock(geometry);
+    locked.unlock();
     std::memcpy(atomic.boundingSphere, block->boundingSphere, sizeof atomic.boundingSphere);
     atomic.flags |= kAtomicDeformedBit;
     request->meshes += 1;
