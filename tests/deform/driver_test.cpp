@@ -266,6 +266,16 @@ TEST_F(Driver, AllVehiclesVertexLimitIsCheckedBeforeTheCopy) {
     EXPECT_EQ(bonnet->geometry, bonnetOriginal);
     EXPECT_EQ(bonnetOriginal->references, 2);
     EXPECT_EQ(record.meshes.size(), 1u);
+
+    // The player's bonnet passes the first check as it is; after the rebuild
+    // the traffic record makes room for it.
+    DentRequest player = request({0, 0.5f, 0}, 0.2f, 1.0f, 3);
+    player.player = true;
+    EXPECT_EQ(run(player), 2u);
+    ASSERT_EQ(geometries.copies().size(), 5u);
+    EXPECT_EQ(bonnet->geometry, geometries.copies()[4]);
+    EXPECT_EQ(kerbmark::findRecord(list, other), nullptr);
+    EXPECT_EQ(record.totalVertices, 6u + static_cast<std::uint32_t>(geometries.copies()[4]->vertexCount));
 }
 
 // The player's vehicle comes first under the all-vehicles budget: the records
