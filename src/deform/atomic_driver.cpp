@@ -98,6 +98,26 @@ bool deformableShape(const host::Geometry* geometry) {
     return block->positions && readableRange(block->positions, positionBytes(geometry->vertexCount));
 }
 
+// Unlocks a geometry the host has locked when the scope ends, however it
+// ends: an exception from a panel path must not leave the copy locked.
+class LockedGeometry {
+public:
+    explicit LockedGeometry(void* geometry) : geometry_(geometry) {}
+    ~LockedGeometry() { unlock(); }
+    LockedGeometry(const LockedGeometry&) = delete;
+    LockedGeometry& operator=(const LockedGeometry&) = delete;
+
+    void unlock() {
+        if (!geometry_) return;
+        void* geometry = geometry_;
+        geometry_ = nullptr;
+        game::unlock(geometry);
+    }
+
+private:
+    void* geometry_;
+};
+
 MeshEntry* entryOfCopy(VehicleRecord& record, const void* geometry) {
     for (MeshEntry& entry : record.meshes) {
         if (entry.copy == geometry) return &entry;
@@ -105,24 +125,36 @@ MeshEntry* entryOfCopy(VehicleRecord& record, const void* geometry) {
     return nullptr;
 }
 
-bool copyWithinLimits(const host::Geometry* copy, const VehicleRecord& record) {
+// Whether `vertices` more fit under the all-vehicles budget. The player's
+// vehicle comes first: other vehicles' records are evicted to make room for it.
+bool withinAllVehiclesBudget(const VehicleRecord& record, std::uint64_t vertices, bool player) {
+    const std::uint64_t budget = settings.MaxTotalVertices;
+    if (!recordList) return record.totalVertices + vertices <= budget;
+    // The hit handler stamped the record with the host clock of this hit.
+    if (player) return makeVertexRoom(*recordList, record, vertices, budget, record.lastHit);
+    return totalVerticesOfAllRecords(*recordList) + vertices <= budget;
+}
+
+bool copyWithinLimits(const host::Geometry* copy, const VehicleRecord& record, bool player) {
     // The same shape test as for the atomic's own geometry, flag 0x01000000
     // included: a copy that every later hit would refuse is not kept.
     if (!deformableShape(copy)) return false;
     const auto vertices = static_cast<std::uint64_t>(copy->vertexCount);
     if (record.totalVertices + vertices > kMaxVerticesPerVehicle) return false;
-    const std::uint64_t everyRecord = recordList ? totalVerticesOfAllRecords(*recordList) : record.totalVertices;
-    return everyRecord + vertices <= settings.MaxTotalVertices;
+    return withinAllVehiclesBudget(record, vertices, player);
 }
 
 // Copies the atomic's geometry, records it and attaches the copy to the
 // atomic. Null when a limit, the clone or the bookkeeping refuses; nothing of
 // the copy is kept then.
-MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original) {
+MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player) {
     if (record.meshes.size() >= kMaxMeshesPerVehicle) return nullptr;
-    if (record.totalVertices + static_cast<std::uint64_t>(original->vertexCount) > kMaxVerticesPerVehicle) {
-        return nullptr;
-    }
+    const auto originalVertices = static_cast<std::uint64_t>(original->vertexCount);
+    if (record.totalVertices + originalVertices > kMaxVerticesPerVehicle) return nullptr;
+    // Before the copy is made: an ordinary copy has the original's count, so
+    // this is the final word for it; a panel rebuilt along its crease has more
+    // vertices and is checked again below.
+    if (!withinAllVehiclesBudget(record, originalVertices, player)) return nullptr;
     breadcrumb("atomic: clone geometry");
     void* copy = cloneGeometry(original);
     if (!copy) {
@@ -136,7 +168,7 @@ MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry
     }
     MeshEntry* entry = nullptr;
     const auto* copied = static_cast<const host::Geometry*>(copy);
-    if (copyWithinLimits(copied, record)) {
+    if (copyWithinLimits(copied, record, player)) {
         try {
             const dent::Vec* positions = copied->vertexBlock->positions;
             const auto count = static_cast<std::size_t>(copied->vertexCount);
@@ -192,7 +224,7 @@ void deform(void* atomicPointer, DentRequest* request) {
     if (!dent::reachesAny(reachFrom, vertexCount, hit, request->radius)) return;
 
     if (!entry) {
-        entry = makeEntry(atomic, record, geometry);
+        entry = makeEntry(atomic, record, geometry, request->player);
         if (!entry) return;
         geometry = static_cast<host::Geometry*>(entry->copy);
     }
@@ -202,13 +234,13 @@ void deform(void* atomicPointer, DentRequest* request) {
     breadcrumb("atomic: lock vertices");
     const std::int32_t lockMode = panelPath && !panel.restNormals.empty() ? kLockPositionsAndNormals : kLockPositions;
     if (!game::lock(geometry, lockMode)) return;
+    LockedGeometry locked(geometry);
 
     breadcrumb("atomic: displace vertices");
     host::VertexBlock* block = geometry->vertexBlock;
     const std::size_t count = entry->restPositions.size();
     if (!block || !readableRange(block, sizeof *block) || !block->positions ||
         !readableRange(block->positions, positionBytes(static_cast<std::int32_t>(count)))) {
-        game::unlock(geometry);
         return;
     }
     const bool sameEpisode = entry->lastEpisode == request->episode;
@@ -236,7 +268,7 @@ void deform(void* atomicPointer, DentRequest* request) {
     sphere[3] = dent::grownBoundingRadius({sphere[0], sphere[1], sphere[2]}, sphere[3], block->positions, count);
 
     breadcrumb("atomic: unlock geometry");
-    game::unlock(geometry);
+    locked.unlock();
     std::memcpy(atomic.boundingSphere, block->boundingSphere, sizeof atomic.boundingSphere);
     atomic.flags |= kAtomicDeformedBit;
     request->meshes += 1;

@@ -19,6 +19,9 @@ struct DentRequest {
     float radius;            // the episode's radius
     std::uint32_t episode;   // the episode's number
     std::uint32_t meshes;    // out: meshes displaced by this request
+    // The record is the player's vehicle's: when the all-vehicles vertex
+    // budget refuses one of its meshes, other vehicles' records make room.
+    bool player = false;
 };
 
 // Panel kinds by frame name; the nearest frame that names a panel decides.

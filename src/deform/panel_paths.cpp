@@ -83,13 +83,17 @@ void fillPanelLists(PanelState& state, const dent::Vec* rest, const dent::Vec* n
         for (std::size_t i = 0; i < count; ++i) {
             state.sheet[i].init(rest[i], state.spanFold.z, state.shape, state.sides[i]);
         }
+        state.movedNodes.resize(state.lattice.nodes.size());
+        state.nodePositions.resize(state.lattice.nodes.size());
     }
 }
 
 bool panelListsFit(const PanelState& state, std::size_t count) {
     if (state.sides.size() != count || state.working.size() != count) return false;
     if (!state.restNormals.empty() && state.restNormals.size() != count) return false;
-    return !settings.PanelAsymmetry || state.sheet.size() == count;
+    if (!settings.PanelAsymmetry) return true;
+    const std::size_t nodes = state.lattice.nodes.size();
+    return state.sheet.size() == count && state.movedNodes.size() == nodes && state.nodePositions.size() == nodes;
 }
 
 void foldPath(PanelState& state, bool newEpisode, const dent::Vec* rest, dent::Vec* positions, dent::Vec* normals,
@@ -137,25 +141,34 @@ void surfacePath(PanelState& state, const dent::Vec* rest, dent::Vec* positions,
                  std::size_t count, const dent::DentArguments& dent) {
     const Settings& s = settings;
     const dent::PanelShape& shape = state.shape;
-    dent::SpanFold& span = state.spanFold;
     const bool boot = state.kind == 2;
     const float bend = bendOf(dent, state);
-    const float corner = boot ? span.cornerWeight(shape, dent.hit, dent.direction) : 0.0f;
+    const float corner = boot ? state.spanFold.cornerWeight(shape, dent.hit, dent.direction) : 0.0f;
     const bool track = dent.depth > s.PanelMinDepth && (bend > kFoldingBend || corner > 0.0f);
 
+    // The panel's state is only changed once the lattice has accepted the new
+    // node positions, the last step that can fail (it allocates when it has
+    // to blend): a hit that fails leaves the panel as it was.
+    dent::SpanFold span = state.spanFold;
     span.observe(shape, dent.hit, dent.direction, dent.depth, dent.radius, dent.previousDepth, dent.previousRadius,
                  dent.cap, dent.falloffPower, track, s.PanelStrength, s.PanelMinDepth, s.PanelMaxCompression,
                  s.PanelMaxLift, boot);
 
     // A tracked hit without PanelFollowBody only folds: the sheet keeps its dents.
     const bool move = !(track && !s.PanelFollowBody);
-    std::vector<dent::Vec> nodePositions;
-    nodePositions.reserve(state.lattice.nodes.size());
-    for (dent::SheetPoint& node : state.lattice.nodes) {
-        if (move) moveProbes(node, dent);
-        nodePositions.push_back(dent::sheetPosition(node, 0, shape, span, s.PanelFollowBody, dent.cap));
+    std::vector<dent::SheetPoint>& nodes = move ? state.movedNodes : state.lattice.nodes;
+    std::vector<dent::Vec>& nodePositions = state.nodePositions;
+    for (std::size_t n = 0; n < nodes.size(); ++n) {
+        if (move) {
+            nodes[n] = state.lattice.nodes[n];
+            moveProbes(nodes[n], dent);
+        }
+        nodePositions[n] = dent::sheetPosition(nodes[n], 0, shape, span, s.PanelFollowBody, dent.cap);
     }
     state.lattice.keepOrdered(nodePositions);
+
+    state.spanFold = span;
+    if (move) state.lattice.nodes.swap(state.movedNodes);
 
     const bool writeNormals = normals && !state.restNormals.empty();
     for (std::size_t i = 0; i < count; ++i) {

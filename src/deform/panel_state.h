@@ -25,6 +25,11 @@ struct PanelState {
     dent::SpanFold spanFold{};        // segments 6, everything else zero
     std::vector<dent::SheetPoint> sheet;  // surface path: one sheet point per vertex
     dent::PanelLattice lattice;           // surface path
+    // Surface path, one per lattice node, sized when the panel is built so
+    // that a hit allocates nothing while its copy is locked: the nodes with
+    // this hit's dents, and their positions.
+    std::vector<dent::SheetPoint> movedNodes;
+    std::vector<dent::Vec> nodePositions;
 };
 
 }  // namespace kerbmark

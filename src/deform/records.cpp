@@ -52,6 +52,33 @@ void destroyEntries(VehicleRecord& record) {
     record.totalVertices = 0;
 }
 
+// Index of the record idle longest (now - last hit, at least `minIdleMs`)
+// among those `candidate` admits; on equal ages the earlier one in the list.
+// The list's size when there is none.
+template <typename Candidate>
+std::size_t longestIdle(const RecordList& list, std::uint32_t nowMs, std::uint32_t minIdleMs, Candidate candidate) {
+    std::size_t chosen = list.records.size();
+    std::uint32_t chosenAge = 0;
+    for (std::size_t i = 0; i < list.records.size(); ++i) {
+        const VehicleRecord* record = list.records[i].get();
+        if (!record || !candidate(*record)) continue;
+        const std::uint32_t age = nowMs - record->lastHit;
+        if (age < minIdleMs) continue;
+        // Strictly greater: on equal ages the earlier record stays chosen.
+        if (chosen == list.records.size() || age > chosenAge) {
+            chosen = i;
+            chosenAge = age;
+        }
+    }
+    return chosen;
+}
+
+// Eviction: the vehicle gets its originals back, then the record goes.
+void evict(RecordList& list, std::size_t index) {
+    resetRecord(*list.records[index]);
+    eraseRecord(list, index);
+}
+
 }  // namespace
 
 VehicleRecord* findRecord(RecordList& list, const void* vehicle) {
@@ -101,24 +128,36 @@ bool vehicleStillSame(const VehicleRecord& record) {
 bool makeRecordRoom(RecordList& list, const void* protectedVehicle, std::uint32_t nowMs) {
     if (list.records.size() < settings.MaxTrackedVehicles) return true;
     if (list.records.empty()) return false;
-
-    std::size_t chosen = list.records.size();
-    std::uint32_t chosenAge = 0;
-    for (std::size_t i = 0; i < list.records.size(); ++i) {
-        const VehicleRecord& record = *list.records[i];
-        if (record.vehicle == protectedVehicle) continue;
-        const std::uint32_t age = nowMs - record.lastHit;
-        if (age < kEvictionIdleMs) continue;
-        // Strictly greater: on equal ages the earlier record stays chosen.
-        if (chosen == list.records.size() || age > chosenAge) {
-            chosen = i;
-            chosenAge = age;
-        }
-    }
+    const std::size_t chosen = longestIdle(list, nowMs, kEvictionIdleMs, [protectedVehicle](const VehicleRecord& r) {
+        return r.vehicle != protectedVehicle;
+    });
     if (chosen == list.records.size()) return false;
+    evict(list, chosen);
+    return true;
+}
 
-    resetRecord(*list.records[chosen]);
-    eraseRecord(list, chosen);
+bool makeVertexRoom(RecordList& list, const VehicleRecord& kept, std::uint64_t vertices, std::uint64_t budget,
+                    std::uint32_t nowMs) {
+    std::uint64_t total = 0;
+    std::uint64_t others = 0;
+    for (const auto& record : list.records) {
+        if (!record) continue;
+        total += record->totalVertices;
+        if (record.get() != &kept) others += record->totalVertices;
+    }
+    if (total + vertices <= budget) return true;
+    // Emptying the others would not be enough: keep them as they are.
+    if (total - others + vertices > budget) return false;
+
+    // Only records that hold vertices free any; the kept record is the one
+    // being dented and is never touched.
+    const auto holdsVertices = [&kept](const VehicleRecord& r) { return &r != &kept && r.totalVertices != 0; };
+    while (total + vertices > budget) {
+        const std::size_t chosen = longestIdle(list, nowMs, 0, holdsVertices);
+        if (chosen == list.records.size()) return false;
+        total -= list.records[chosen]->totalVertices;
+        evict(list, chosen);
+    }
     return true;
 }
 

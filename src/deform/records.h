@@ -70,6 +70,14 @@ bool vehicleStillSame(const VehicleRecord& record);
 // hit for at least 1000 ms.
 bool makeRecordRoom(RecordList& list, const void* protectedVehicle, std::uint32_t nowMs);
 
+// Makes room for `vertices` more under the all-vehicles `budget`: evicts, as
+// makeRecordRoom does but without its idle minimum, the longest-idle records
+// other than `kept` that hold vertices until the records' total plus
+// `vertices` is within the budget. Evicts nothing when even every other
+// record gone would not be enough. True when the vertices fit.
+bool makeVertexRoom(RecordList& list, const VehicleRecord& kept, std::uint64_t vertices, std::uint64_t budget,
+                    std::uint32_t nowMs);
+
 // Puts the originals back (only while the vehicle is still the same) and drops
 // every copy and the episode; the record stays in the list.
 void resetRecord(VehicleRecord& record);

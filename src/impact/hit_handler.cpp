@@ -114,7 +114,8 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
                         episode.depth,
                         episode.radius,
                         episode.number,
-                        0};
+                        0,
+                        isPlayer};
     breadcrumb("hit: enumerate atomics");
     game::atomics(record->clump, deformAtomic, &request);
     if (request.meshes != 0) collision::updatePrivateCollision(*record, isPlayer);

@@ -268,28 +268,118 @@ TEST_F(Driver, VehicleVertexLimit) {
     EXPECT_EQ(record.totalVertices, 200000u);
 }
 
-TEST_F(Driver, AllVehiclesVertexLimitDiscardsTheCopy) {
+// A full budget refuses before anything is copied; only a panel, whose copy
+// grows when it is rebuilt along its crease, can still be refused afterwards.
+TEST_F(Driver, AllVehiclesVertexLimitIsCheckedBeforeTheCopy) {
     kerbmark::settings.MaxTotalVertices = 50000;
     host::Vehicle* other = host.vehicle(0x206);
-    kerbmark::appendRecord(list, other, 0x206, other->clump, 1000.0f, 0).totalVertices = 49995;
+    kerbmark::VehicleRecord& traffic = kerbmark::appendRecord(list, other, 0x206, other->clump, 1000.0f, 0);
+    traffic.totalVertices = 49995;
     host::Atomic* atomic = atomicNamed("part");  // 6 vertices: one too many
     host::Geometry* original = atomic->geometry;
 
     DentRequest r = request({0, 0, 0});
     EXPECT_EQ(run(r), 0u);
-    ASSERT_EQ(geometries.copies().size(), 1u);
-    host::Geometry* copy = geometries.copies()[0];
-    EXPECT_EQ(host.destroyGeometryCalls, std::vector<void*>{copy});
-    EXPECT_EQ(copy->references, 0);
+    EXPECT_TRUE(geometries.createCalls.empty());
+    EXPECT_TRUE(geometries.lockCalls.empty());
+    EXPECT_TRUE(host.setGeometryCalls.empty());
     EXPECT_TRUE(record.meshes.empty());
     EXPECT_EQ(atomic->geometry, original);
     EXPECT_EQ(original->references, 2);
-    EXPECT_TRUE(host.setGeometryCalls.empty());
 
-    list.records.back()->totalVertices = 49994;
+    traffic.totalVertices = 49994;
     DentRequest again = request({0, 0, 0});
     EXPECT_EQ(run(again), 1u);
     EXPECT_EQ(record.totalVertices, 6u);
+
+    // Room for the bonnet's own vertices but not for its rebuilt copy.
+    host::Atomic* bonnet = atomicNamed("bonnet_hi", testpanel::gridPositions({}));
+    host::Geometry* bonnetOriginal = bonnet->geometry;
+    traffic.totalVertices = 50000 - 6 - bonnetOriginal->vertexCount;
+    DentRequest panel = request({0, 0.5f, 0}, 0.2f, 1.0f, 2);
+    EXPECT_EQ(run(panel), 1u) << "the part, not the bonnet";
+    ASSERT_EQ(geometries.copies().size(), 3u) << "the part's copy, the bonnet's clone and its rebuilt copy";
+    EXPECT_GT(geometries.copies()[2]->vertexCount, bonnetOriginal->vertexCount);
+    EXPECT_EQ(geometries.copies()[1]->references, 0);
+    EXPECT_EQ(geometries.copies()[2]->references, 0);
+    EXPECT_EQ(bonnet->geometry, bonnetOriginal);
+    EXPECT_EQ(bonnetOriginal->references, 2);
+    EXPECT_EQ(record.meshes.size(), 1u);
+
+    // The player's bonnet passes the first check as it is; after the rebuild
+    // the traffic record makes room for it.
+    DentRequest player = request({0, 0.5f, 0}, 0.2f, 1.0f, 3);
+    player.player = true;
+    EXPECT_EQ(run(player), 2u);
+    ASSERT_EQ(geometries.copies().size(), 5u);
+    EXPECT_EQ(bonnet->geometry, geometries.copies()[4]);
+    EXPECT_EQ(kerbmark::findRecord(list, other), nullptr);
+    EXPECT_EQ(record.totalVertices, 6u + static_cast<std::uint32_t>(geometries.copies()[4]->vertexCount));
+}
+
+// The player's vehicle comes first under the all-vehicles budget: the records
+// of other vehicles idle longest are evicted until its copy fits; traffic never
+// evicts, and nothing is evicted when even every other record would not do.
+TEST_F(Driver, PlayerEvictsTheLongestIdleTrafficForTheBudget) {
+    kerbmark::settings.MaxTotalVertices = 50000;
+    record.lastHit = 5000;  // this hit
+    struct Traffic {
+        host::Vehicle* vehicle;
+        kerbmark::VehicleRecord* record;
+        host::Atomic* atomic;
+        host::Geometry* original;
+    };
+    const auto dentedTraffic = [this](std::int32_t handle, std::uint32_t lastHit, std::uint32_t padding) {
+        host::Vehicle* vehicle = host.vehicle(handle);
+        kerbmark::VehicleRecord& traffic = kerbmark::appendRecord(list, vehicle, handle, vehicle->clump, 1000.0f, 0);
+        host::Atomic* atomic = geometries.atomic(vehicle, geometries.source(), geometries.frame("part"));
+        host::Geometry* original = atomic->geometry;
+        DentRequest r{&traffic, {0, 0, 0}, {0, 0, -1}, 0.2f, 1.0f, 1, 0};
+        game::atomics(vehicle->clump, kerbmark::deformAtomic, &r);
+        EXPECT_EQ(r.meshes, 1u);
+        traffic.lastHit = lastHit;
+        traffic.totalVertices += padding;  // stands for the vehicle's other copies
+        return Traffic{vehicle, &traffic, atomic, original};
+    };
+    const Traffic idle = dentedTraffic(0x206, 100, 29995);    // 30001 vertices, idle 4900 ms
+    const Traffic recent = dentedTraffic(0x307, 4000, 19988);  // 19994 vertices, idle 1000 ms
+    host::Vehicle* empty = host.vehicle(0x408);
+    kerbmark::appendRecord(list, empty, 0x408, empty->clump, 1000.0f, 0);  // idle longest, frees nothing
+    ASSERT_EQ(kerbmark::totalVerticesOfAllRecords(list), 49995u);
+
+    // Traffic reaching a new mesh of its own evicts nothing: the mesh is not copied.
+    host::Atomic* trafficPart = geometries.atomic(recent.vehicle, geometries.source(), geometries.frame("part"));
+    DentRequest trafficHit{recent.record, {0, 0, 0}, {0, 0, -1}, 0.2f, 1.0f, 2, 0};
+    game::atomics(recent.vehicle->clump, kerbmark::deformAtomic, &trafficHit);
+    EXPECT_EQ(trafficHit.meshes, 1u) << "its copied mesh only";
+    EXPECT_FALSE(geometries.isCopy(trafficPart->geometry));
+    ASSERT_EQ(list.records.size(), 4u);
+
+    host::Atomic* playerPart = atomicNamed("part");
+
+    DentRequest playerHit = request({0, 0, 0});
+    playerHit.player = true;
+    EXPECT_EQ(run(playerHit), 1u);
+    EXPECT_TRUE(geometries.isCopy(playerPart->geometry));
+    ASSERT_EQ(list.records.size(), 3u);
+    EXPECT_EQ(kerbmark::findRecord(list, idle.vehicle), nullptr) << "evicted";
+    EXPECT_EQ(idle.atomic->geometry, idle.original) << "its original put back";
+    EXPECT_EQ(idle.original->references, 2);
+    EXPECT_EQ(kerbmark::findRecord(list, recent.vehicle), recent.record);
+    EXPECT_TRUE(geometries.isCopy(recent.atomic->geometry));
+    EXPECT_NE(kerbmark::findRecord(list, empty), nullptr);
+    EXPECT_EQ(kerbmark::totalVerticesOfAllRecords(list), 20000u);
+
+    // The player's own record already holds nearly the whole budget: evicting
+    // every other record would not be enough, so none is.
+    record.totalVertices = 49995;
+    host::Atomic* refused = atomicNamed("part");
+    DentRequest tooLarge = request({0, 0, 0}, 0.2f, 1.0f, 2);
+    tooLarge.player = true;
+    EXPECT_EQ(run(tooLarge), 1u) << "only the part dented before";
+    EXPECT_FALSE(geometries.isCopy(refused->geometry));
+    EXPECT_EQ(list.records.size(), 3u);
+    EXPECT_TRUE(geometries.isCopy(recent.atomic->geometry));
 }
 
 // The host created the copy with the flag that forbids deforming: the copy is

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "deform/atomic_driver.h"
 #include "deform/ordinary_dent.h"
 #include "deform/panel_fold.h"
+#include "deform/panel_paths.h"
 #include "deform/records.h"
+#include "deform/support/allocation_watch.h"
 #include "deform/support/geometry_host.h"
 #include "deform/support/vehicle_under_test.h"
 #include "foundation/settings.h"
@@ -348,6 +351,67 @@ TEST_F(PanelPaths, ResetGivesThePanelBack) {
     EXPECT_EQ(rebuilt->references, 0);
     for (host::Geometry* copy : geometries.copies()) EXPECT_EQ(copy->references, 0);
     for (int m = 0; m < 2; ++m) EXPECT_EQ(geometries.material(original, m)->references, 1);
+}
+
+
+template <typename T>
+bool sameBytes(const std::vector<T>& a, const std::vector<T>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
+
+// Everything of a surface-path panel that a hit changes, compared bit for bit.
+void expectSameSurface(const kerbmark::PanelState& now, const kerbmark::PanelState& expected) {
+    EXPECT_EQ(std::memcmp(&now.spanFold, &expected.spanFold, sizeof now.spanFold), 0) << "span fold";
+    EXPECT_TRUE(sameBytes(now.lattice.nodes, expected.lattice.nodes)) << "lattice nodes";
+    EXPECT_TRUE(sameBytes(now.lattice.accepted, expected.lattice.accepted)) << "accepted lattice";
+    EXPECT_TRUE(sameBytes(now.sheet, expected.sheet)) << "sheet points";
+}
+
+// Nothing is allocated while the copy is locked, except when the lattice has
+// to be blended back to order. When that allocation fails, the copy is
+// unlocked and the entry, its panel and the mesh are as before the hit; the
+// same hit afterwards gives exactly what it gives from the state before.
+TEST_F(PanelPaths, FailedAllocationWhileLockedLeavesTheEntryAsItWas) {
+    kerbmark::settings.PanelAsymmetry = true;
+    testdeform::LockedAllocationWatch watch;
+    host::Atomic* atomic = panel("bonnet");
+    EXPECT_EQ(run(request({0, 1, 0}, {0, -1, 0})), 1u);
+    EXPECT_EQ(watch.allocations, 0u) << "an ordered lattice needs nothing";
+
+    const kerbmark::MeshEntry before = entry();
+    const std::vector<Vec> positions = positionsOf(atomic);
+    const Vec* normals = atomic->geometry->vertexBlock->normals;
+    const std::vector<Vec> restNormals(normals, normals + positions.size());
+    const DentRequest sideways = request({0.1f, 0.5f, 0}, {1, 0, 0}, 0.4f, 2, 0.3f);
+    const std::size_t unlocks = geometries.unlockCalls.size();
+    watch.failing = true;
+    EXPECT_EQ(run(sideways), 0u);
+    watch.failing = false;
+    ASSERT_EQ(watch.failures, 1u) << "the lattice had to blend";
+    EXPECT_FALSE(watch.locked());
+    watch.forgetLock();
+    ASSERT_EQ(geometries.unlockCalls.size(), unlocks + 1);
+    EXPECT_EQ(geometries.unlockCalls.back(), atomic->geometry);
+    EXPECT_EQ(entry().lastEpisode, before.lastEpisode);
+    EXPECT_EQ(entry().lastDepth, before.lastDepth);
+    EXPECT_EQ(entry().lastRadius, before.lastRadius);
+    expectSameSurface(entry().panel, before.panel);
+    EXPECT_TRUE(sameBytes(positionsOf(atomic), positions)) << "the mesh did not move";
+    EXPECT_EQ(std::memcmp(normals, restNormals.data(), restNormals.size() * sizeof(Vec)), 0);
+
+    EXPECT_EQ(run(sideways), 1u);
+    kerbmark::PanelState expected = before.panel;
+    std::vector<Vec> expectedPositions = positions;
+    std::vector<Vec> expectedNormals = restNormals;
+    const dent::DentArguments arguments{{0.1f, 0.5f, 0}, {1, 0, 0}, 0.4f, 0.3f, 0.0f, 0.0f,
+                                        kerbmark::settings.MaxTotalDisplacement, kerbmark::settings.FalloffPower};
+    kerbmark::surfacePath(expected, before.restPositions.data(), expectedPositions.data(), expectedNormals.data(),
+                          positions.size(), arguments);
+    expectSameSurface(entry().panel, expected);
+    EXPECT_TRUE(sameBytes(positionsOf(atomic), expectedPositions));
+    EXPECT_EQ(std::memcmp(normals, expectedNormals.data(), expectedNormals.size() * sizeof(Vec)), 0);
+    EXPECT_EQ(entry().lastEpisode, 2u);
+    EXPECT_FALSE(watch.locked());
 }
 
 }  // namespace

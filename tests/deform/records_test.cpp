@@ -279,6 +279,35 @@ TEST_F(Records, ThePlayersRecordIsNeverEvicted) {
     EXPECT_EQ(other.meshes[0].atomic->geometry, other.meshes[0].original);
 }
 
+// Vertex room for a kept record: the longest idle of the others that hold
+// vertices go first, the earlier on equal ages, until the vertices fit; the
+// kept record stays however old it is, and nothing goes when it would not help.
+TEST_F(Records, VertexRoomEvictsTheLongestIdleOthersUntilItFits) {
+    Deformed kept = deformed(0x1, 1, 100);
+    Deformed b = deformed(0x2, 1, 5000);
+    Deformed c = deformed(0x3, 1, 5000);
+    Deformed empty = deformed(0x4, 0, 0);
+    Deformed e = deformed(0x5, 1, 9000);
+    ASSERT_EQ(kerbmark::totalVerticesOfAllRecords(list), 40u);
+
+    EXPECT_TRUE(kerbmark::makeVertexRoom(list, *kept.record, 0, 40, 10000));
+    EXPECT_FALSE(kerbmark::makeVertexRoom(list, *kept.record, 31, 40, 10000)) << "10 of its own + 31";
+    EXPECT_EQ(list.records.size(), 5u);
+    EXPECT_TRUE(host.destroyGeometryCalls.empty());
+
+    EXPECT_TRUE(kerbmark::makeVertexRoom(list, *kept.record, 15, 40, 10000));
+    ASSERT_EQ(list.records.size(), 3u);
+    EXPECT_EQ(list.records[0].get(), kept.record);
+    EXPECT_EQ(list.records[1].get(), empty.record);
+    EXPECT_EQ(list.records[2].get(), e.record);
+    for (const Deformed* evicted : {&b, &c}) {
+        EXPECT_EQ(evicted->meshes[0].atomic->geometry, evicted->meshes[0].original) << "reset before it goes";
+        EXPECT_EQ(evicted->meshes[0].original->references, evicted->meshes[0].originalReferencesBefore);
+        EXPECT_EQ(evicted->meshes[0].copy->references, 0);
+    }
+    EXPECT_EQ(kerbmark::totalVerticesOfAllRecords(list), 20u);
+}
+
 TEST_F(Records, AgeIsMeasuredAcrossAClockWrap) {
     kerbmark::settings.MaxTrackedVehicles = 1;
     deformed(0x1, 1, 0xFFFFFF00u);

@@ -385,4 +385,115 @@ TEST(BadInput, RefusedLockKeepsTheCopyForTheNextHit) {
     expectNoHostFaults();
 }
 
+
+// The host functions a copy of a mesh goes through.
+constexpr HostFunction kGeometryCalls[] = {
+    HostFunction::CreateGeometry, HostFunction::TriangleVertices, HostFunction::TriangleMaterial,
+    HostFunction::CopyExtensions, HostFunction::GeometrySkin,     HostFunction::Lock,
+    HostFunction::Unlock,         HostFunction::SetGeometry,      HostFunction::DestroyGeometry};
+
+std::vector<std::uint32_t> geometryCallCounts() {
+    std::vector<std::uint32_t> counts;
+    for (HostFunction function : kGeometryCalls) counts.push_back(hostsim::calls(function));
+    return counts;
+}
+
+// Traffic parked in a row ahead of the player, its ledger taken.
+std::vector<hostsim::Vehicle*> parkTraffic(DrivenHost& host, int cars) {
+    std::vector<hostsim::Vehicle*> traffic;
+    for (int i = 0; i < cars; ++i) traffic.push_back(trafficAt({0.0f, 10.0f + 7.0f * static_cast<float>(i), 0.0f}));
+    retakeLedger(host);
+    return traffic;
+}
+
+// Head-on hits on one car after the other until a hit copies nothing: the
+// budget is then full for a head-on hit. The number of cars dented.
+std::size_t fillBudgetHeadOn(const DrivenHost& host, const std::vector<hostsim::Vehicle*>& traffic) {
+    for (std::size_t i = 0; i < traffic.size(); ++i) {
+        holdContact(traffic[i], 0.4f, kFront, kOutward, 1);
+        quietFrames(traffic[i], 8);
+        if (hitLines(host.log).back().meshes == 0) return i;
+    }
+    return traffic.size();
+}
+
+const char kPanelUnsupported[] = "Panel crease unsupported; using ordinary dent for this mesh.";
+
+// With the all-vehicles budget full, a hit on a car without copies asks the
+// host for nothing: no copy is made to be thrown away, and the panel lines,
+// which belong to a copy that is kept, are not written.
+TEST(Limits, FullVertexBudgetCopiesNothingForANewCar) {
+    DrivenHost host;
+    startDriven(host, "[Traffic]\r\nMaxTotalVertices=50000\r\n");
+    const std::vector<hostsim::Vehicle*> traffic = parkTraffic(host, 8);
+    const std::size_t dented = fillBudgetHeadOn(host, traffic);
+    ASSERT_GE(dented, 2u);
+    ASSERT_LE(dented + 2, traffic.size()) << "the budget never filled";
+
+    const std::vector<std::uint32_t> calls = geometryCallCounts();
+    const std::size_t shading = linesStartingWith(host.log, "PanelShading:").size();
+    const std::size_t unsupported = linesStartingWith(host.log, kPanelUnsupported).size();
+    hostsim::Vehicle* fresh = traffic[dented + 1];
+    for (int episode = 0; episode < 2; ++episode) {
+        holdContact(fresh, 0.5f, kFront, kOutward, 2);
+        quietFrames(fresh, 8);
+        EXPECT_EQ(hitLines(host.log).back().meshes, 0u);
+    }
+    EXPECT_EQ(geometryCallCounts(), calls);
+    EXPECT_EQ(linesStartingWith(host.log, "PanelShading:").size(), shading);
+    EXPECT_EQ(linesStartingWith(host.log, kPanelUnsupported).size(), unsupported);
+    EXPECT_TRUE(untouched(fresh));
+    expectNoOrphanCopy();
+    expectNoHostFaults();
+}
+
+// Traffic holds the whole budget, then the player drives into a wall: the
+// player's car is dented, the traffic dented longest ago gives its copies up
+// and draws its originals again, and after the reset event every reference
+// count is where it started.
+TEST(Limits, PlayersCarComesFirstUnderTheVertexBudget) {
+    DrivenHost host;
+    startDriven(host, "[Traffic]\r\nMaxTotalVertices=50000\r\n");
+    const std::vector<hostsim::Vehicle*> traffic = parkTraffic(host, 8);
+    std::vector<hostsim::VehicleSnapshot> rests;
+    for (const hostsim::Vehicle* car : traffic) rests.push_back(hostsim::snapshotVehicle(car));
+    const std::size_t dented = fillBudgetHeadOn(host, traffic);
+    ASSERT_GE(dented, 2u);
+    ASSERT_LT(dented, traffic.size()) << "the budget never filled";
+
+    holdContact(host.player, 0.4f, kFront, kOutward, 1);
+    const HitLine hit = hitLines(host.log).back();
+    EXPECT_EQ(hit.actor, "player");
+    EXPECT_GE(hit.meshes, 5u);
+    EXPECT_TRUE(hostsim::atomicNamed(host.player, "chassis")->geometry->hostMadeByModule);
+    EXPECT_TRUE(hostsim::atomicNamed(host.player, "bonnet_hi_ok")->geometry->hostMadeByModule);
+    EXPECT_GT(largestMove(hostsim::snapshotVehicle(host.player), host.rest), 0.2f);
+
+    // Evicted: the cars dented first, each drawing its originals at rest again.
+    std::size_t evicted = 0;
+    while (evicted < dented && untouched(traffic[evicted])) ++evicted;
+    EXPECT_GE(evicted, 1u);
+    EXPECT_LT(evicted, dented) << "only as many as the player's copies need";
+    for (std::size_t i = 0; i < dented; ++i) {
+        SCOPED_TRACE("traffic car " + std::to_string(i));
+        if (i >= evicted) {
+            EXPECT_FALSE(untouched(traffic[i]));
+            continue;
+        }
+        const hostsim::VehicleSnapshot now = hostsim::snapshotVehicle(traffic[i]);
+        ASSERT_EQ(now.size(), rests[i].size());
+        for (std::size_t p = 0; p < now.size(); ++p) {
+            EXPECT_EQ(now[p].geometry, rests[i][p].geometry) << now[p].name;
+            EXPECT_EQ(hostsim::movedFrom(now[p], rests[i][p]), std::vector<float>(now[p].positions.size(), 0.0f))
+                << now[p].name;
+        }
+    }
+    expectNoOrphanCopy();
+
+    hostsim::callSite(hostsim::kResetSiteA);
+    expectAllRestored(host, host.player, host.rest);
+    for (std::size_t i = 0; i < traffic.size(); ++i) expectAllRestored(host, traffic[i], rests[i]);
+    expectNoHostFaults();
+}
+
 }  // namespace
