@@ -5,7 +5,11 @@
 //   hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]
 //   hostsim <module> --demo <folder> [--ini <settings>] [--model <car.obj>] [--preview]
 //
-// Exit codes: 0 done, 1 bad arguments, 2 host or module could not be set up,
+// --model builds the player's car from an OBJ model (obj_car.h); --preview
+// reports what the default drive does instead of requiring it.
+//
+// Exit codes: 0 done, 1 bad arguments (also settings or a model that cannot
+// be used, with one line naming the file), 2 host or module could not be set up,
 // 3 unhandled fault, 4 the host saw itself misused (host faults), 5 the demo
 // drive did not go as expected.
 #include <cstdio>
