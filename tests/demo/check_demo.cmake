@@ -3,8 +3,13 @@
 #         -DEXIT=<expected exit code> [-DEXPECT=<regexes the output must match, |-separated>]
 #         [-DERROR=<regex the one line on standard error must match>] -P check_demo.cmake
 file(REMOVE_RECURSE ${FOLDER})
+# Into files, not pipes: Wine's server and services, when this run starts
+# them, keep the standard handles of the first program open for as long as
+# the prefix stays busy.
 execute_process(COMMAND ${RUN} ${HOSTSIM} ${MODULE} --demo ${FOLDER} --ini ${INI} --model ${MODEL} --preview
-                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+                OUTPUT_FILE ${FOLDER}.out ERROR_FILE ${FOLDER}.err RESULT_VARIABLE rc)
+file(READ ${FOLDER}.out out)
+file(READ ${FOLDER}.err err)
 message("${out}${err}")
 if(NOT rc STREQUAL EXIT)
   message(FATAL_ERROR "the demo ended with ${rc}, not ${EXIT}")

@@ -80,7 +80,10 @@ if [ "$mode" = fault ]; then
   program=$6
   cp "$module" "$work/Kerbmark.asi"
   status=0
-  "$top/scripts/wine-run" "$program" "$work/Kerbmark.asi" || status=$?
+  # Output into a file: Wine's server, when this run starts it, keeps the
+  # first program's standard handles open while the prefix stays busy.
+  "$top/scripts/wine-run" "$program" "$work/Kerbmark.asi" > "$work/run.txt" 2>&1 || status=$?
+  cat "$work/run.txt"
   [ "$status" -eq 3 ] || fail "the fault program ended with $status, not the crash exit code 3"
   [ -f "$work/Kerbmark.log" ] || fail "the module wrote no log"
   grep -q '^EXCEPTION code=C0000005 .*\\Kerbmark\.asi offset=' "$work/Kerbmark.log" || fail "no crash report in the log"
