@@ -124,15 +124,10 @@ bool loadObjCar(const std::string& path, std::uint32_t paint, ObjCar& car, std::
                                        folder.empty() ? nullptr : folder.c_str(), true, false);
     const auto firstLine = [](const std::string& text) { return text.substr(0, text.find('\n')); };
     if (!read) return fail("not a readable OBJ model: " + firstLine(errors));
-    // The reader skips faces whose indices lie outside the file and only warns.
-    for (const char* refused : {"out of bounds", "invalid vertex index"}) {
-        const std::size_t at = warnings.find(refused);
-        if (at != std::string::npos) {
-            const std::size_t lineStart = warnings.rfind('\n', at);
-            const std::size_t from = lineStart == std::string::npos ? 0 : lineStart + 1;
-            return fail("index out of range: " + firstLine(warnings.substr(from)));
-        }
-    }
+    // The reader keeps triangles whose indices lie outside the file (checked
+    // below, by object) but skips such polygons with only a warning.
+    if (warnings.find("invalid vertex index") != std::string::npos)
+        return fail("index out of range: a polygon names a vertex the file does not have");
 
     const std::size_t vertexCount = attrib.vertices.size() / 3;
     if (vertexCount == 0) return fail("no vertices: not an OBJ model");
@@ -161,13 +156,17 @@ bool loadObjCar(const std::string& path, std::uint32_t paint, ObjCar& car, std::
             if (corners != 3 || at + 3 > indices.size()) return fail("a face could not be split into triangles");
             for (std::size_t k = 0; k < 3; ++k) {
                 const tinyobj::index_t index = indices[at + k];
-                const bool inRange =
-                    index.vertex_index >= 0 && static_cast<std::size_t>(index.vertex_index) < vertexCount &&
-                    index.normal_index < static_cast<int>(attrib.normals.size() / 3) &&
-                    index.texcoord_index < static_cast<int>(attrib.texcoords.size() / 2);
-                if (!inRange)
-                    return fail("index out of range in object " + part->objects.back() + " (vertex " +
-                                std::to_string(index.vertex_index + 1) + " of " + std::to_string(vertexCount) + ")");
+                const auto outside = [&](int named, std::size_t count, const char* what) {
+                    return fail("index out of range: face " + std::to_string(face + 1) + " of object " +
+                                part->objects.back() + " names " + what + " " + std::to_string(named + 1) +
+                                ", the file has " + std::to_string(count));
+                };
+                if (index.vertex_index < 0 || static_cast<std::size_t>(index.vertex_index) >= vertexCount)
+                    return outside(index.vertex_index, vertexCount, "vertex");
+                if (index.normal_index >= static_cast<int>(attrib.normals.size() / 3))
+                    return outside(index.normal_index, attrib.normals.size() / 3, "normal");
+                if (index.texcoord_index >= static_cast<int>(attrib.texcoords.size() / 2))
+                    return outside(index.texcoord_index, attrib.texcoords.size() / 2, "texture coordinate");
                 const auto key = std::make_tuple(index.vertex_index, index.normal_index, index.texcoord_index);
                 auto found = part->vertexOf.find(key);
                 if (found == part->vertexOf.end()) {

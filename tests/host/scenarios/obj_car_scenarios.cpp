@@ -44,11 +44,11 @@ TEST(ObjCar, DemoMeshesComeBackAsTheSameParts) {
     ObjCar car;
     std::string error;
     ASSERT_TRUE(loadObjCar(path, paintOf(400), car, error)) << error;
-    VehicleSpec spec;
-    spec.model = &car.model;
-    spec.position = {30.0f, -12.0f, 0.0f};
-    spec.heading = 0.7f;
-    const VehicleSnapshot loaded = snapshotVehicle(spawnVehicle(spec));
+    VehicleSpec design;
+    design.model = &car.model;
+    design.position = {30.0f, -12.0f, 0.0f};
+    design.heading = 0.7f;
+    const VehicleSnapshot loaded = snapshotVehicle(spawnVehicle(design));
 
     const std::map<std::string, std::string> renamed = {{"hub_lb", "wheel_lb_dummy"}, {"hub_rb", "wheel_rb_dummy"}};
     std::size_t compared = 0;
@@ -102,9 +102,9 @@ TEST(ObjCar, ObjectBeyondTheDeformableLimitIsKeptWhole) {
     EXPECT_NE(car.notes[0].find("Body -> chassis (32400 vertices, normals computed, more than the 30000"),
               std::string::npos)
         << car.notes[0];
-    VehicleSpec spec;
-    spec.model = &car.model;
-    const Atomic* body = atomicNamed(spawnVehicle(spec), "chassis");
+    VehicleSpec design;
+    design.model = &car.model;
+    const Atomic* body = atomicNamed(spawnVehicle(design), "chassis");
     ASSERT_NE(body, nullptr);
     EXPECT_EQ(body->geometry->vertexCount, side * side);
     EXPECT_EQ(body->geometry->triangleCount, 2 * (side - 1) * (side - 1));
