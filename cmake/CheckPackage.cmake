@@ -5,6 +5,7 @@
 # most MAX_BYTES bytes, and a debug link to the debug file that lies beside the
 # zip, not in it, with the debug information.
 # Run as: cmake -DZIP=... -DMODULE=... -DDEBUG_FILE=... -DINI=... -DOBJDUMP=... -DMAX_BYTES=... -DWORK=...
+#         -DVERSION=...
 #         -P CheckPackage.cmake
 function(fail message)
   message(FATAL_ERROR "${message}")
@@ -73,7 +74,12 @@ foreach(needed "F7" "Kerbmark.log" "Uninstalling" "Reporting a bug")
   endif()
 endforeach()
 
-# The module: small, no debug sections, linked to its debug file by name.
+# The module: its banner names the package's version; small, no debug
+# sections, linked to its debug file by name.
+file(STRINGS ${MODULE} banners REGEX "^Kerbmark [0-9]")
+if(NOT banners MATCHES "^Kerbmark ${VERSION} ")
+  fail("the module's banner '${banners}' does not name the version ${VERSION}")
+endif()
 file(SIZE ${MODULE} bytes)
 if(bytes GREATER MAX_BYTES)
   fail("the module is ${bytes} bytes, more than ${MAX_BYTES}")
