@@ -1,7 +1,10 @@
-# Thin wrapper over the CMake presets. `make test` and `make demo` install what
-# is missing first (Debian 12, as root).
+# Thin wrapper over the CMake presets. `make test`, `make dist` and `make demo`
+# install what is missing first (Debian 12, as root).
+#
+#   make dist                                    build/dist/Kerbmark-<version>.zip and its debug information
+#   make demo [INI=settings.ini] [MODEL=car.obj] the scripted drive, with your settings and your car
 
-.PHONY: all deps build native mingw test test-native test-mingw demo bench clean
+.PHONY: all deps build native mingw release dist test test-native test-mingw test-release demo bench clean
 
 all: build
 
@@ -16,6 +19,16 @@ mingw: deps
 	cmake --preset mingw >/dev/null
 	cmake --build --preset mingw
 
+# The shipped module, the package, and the scenarios against the shipped module.
+release: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release
+
+dist: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release --target dist
+	@ls -l build/dist
+
 build: native mingw
 
 test-native: native
@@ -24,12 +37,16 @@ test-native: native
 test-mingw: mingw
 	ctest --preset mingw -j2
 
-test: native mingw
+test-release: release
+	ctest --preset release -j2
+
+test: native mingw release
 	ctest --preset native -j2
 	ctest --preset mingw -j2
+	ctest --preset release -j2
 
 demo: mingw
-	@scripts/demo
+	@scripts/demo $(if $(INI),--ini "$(INI)") $(if $(MODEL),--model "$(MODEL)")
 
 bench: deps mingw
 	cmake --preset bench >/dev/null

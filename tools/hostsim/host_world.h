@@ -14,6 +14,8 @@
 
 namespace hostsim {
 
+struct CarModel;
+
 // ---------------------------------------------------------------- pool
 
 // Creates the pool (once) with `slots` slots and publishes it at the pool address.
@@ -33,6 +35,9 @@ struct VehicleSpec {
     // When not empty: instead of the model's car, one box atomic per name,
     // each with its own geometry on its own frame below the root.
     std::vector<std::string> boxParts;
+    // When set (and no box parts): the vehicle is built from this model
+    // instead of the model id's generated car; the model must outlive it.
+    const CarModel* model = nullptr;
 };
 
 // Takes a free slot (its slot byte moves on, so earlier handles stay dead) and

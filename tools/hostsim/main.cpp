@@ -3,9 +3,13 @@
 // does and runs game frames; or runs the scripted demo drive.
 //
 //   hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]
-//   hostsim <module> --demo <folder> [--ini <settings>]
+//   hostsim <module> --demo <folder> [--ini <settings>] [--model <car.obj>] [--preview]
 //
-// Exit codes: 0 done, 1 bad arguments, 2 host or module could not be set up,
+// --model builds the player's car from an OBJ model (obj_car.h); --preview
+// reports what the default drive does instead of requiring it.
+//
+// Exit codes: 0 done, 1 bad arguments (also settings or a model that cannot
+// be used, with one line naming the file), 2 host or module could not be set up,
 // 3 unhandled fault, 4 the host saw itself misused (host faults), 5 the demo
 // drive did not go as expected.
 #include <cstdio>
@@ -25,7 +29,7 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]\n"
-                 "       hostsim <module> --demo <folder> [--ini <settings>]\n");
+                 "       hostsim <module> --demo <folder> [--ini <settings>] [--model <car.obj>] [--preview]\n");
     return 1;
 }
 
@@ -52,8 +56,12 @@ int main(int argc, char** argv) {
     int frames = 3;
     int f7Frame = -1;
     hostsim::HostOptions options;
-    hostsim::DemoOptions demo{modulePath, "Kerbmark.ini", ""};
+    hostsim::DemoOptions demo{modulePath, "Kerbmark.ini", "", "", false};
     for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--preview") == 0) {
+            demo.preview = true;
+            continue;
+        }
         if (i + 1 >= argc) return usage();
         if (std::strcmp(argv[i], "--frames") == 0) {
             frames = std::atoi(argv[++i]);
@@ -63,6 +71,8 @@ int main(int argc, char** argv) {
             demo.folder = argv[++i];
         } else if (std::strcmp(argv[i], "--ini") == 0) {
             demo.ini = argv[++i];
+        } else if (std::strcmp(argv[i], "--model") == 0) {
+            demo.model = argv[++i];
         } else if (std::strcmp(argv[i], "--identity") == 0) {
             if (!parseIdentity(argv[++i], options.identityWord)) return usage();
         } else {

@@ -1,0 +1,46 @@
+# The shipped module and the player's package (included by the top
+# CMakeLists.txt in a release build, after the module target exists).
+#
+# package/Kerbmark.asi                     the built module, every symbol and all debug information stripped,
+#                                          with a debug link naming the file below
+# package/Kerbmark-<version>.asi.debug     its debug information alone (for scripts/symbolize)
+# <dist>/Kerbmark-<version>.zip            Kerbmark.asi, Kerbmark.ini and Kerbmark.txt (CR LF)
+# <dist>/Kerbmark-<version>.asi.debug      beside the zip, not in it
+
+find_program(KERBMARK_OBJCOPY NAMES i686-w64-mingw32-objcopy REQUIRED)
+set(KERBMARK_DIST_DIR ${PROJECT_BINARY_DIR}/dist CACHE PATH "Where the package and the debug information go")
+
+set(KERBMARK_PACKAGE_DIR ${PROJECT_BINARY_DIR}/package)
+set(KERBMARK_DEBUG_FILE_NAME Kerbmark-${PROJECT_VERSION}.asi.debug)
+set(KERBMARK_SHIPPED_MODULE ${KERBMARK_PACKAGE_DIR}/Kerbmark.asi)
+set(KERBMARK_DEBUG_FILE ${KERBMARK_PACKAGE_DIR}/${KERBMARK_DEBUG_FILE_NAME})
+set(KERBMARK_ZIP ${KERBMARK_DIST_DIR}/Kerbmark-${PROJECT_VERSION}.zip)
+
+add_custom_command(
+  OUTPUT ${KERBMARK_SHIPPED_MODULE} ${KERBMARK_DEBUG_FILE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KERBMARK_PACKAGE_DIR}
+  COMMAND ${KERBMARK_OBJCOPY} --only-keep-debug $<TARGET_FILE:kerbmark_module> ${KERBMARK_DEBUG_FILE}
+  COMMAND ${KERBMARK_OBJCOPY} --strip-all --add-gnu-debuglink=${KERBMARK_DEBUG_FILE}
+          $<TARGET_FILE:kerbmark_module> ${KERBMARK_SHIPPED_MODULE}
+  DEPENDS kerbmark_module
+  COMMENT "Splitting the debug information off the module")
+add_custom_target(kerbmark_shipped_module ALL DEPENDS ${KERBMARK_SHIPPED_MODULE} ${KERBMARK_DEBUG_FILE})
+
+set(KERBMARK_MODULE_UNDER_TEST ${KERBMARK_SHIPPED_MODULE})
+set(KERBMARK_MODULE_TARGET kerbmark_shipped_module)
+
+# A player opens the texts with Notepad: CR LF line ends.
+configure_file(${PROJECT_SOURCE_DIR}/package/Kerbmark.txt ${KERBMARK_PACKAGE_DIR}/Kerbmark.txt @ONLY NEWLINE_STYLE CRLF)
+configure_file(${PROJECT_SOURCE_DIR}/Kerbmark.ini ${KERBMARK_PACKAGE_DIR}/Kerbmark.ini @ONLY NEWLINE_STYLE CRLF)
+
+add_custom_command(
+  OUTPUT ${KERBMARK_ZIP} ${KERBMARK_DIST_DIR}/${KERBMARK_DEBUG_FILE_NAME}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KERBMARK_DIST_DIR}
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${KERBMARK_ZIP}
+  COMMAND ${CMAKE_COMMAND} -E tar cf ${KERBMARK_ZIP} --format=zip Kerbmark.asi Kerbmark.ini Kerbmark.txt
+  COMMAND ${CMAKE_COMMAND} -E copy ${KERBMARK_DEBUG_FILE} ${KERBMARK_DIST_DIR}/${KERBMARK_DEBUG_FILE_NAME}
+  WORKING_DIRECTORY ${KERBMARK_PACKAGE_DIR}
+  DEPENDS ${KERBMARK_SHIPPED_MODULE} ${KERBMARK_DEBUG_FILE} ${KERBMARK_PACKAGE_DIR}/Kerbmark.ini
+          ${KERBMARK_PACKAGE_DIR}/Kerbmark.txt
+  COMMENT "Packing ${KERBMARK_ZIP}")
+add_custom_target(dist ALL DEPENDS ${KERBMARK_ZIP})
