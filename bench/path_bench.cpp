@@ -148,8 +148,9 @@ std::vector<dent::PanelTriangle> bonnetTriangles(int columns, int rows) {
 }
 
 // The crease cutting of a whole bonnet, per source triangle, the way the
-// crease build runs it: every source triangle cut along the crease, the span
-// fold stations, the lattice rows and the cell diagonals, pieces appended.
+// crease build runs it (appendPanelLattice / appendCrease): every source
+// triangle cut along the crease, the span fold stations, the lattice rows and
+// the cell diagonals, pieces appended.
 void splitRows() {
     const std::vector<dent::PanelTriangle> source = bonnetTriangles(25, 21);
     dent::PanelShape shape{1.0f, 0.03f, 1.13f, 0.5f};
@@ -160,11 +161,9 @@ void splitRows() {
     const float creaseS = shape.length * shape.crease + shape.start;
 
     std::vector<dent::PanelTriangle> cut;
-    const double lattice_s = medianSeconds(kRepeats, [&](int) { cut.clear(); cut.shrink_to_fit(); }, [&](int) {
-        for (const dent::PanelTriangle& t : source) {
-            const std::vector<dent::PanelTriangle> pieces = dent::splitPanelLattice(t, shape, fold, lattice);
-            cut.insert(cut.end(), pieces.begin(), pieces.end());
-        }
+    const double lattice_s = medianSeconds(kRepeats, [&](int) { cut.clear(); cut.reserve(4 * source.size()); }, [&](int) {
+        dent::PanelCutScratch scratch;
+        for (const dent::PanelTriangle& t : source) dent::appendPanelLattice(t, shape, fold, lattice, scratch, cut);
         bench::keep(cut);
     });
     const double pieces = static_cast<double>(cut.size()) / static_cast<double>(source.size());
@@ -174,11 +173,8 @@ void splitRows() {
                   source.size(), pieces);
     bench::row("split_lattice", lattice_s * 1e9 / static_cast<double>(source.size()), floor, "triangle", text);
 
-    const double crease_s = medianSeconds(kRepeats, [&](int) { cut.clear(); cut.shrink_to_fit(); }, [&](int) {
-        for (const dent::PanelTriangle& t : source) {
-            const std::vector<dent::PanelTriangle> pieces = dent::splitCrease(t, shape.sign, creaseS);
-            cut.insert(cut.end(), pieces.begin(), pieces.end());
-        }
+    const double crease_s = medianSeconds(kRepeats, [&](int) { cut.clear(); cut.reserve(4 * source.size()); }, [&](int) {
+        for (const dent::PanelTriangle& t : source) dent::appendCrease(t, shape.sign, creaseS, cut);
         bench::keep(cut);
     });
     const double creasePieces = static_cast<double>(cut.size()) / static_cast<double>(source.size());

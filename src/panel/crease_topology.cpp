@@ -119,6 +119,11 @@ bool panelBox(const host::Geometry& g, float sign, Box& box) {
     return true;
 }
 
+struct CutBuffers {
+    std::vector<dent::PanelTriangle> cut;
+    dent::PanelCutScratch scratch;
+};
+
 // Writes the cut triangles into the new geometry; false when the host refuses one.
 bool fillGeometry(host::Geometry& created, const host::Geometry& source, const std::vector<dent::PanelTriangle>& cut,
                   PanelState& state) {
@@ -193,14 +198,20 @@ bool build(void* geometry, PanelState& state, host::Geometry*& created) {
     }
 
     const float creaseS = shape.length * shape.crease + shape.start;
-    std::vector<dent::PanelTriangle> cut;
+    // Kept from one build to the next: touching fresh memory for the pieces
+    // costs more than cutting them. Builds run one at a time on the game thread.
+    static CutBuffers buffers;
+    std::vector<dent::PanelTriangle>& cut = buffers.cut;
+    dent::PanelCutScratch& scratch = buffers.scratch;
+    cut.clear();
     dent::PanelTriangle triangle;
     for (std::int32_t i = 0; i < source.triangleCount; ++i) {
         if (!panelTriangle(source, i, smoothedNormals, triangle)) return false;
-        const std::vector<dent::PanelTriangle> pieces =
-            asymmetry ? dent::splitPanelLattice(triangle, shape, state.spanFold, state.lattice)
-                      : dent::splitCrease(triangle, shape.sign, creaseS);
-        cut.insert(cut.end(), pieces.begin(), pieces.end());
+        if (asymmetry) {
+            dent::appendPanelLattice(triangle, shape, state.spanFold, state.lattice, scratch, cut);
+        } else {
+            dent::appendCrease(triangle, shape.sign, creaseS, cut);
+        }
         if (cut.size() > static_cast<std::size_t>(kMaxTriangles)) return false;
     }
     if (cut.empty()) return false;
