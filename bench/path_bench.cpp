@@ -11,6 +11,7 @@
 #include "deform/ordinary_dent.h"
 #include "deform/ordinary_path.h"
 #include "panel/panel_lattice.h"
+#include "panel/rest_normals.h"
 #include "panel/sheet_point.h"
 #include "panel/span_fold.h"
 #include "panel/triangle_split.h"
@@ -183,6 +184,26 @@ void splitRows() {
                "crease cutting without the lattice (PanelAsymmetry=0)");
 }
 
+// Smoothed rest normals of a panel whose vertices come in twos and threes at
+// one place (texture and material seams), per vertex: the sorted grouping the
+// crease build uses, and the ordered map it replaced.
+void restNormalRows(double floorPerVertex) {
+    std::vector<Vec> positions, normals;
+    for (int i = 0; i < 4000; ++i) {
+        const int place = i - i / 3;  // every third vertex repeats the one before
+        positions.push_back({static_cast<float>(place % 40) * 0.038f - 0.76f, static_cast<float>(place / 40) * 0.04f, 0.3f});
+        normals.push_back(dent::normalized(Vec{0.01f * static_cast<float>(i % 7), 0.02f, 1.0f}));
+    }
+    std::vector<Vec> result;
+    const double sorted = medianSeconds(kRepeats, [&](int) { result = dent::panelRestNormals(positions, normals, 2); });
+    bench::row("rest_normals", sorted * 1e9 / 4000.0, floorPerVertex, "vertex", "smoothed rest normals (sorted grouping)");
+    const double byMap =
+        medianSeconds(kRepeats, [&](int) { result = dent::panelRestNormalsByMap(positions, normals, 2); });
+    bench::row("rest_normals_map", byMap * 1e9 / 4000.0, floorPerVertex, "vertex",
+               "  the same through the ordered map (reference)");
+    bench::keep(result);
+}
+
 }  // namespace
 
 int main() {
@@ -194,6 +215,7 @@ int main() {
     ordinaryRow("ordinary_all", "ordinary path hit, every vertex reached", 5.0f, floorVertex);
     surfaceRow(floorVertex);
     splitRows();
+    restNormalRows(floorVertex);
 #if defined(KERBMARK_MODULE_ROWS)
     moduleRows();
 #endif
