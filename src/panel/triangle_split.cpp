@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
 namespace dent {
@@ -419,30 +420,46 @@ void cutLastAlongCellDiagonal(const PanelLattice& lattice, std::vector<PanelTria
     fanInto(high, material, -1, sink);
 }
 
+// The crease, station and row lines splitPanelSurface cuts along, computed by
+// the same expressions; kept in the scratch while the panel stays the same.
+const PanelCutScratch::Lines& cutLinesOf(const PanelShape& shape, const SpanFold& fold, PanelCutScratch& scratch) {
+    PanelCutScratch::Lines& lines = scratch.lines;
+    const float key[7] = {shape.sign, shape.start, shape.length, shape.crease, fold.minX, fold.maxX,
+                          static_cast<float>(fold.segments)};
+    if (lines.known && std::memcmp(key, lines.key, sizeof key) == 0) return lines;
+    std::memcpy(lines.key, key, sizeof key);
+    lines.known = true;
+    lines.creaseS = shape.length * shape.crease + shape.start;
+    const float minX = fold.minX, maxX = fold.maxX;
+    unsigned stations = fold.segments >= 3 ? fold.segments : 2;
+    if (stations > 12) stations = 12;
+    lines.stationCount = 0;
+    if (maxX - minX > 0.001f) {
+        for (unsigned j = 1; j < stations; ++j)
+            lines.stations[lines.stationCount++] =
+                static_cast<float>(j) * (maxX - minX) / static_cast<float>(stations) + minX;
+    }
+    for (int k = 1; k <= 5; ++k)
+        lines.rows[k - 1] = (static_cast<float>(k) * shape.length / 6.0f + shape.start) * shape.sign;
+    return lines;
+}
+
 // The whole cutting when no line but perhaps the cell diagonal crosses t (most
 // triangles of a fine mesh): t goes straight to `out`. False, with `out`
 // untouched, when some other line crosses it or a distance is not usable.
-bool appendUncutSurfacePiece(const PanelTriangle& t, const PanelShape& shape, const SpanFold& fold,
+bool appendUncutSurfacePiece(const PanelTriangle& t, const PanelShape& shape, const PanelCutScratch::Lines& lines,
                              const PanelLattice& lattice, std::vector<PanelTriangle>& out) {
     float d[3];
-    if (!cornerDistances(t, CreaseLine{shape.sign, shape.length * shape.crease + shape.start}, d)) return false;
+    if (!cornerDistances(t, CreaseLine{shape.sign, lines.creaseS}, d)) return false;
     const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
     const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
     if (!allHigh && !allLow) return false;
     const PlanarRange range = rangeOf(t);
-    const float minX = fold.minX, maxX = fold.maxX;
-    unsigned stations = fold.segments >= 3 ? fold.segments : 2;
-    if (stations > 12) stations = 12;
-    if (maxX - minX > 0.001f) {
-        for (unsigned j = 1; j < stations; ++j) {
-            if (!range.leavesWhole(
-                    WidthLine{static_cast<float>(j) * (maxX - minX) / static_cast<float>(stations) + minX}))
-                return false;
-        }
+    for (unsigned j = 0; j < lines.stationCount; ++j) {
+        if (!range.leavesWhole(WidthLine{lines.stations[j]})) return false;
     }
-    for (int k = 1; k <= 5; ++k) {
-        if (!range.leavesWhole(RowLine{(static_cast<float>(k) * shape.length / 6.0f + shape.start) * shape.sign}))
-            return false;
+    for (float row : lines.rows) {
+        if (!range.leavesWhole(RowLine{row})) return false;
     }
     out.push_back(t);
     markSide(out.back(), (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
@@ -455,29 +472,19 @@ bool appendUncutSurfacePiece(const PanelTriangle& t, const PanelShape& shape, co
 void appendPanelLattice(const PanelTriangle& t, const PanelShape& shape, const SpanFold& fold,
                         const PanelLattice& lattice, PanelCutScratch& scratch, std::vector<PanelTriangle>& out) {
     const bool finite = hasFinitePositions(t) && isFinite(shape) && std::isfinite(fold.minX) && std::isfinite(fold.maxX);
-    if (finite && appendUncutSurfacePiece(t, shape, fold, lattice, out)) return;
+    const PanelCutScratch::Lines* lines = finite ? &cutLinesOf(shape, fold, scratch) : nullptr;
+    if (lines && appendUncutSurfacePiece(t, shape, *lines, lattice, out)) return;
     scratch.arena.clear();
     scratch.pieces.clear();
     scratch.arena.push_back(t);
     scratch.pieces.push_back(0);
-    const float minX = fold.minX, maxX = fold.maxX;
     // splitPanelSurface, cut by cut.
-    if (finite) {
+    if (lines) {
         PlanarRange range = rangeOf(t);
-        cutAllPieces(scratch, CreaseLine{shape.sign, shape.length * shape.crease + shape.start}, true, range);
-        unsigned stations = fold.segments >= 3 ? fold.segments : 2;
-        if (stations > 12) stations = 12;
-        if (maxX - minX > 0.001f) {
-            for (unsigned j = 1; j < stations; ++j) {
-                cutAllPiecesUnlessWhole(
-                    scratch, WidthLine{static_cast<float>(j) * (maxX - minX) / static_cast<float>(stations) + minX},
-                    range);
-            }
-        }
-        for (int k = 1; k <= 5; ++k) {
-            cutAllPiecesUnlessWhole(
-                scratch, RowLine{(static_cast<float>(k) * shape.length / 6.0f + shape.start) * shape.sign}, range);
-        }
+        cutAllPieces(scratch, CreaseLine{shape.sign, lines->creaseS}, true, range);
+        for (unsigned j = 0; j < lines->stationCount; ++j)
+            cutAllPiecesUnlessWhole(scratch, WidthLine{lines->stations[j]}, range);
+        for (float row : lines->rows) cutAllPiecesUnlessWhole(scratch, RowLine{row}, range);
     }
 
     if (!lattice.usable()) {

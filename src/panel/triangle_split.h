@@ -60,6 +60,16 @@ struct PanelCutScratch {
     std::vector<PanelTriangle> arena;    // every piece made while cutting one source triangle
     std::vector<std::uint32_t> pieces;   // the current pieces, as arena indices, in order
     std::vector<std::uint32_t> next;
+    // The station and row lines of the panel last cut, worked out once per
+    // panel instead of once per triangle (the same floats either way).
+    struct Lines {
+        float key[7] = {};               // shape, minX, maxX, segments: the panel they belong to
+        bool known = false;
+        float creaseS = 0.0f;
+        unsigned stationCount = 0;
+        float stations[11] = {};
+        float rows[5] = {};
+    } lines;
 };
 DENT_API void appendPanelLattice(const PanelTriangle& t, const PanelShape& shape, const SpanFold& fold,
                                  const PanelLattice& lattice, PanelCutScratch& scratch,
