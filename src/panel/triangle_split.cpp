@@ -187,6 +187,29 @@ std::vector<PanelTriangle> splitBy(const PanelTriangle& t, const Line& line, boo
 
 // ---------------------------------------------------------------- fast cutting
 
+// clipBy for both sides at once: each crossing vertex is worked out once and
+// goes to both polygons (clipBy would work out the same vertex twice).
+template <class Line>
+void clipBoth(const PanelTriangle& t, const Line& line, const float d[3], Polygon& low, Polygon& high) {
+    low.count = 0;
+    high.count = 0;
+    for (int k = 0; k < 3; ++k) {
+        const int next = (k + 1) % 3;
+        const PanelVertex& a = t.vertices[k];
+        const PanelVertex& b = t.vertices[next];
+        const bool aLow = d[k] <= 0.0f, bLow = d[next] <= 0.0f;
+        const bool aHigh = d[k] >= 0.0f, bHigh = d[next] >= 0.0f;
+        if (aLow) low.vertices[low.count++] = a;
+        if (aHigh) high.vertices[high.count++] = a;
+        if (aLow != bLow || aHigh != bHigh) {
+            PanelVertex crossing = interpolate(a, b, d[k] / (d[k] - d[next]));
+            line.settle(crossing, a);
+            if (aLow != bLow) low.vertices[low.count++] = crossing;
+            if (aHigh != bHigh) high.vertices[high.count++] = crossing;
+        }
+    }
+}
+
 // Where the fast cutting puts pieces: a piece that the line leaves whole is
 // kept as it is; a new piece is made in place.
 struct ArenaSink {
@@ -270,8 +293,8 @@ void cutArenaPiece(std::uint32_t index, const Line& line, bool markSides, ArenaS
     }
     // The polygons hold copies: new pieces may move the arena.
     const std::uint32_t material = sink.arena[index].material;
-    const Polygon low = clipBy(sink.arena[index], line, d, false);
-    const Polygon high = clipBy(sink.arena[index], line, d, true);
+    Polygon low, high;
+    clipBoth(sink.arena[index], line, d, low, high);
     includePolygon(range, low);
     includePolygon(range, high);
     fanInto(low, material, markSides ? 0 : -1, sink);
@@ -293,8 +316,8 @@ void cutInto(const PanelTriangle& t, const Line& line, bool markSides, VectorSin
         if (markSides) markSide(sink.out.back(), (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
         return;
     }
-    const Polygon low = clipBy(t, line, d, false);
-    const Polygon high = clipBy(t, line, d, true);
+    Polygon low, high;
+    clipBoth(t, line, d, low, high);
     fanInto(low, t.material, markSides ? 0 : -1, sink);
     fanInto(high, t.material, markSides ? 1 : -1, sink);
 }
@@ -412,8 +435,8 @@ void cutLastAlongCellDiagonal(const PanelLattice& lattice, std::vector<PanelTria
     const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
     if (allHigh || allLow) return;
     const std::uint32_t material = out.back().material;
-    const Polygon low = clipBy(out.back(), line, d, false);
-    const Polygon high = clipBy(out.back(), line, d, true);
+    Polygon low, high;
+    clipBoth(out.back(), line, d, low, high);
     out.pop_back();
     VectorSink sink{out};
     fanInto(low, material, -1, sink);
