@@ -51,16 +51,32 @@ bool sourceReadable(const host::Geometry& g) {
     return readable(g.triangles, bytesOf(g.triangleCount, sizeof(host::Triangle)));
 }
 
+// std::round without the call: below 2^23 the truncation and the fraction it
+// leaves are exact, so the halves are decided exactly; the rest (huge, NaN)
+// goes to std::round.
+float roundedHalfAwayFromZero(float value) {
+    if (!(std::fabs(value) < 8388608.0f)) return std::round(value);
+    const float truncated = std::copysign(static_cast<float>(static_cast<std::int32_t>(value)), value);
+    const float fraction = value - truncated;
+    if (fraction >= 0.5f) return truncated + 1.0f;
+    if (fraction <= -0.5f) return truncated - 1.0f;
+    return truncated;
+}
+
+}  // namespace
+
 std::uint32_t packedColour(const float (&colour)[4]) {
     std::uint32_t packed = 0;
     for (int channel = 0; channel < 4; ++channel) {
         // Rounded half away from zero, then held to a byte.
-        const float rounded = std::round(colour[channel]);
+        const float rounded = roundedHalfAwayFromZero(colour[channel]);
         const float byte = rounded < 0.0f ? 0.0f : (rounded > 255.0f ? 255.0f : rounded);
         packed |= static_cast<std::uint32_t>(byte) << (8 * channel);
     }
     return packed;
 }
+
+namespace {
 
 // The source triangle `index` with its corners' full vertex data; false when
 // a corner index or a normal cannot be used.

@@ -14,6 +14,7 @@
 #include "host/support/module_state.h"
 #include "panel/crease_topology.h"
 #include "panel/support/panel_host.h"
+#include "support/lcg.h"
 
 namespace {
 
@@ -314,6 +315,36 @@ TEST_F(CreaseTopology, DamagedVariantSmoothsSeamNormals) {
     const std::size_t created = geometries.copies().size();
     EXPECT_EQ(build(wild), nullptr);
     EXPECT_EQ(geometries.copies().size(), created);
+}
+
+}  // namespace
+
+namespace {
+
+// The packed colour against the plain std::round it replaced: every quarter
+// from -2 to 258 and the floats either side of it, random channels, and
+// values past the byte and float ranges.
+TEST(PackedColour, SameBytesAsPlainRounding) {
+    auto plain = [](const float (&colour)[4]) {
+        std::uint32_t packed = 0;
+        for (int channel = 0; channel < 4; ++channel) {
+            const float rounded = std::round(colour[channel]);
+            const float byte = rounded < 0.0f ? 0.0f : (rounded > 255.0f ? 255.0f : rounded);
+            packed |= static_cast<std::uint32_t>(byte) << (8 * channel);
+        }
+        return packed;
+    };
+    std::vector<float> values{1e30f, -1e30f, 8388607.5f, 8388608.0f, -8388607.5f, 16777215.0f, -0.0f, 1e-40f};
+    for (int quarter = -8; quarter <= 4 * 258; ++quarter) {
+        const float v = static_cast<float>(quarter) * 0.25f;
+        values.insert(values.end(), {v, std::nextafter(v, -1e9f), std::nextafter(v, 1e9f)});
+    }
+    Lcg rng{0xC010u};
+    for (int i = 0; i < 200000; ++i) values.push_back(rng.between(-3.0f, 260.0f));
+    for (std::size_t i = 0; i + 3 < values.size(); ++i) {
+        const float colour[4] = {values[i], values[i + 1], values[i + 2], values[i + 3]};
+        ASSERT_EQ(kerbmark::packedColour(colour), plain(colour)) << values[i];
+    }
 }
 
 }  // namespace
