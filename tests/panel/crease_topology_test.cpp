@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "host/support/log_capture.h"
 #include "host/support/module_state.h"
 #include "panel/crease_topology.h"
+#include "panel/rest_normals.h"
+#include "panel/triangle_split.h"
 #include "panel/support/panel_host.h"
 #include "support/lcg.h"
 
@@ -345,6 +348,94 @@ TEST(PackedColour, SameBytesAsPlainRounding) {
         const float colour[4] = {values[i], values[i + 1], values[i + 2], values[i + 3]};
         ASSERT_EQ(kerbmark::packedColour(colour), plain(colour)) << values[i];
     }
+}
+
+}  // namespace
+
+namespace {
+
+// What the build must give, from the plain pieces: every source triangle with
+// its corners' data, cut by the plain splitting, pieces in order.
+std::vector<dent::PanelTriangle> plainPieces(const host::Geometry& g, const kerbmark::PanelState& state, bool asymmetry) {
+    std::vector<Vec> normals;
+    if (g.vertexBlock->normals) normals.assign(g.vertexBlock->normals, g.vertexBlock->normals + g.vertexCount);
+    if (asymmetry && !normals.empty() && (state.atomicFlags & 3u) == 2u) {
+        normals = dent::panelRestNormalsByMap(
+            std::vector<Vec>(g.vertexBlock->positions, g.vertexBlock->positions + g.vertexCount), normals,
+            state.atomicFlags);
+    }
+    std::vector<dent::PanelTriangle> pieces;
+    for (std::int32_t i = 0; i < g.triangleCount; ++i) {
+        dent::PanelTriangle t{};
+        t.material = g.triangles[i].material;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint16_t j = g.triangles[i].vertex[k];
+            dent::PanelVertex& v = t.vertices[k];
+            v.position = g.vertexBlock->positions[j];
+            if (!normals.empty()) v.normal = normals[j];
+            for (int channel = 0; g.colors && channel < 4; ++channel)
+                v.color[channel] = static_cast<float>((g.colors[j] >> (8 * channel)) & 0xFFu);
+            for (std::int32_t set = 0; set < g.texCoordSets; ++set) {
+                v.uv[set][0] = g.texCoords[set][2 * j];
+                v.uv[set][1] = g.texCoords[set][2 * j + 1];
+            }
+        }
+        const dent::PanelShape& shape = state.shape;
+        const std::vector<dent::PanelTriangle> cut =
+            asymmetry ? dent::splitPanelLattice(t, shape, state.spanFold, state.lattice)
+                      : dent::splitCrease(t, shape.sign, shape.length * shape.crease + shape.start);
+        pieces.insert(pieces.end(), cut.begin(), cut.end());
+    }
+    return pieces;
+}
+
+// The whole build on generated panels (jittered grids, bonnet and boot, with
+// and without the lattice and the smoothed seams) against the plain pieces:
+// the same vertices, sides and triangles, bit for bit, in the same order.
+TEST_F(CreaseTopology, BuildGivesThePlainPiecesBitForBit) {
+    Lcg rng{0xB0B0u};
+    const kerbmark::Settings saved = kerbmark::settings;
+    for (int panelCase = 0; panelCase < 24; ++panelCase) {
+        const bool asymmetry = panelCase % 2 == 0;
+        kerbmark::settings.PanelAsymmetry = asymmetry;
+        kerbmark::settings.PanelWidthSegments = 2 + panelCase % 11;
+        testpanel::Grid grid;
+        grid.columns = 4 + static_cast<int>(rng.below(12));
+        grid.rows = 4 + static_cast<int>(rng.below(12));
+        grid.y1 = rng.between(0.4f, 2.0f);
+        host::Geometry* source = testpanel::gridPanel(geometries, grid);
+        for (Vec& p : geometries.positionsOf(source)) {
+            p.x += rng.between(-0.01f, 0.01f);
+            p.y += rng.between(-0.01f, 0.01f);
+            p.z += rng.between(-0.02f, 0.02f);
+        }
+        state = kerbmark::PanelState{};
+        state.shape.sign = panelCase % 3 == 0 ? -1.0f : 1.0f;
+        state.shape.crease = rng.between(0.35f, 0.65f);
+        state.atomicFlags = panelCase % 4 == 0 ? 2u : 1u;
+        if (state.shape.sign < 0.0f) {
+            for (Vec& p : geometries.positionsOf(source)) p.y = -p.y;
+        }
+
+        host::Geometry* built = build(source);
+        ASSERT_NE(built, nullptr) << panelCase;
+        const std::vector<dent::PanelTriangle> pieces = plainPieces(*source, state, asymmetry);
+        ASSERT_EQ(built->triangleCount, static_cast<std::int32_t>(pieces.size())) << panelCase;
+        ASSERT_EQ(state.sides.size(), 3 * pieces.size());
+        for (std::size_t u = 0; u < pieces.size(); ++u) {
+            ASSERT_EQ(source->materials[pieces[u].material], built->materials[built->triangles[u].material]);
+            for (int k = 0; k < 3; ++k) {
+                const std::size_t at = 3 * u + static_cast<std::size_t>(k);
+                const dent::PanelVertex& v = pieces[u].vertices[k];
+                ASSERT_EQ(std::memcmp(&built->vertexBlock->positions[at], &v.position, sizeof(Vec)), 0) << panelCase;
+                ASSERT_EQ(std::memcmp(&built->vertexBlock->normals[at], &v.normal, sizeof(Vec)), 0) << panelCase;
+                ASSERT_EQ(built->colors[at], kerbmark::packedColour(v.color)) << panelCase;
+                ASSERT_EQ(std::memcmp(&built->texCoords[0][2 * at], v.uv[0], 8), 0) << panelCase;
+                ASSERT_EQ(state.sides[at], v.side) << panelCase;
+            }
+        }
+    }
+    kerbmark::settings = saved;
 }
 
 }  // namespace
