@@ -330,6 +330,7 @@ DiagonalLine cellDiagonalOf(const PanelLattice& lattice, const PanelTriangle& pi
     const Vec p1 = piece.vertices[1].position;
     const Vec p2 = piece.vertices[2].position;
     const Vec centroid{(p0.x + p1.x + p2.x) * 0.33333334f, (p0.y + p1.y + p2.y) * 0.33333334f, 0.0f};
+    // The sampled triangle's first node is always the cell's low-x low-y corner.
     const std::size_t base = lattice.sample(centroid).index[0];
     const std::size_t c = base % columns;
     const std::size_t r = base / columns;
@@ -398,23 +399,10 @@ std::vector<PanelTriangle> splitPanelLattice(const PanelTriangle& t, const Panel
     std::vector<PanelTriangle> pieces = splitPanelSurface(t, shape, fold.minX, fold.maxX, fold.segments);
     if (!lattice.usable()) return pieces;
 
-    const std::size_t columns = lattice.columns.size();
     std::vector<PanelTriangle> cut;
     cut.reserve(pieces.size() * 2);
     for (const PanelTriangle& piece : pieces) {
-        const Vec p0 = piece.vertices[0].position;
-        const Vec p1 = piece.vertices[1].position;
-        const Vec p2 = piece.vertices[2].position;
-        const Vec centroid{(p0.x + p1.x + p2.x) * 0.33333334f, (p0.y + p1.y + p2.y) * 0.33333334f, 0.0f};
-        // The sampled triangle's first node is always the cell's low-x low-y corner.
-        const std::size_t base = lattice.sample(centroid).index[0];
-        const std::size_t c = base % columns;
-        const std::size_t r = base / columns;
-        const float x0 = lattice.columns[c];
-        const float y0 = lattice.rows[r];
-        const float w = lattice.columns[c + 1] - x0;
-        const float h = lattice.rows[r + 1] - y0;
-        for (const PanelTriangle& part : splitLatticeDiagonal(piece, x0, y0, w, h)) cut.push_back(part);
+        for (const PanelTriangle& part : splitBy(piece, cellDiagonalOf(lattice, piece), false)) cut.push_back(part);
     }
     return cut;
 }
