@@ -79,10 +79,10 @@ std::uint32_t packedColour(const float (&colour)[4]) {
 namespace {
 
 // The source triangle `index` with its corners' full vertex data; false when
-// a corner index or a normal cannot be used.
+// a corner index or a normal cannot be used. Writes the same fields for every
+// triangle of `g`: the rest of `out` stays as zeroed by the caller.
 bool panelTriangle(const host::Geometry& g, std::int32_t index, const std::vector<dent::Vec>& smoothedNormals,
                    dent::PanelTriangle& out) {
-    out = dent::PanelTriangle{};
     const host::Triangle& source = g.triangles[index];
     out.material = source.material;
     const host::VertexBlock& block = *g.vertexBlock;
@@ -220,7 +220,7 @@ bool build(void* geometry, PanelState& state, host::Geometry*& created) {
     std::vector<dent::PanelTriangle>& cut = buffers.cut;
     dent::PanelCutScratch& scratch = buffers.scratch;
     cut.clear();
-    dent::PanelTriangle triangle;
+    dent::PanelTriangle triangle{};  // zeroed once: fields the source lacks stay 0
     for (std::int32_t i = 0; i < source.triangleCount; ++i) {
         if (!panelTriangle(source, i, smoothedNormals, triangle)) return false;
         if (asymmetry) {
