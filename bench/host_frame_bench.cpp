@@ -19,6 +19,7 @@
 // Hit rows give the frame's time less the idle frame's.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -55,6 +56,19 @@ double alphaDraw(void* atomic) {
                for (int i = 0; i < kDraws; ++i) hostsim::drawAlpha(atomic, 0);
            }) /
            kDraws;
+}
+
+// How many memory regions the guard's three checks of one draw touch (the
+// atomic, its geometry, the material table): one region query each at least.
+int regionsOfDraw(const hostsim::Atomic* atomic) {
+    const void* places[3] = {atomic, atomic->geometry, atomic->geometry->materials};
+    std::vector<const void*> bases;
+    for (const void* place : places) {
+        MEMORY_BASIC_INFORMATION info{};
+        VirtualQuery(place, &info, sizeof info);
+        if (std::find(bases.begin(), bases.end(), info.BaseAddress) == bases.end()) bases.push_back(info.BaseAddress);
+    }
+    return static_cast<int>(bases.size());
 }
 
 bool copyModule(const std::string& from, const std::string& folder) {
@@ -120,13 +134,13 @@ int main(int argc, char** argv) {
     }
     void* bodyAtomic = hostsim::atomicNamed(player, "chassis");
 
-    const double hostOnly = idleFrame(60);
+    const double hostOnly = idleFrame(150);
     const double drawUnguarded = alphaDraw(bodyAtomic);
 
     if (!hostsim::loadModule(folder + "\\Kerbmark.asi")) return 2;
     hostsim::runFrames(2);  // hooks installed
 
-    const double idle = idleFrame(100);
+    const double idle = idleFrame(150);
     const double drawGuarded = alphaDraw(bodyAtomic);
 
     // First hits: a fresh car each time; the previous one goes with its record.
@@ -171,7 +185,11 @@ int main(int argc, char** argv) {
     bench::row("frame_host", hostOnly * ns, 0, "frame", "host's own frame, without the module (10000 vehicles)");
     bench::row("frame_idle", idle * ns, 0, "frame", "idle frame with the module (full pool, no contact)");
     bench::row("idle_share", (idle - hostOnly) * ns, 0, "frame", "  the module's share of the idle frame");
-    bench::row("alpha_draw", (drawGuarded - drawUnguarded) * ns, 0, "draw", "guarded alpha draw, added per draw");
+    char text[120];
+    const int regions = regionsOfDraw(static_cast<const hostsim::Atomic*>(bodyAtomic));
+    std::snprintf(text, sizeof text, "guarded alpha draw, added per draw (atomic, geometry, table in %d region%s)",
+                  regions, regions == 1 ? "" : "s");
+    bench::row("alpha_draw", (drawGuarded - drawUnguarded) * ns, 0, "draw", text);
     bench::row("hit_first", (firstHit - idle) * ns, 0, "hit",
                "head-on hit on the player's car, first hit (copies and crease build made)");
     bench::row("hit_later", (laterHit - idle) * ns, 0, "hit", "the same, later hits (copies present)");
