@@ -1,15 +1,22 @@
 // Whole frames of the simulated host with the real module loaded (32-bit
-// Windows build, run under Wine): what the module costs the host per frame.
+// Windows build, run under Wine): what the module costs the host, in the
+// thread's CPU time (medians).
 //
 //   host_frame_bench <Kerbmark.asi> [work folder]
 //
-// Reports the median over many frames of:
-//   - an idle frame: the player in a car, a full pool of 10000 vehicles, no contact;
-//   - a traffic frame: the same pool with 40 colliding cars in range, of which
-//     MaxNPCPerFrame (32) reach the hit handler, repeating contacts that no
-//     longer grow their episodes (the steady state of a pile-up);
-//   - a hit frame: the player's 30000-vertex body dented by a new episode
-//     (reach test, displacement, bounding sphere; the copy already exists).
+// Rows (ROW lines, joined into the table by bench/table.sh):
+//   - the host's own frame without the module, and the idle frame with it: the
+//     player in a car, a full pool of 10000 vehicles, no contact;
+//   - a guarded alpha draw: the added cost per draw of the module's guard;
+//   - a head-on hit on the player's 30000-vertex car, first hit (the copies and
+//     the crease build are made): a fresh car for every sample, removed after
+//     it so that its record goes and the vertex budget stays fresh;
+//   - later hits on the same car (copies present), each a new episode;
+//   - the first-contact frame of 40 colliding cars near the player, of which
+//     MaxNPCPerFrame (32) reach the hit handler (default settings), on fresh
+//     cars every sample;
+//   - the steady frame of the same pile-up, contacts repeating without growth.
+// Hit rows give the frame's time less the idle frame's.
 #include <windows.h>
 
 #include <algorithm>
@@ -17,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "deform/ordinary_path.h"
+#include "cpu_clock.h"
 #include "host_image.h"
 #include "host_world.h"
 #include "module_loader.h"
@@ -26,29 +33,42 @@ namespace {
 
 using hostsim::Vec3;
 
-double now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+constexpr int kPoolSlots = 10000;
+constexpr int kNearby = 40;
+const Vec3 kFront{0.0f, 2.3f, 0.5f};
+const Vec3 kHeadOn{0.0f, 1.0f, 0.0f};
+constexpr float kImpact = 0.3f;
 
-// Median wall time of `frames` frames, each prepared by `before` (not timed).
+// Median thread CPU seconds of one frame, each prepared by `before` (not timed).
 template <typename Before>
 double medianFrame(int frames, Before before) {
-    std::vector<double> times;
-    for (int i = 0; i < frames; ++i) {
-        before(i);
-        const double start = now();
-        hostsim::runFrame();
-        times.push_back(now() - start);
+    return bench::medianSeconds(frames, before, [](int) { hostsim::runFrame(); });
+}
+
+double idleFrame(int frames) {
+    return medianFrame(frames, [](int) { hostsim::advanceClock(33); });
+}
+
+// Median cost of one alpha draw of `atomic` through the host's renderer address.
+double alphaDraw(void* atomic) {
+    constexpr int kDraws = 2000;
+    return bench::medianSeconds(31, [&](int) {
+               for (int i = 0; i < kDraws; ++i) hostsim::drawAlpha(atomic, 0);
+           }) /
+           kDraws;
+}
+
+// How many memory regions the guard's three checks of one draw touch (the
+// atomic, its geometry, the material table): one region query each at least.
+int regionsOfDraw(const hostsim::Atomic* atomic) {
+    const void* places[3] = {atomic, atomic->geometry, atomic->geometry->materials};
+    std::vector<const void*> bases;
+    for (const void* place : places) {
+        MEMORY_BASIC_INFORMATION info{};
+        VirtualQuery(place, &info, sizeof info);
+        if (std::find(bases.begin(), bases.end(), info.BaseAddress) == bases.end()) bases.push_back(info.BaseAddress);
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return static_cast<int>(bases.size());
 }
 
 bool copyModule(const std::string& from, const std::string& folder) {
@@ -61,26 +81,30 @@ bool copyModule(const std::string& from, const std::string& folder) {
     return std::fclose(ini) == 0;
 }
 
-// The driver's ordinary path (reach test, displacement, bounding sphere) on a
-// 30000-vertex sheet, in this 32-bit build: median of 50 hits.
-double driverPath() {
-    std::vector<dent::Vec> rest;
-    for (int i = 0; i < 30000; ++i)
-        rest.push_back({static_cast<float>(i % 100) * 0.018f - 0.9f, static_cast<float>(i / 100) * 0.0147f - 2.2f, 0.6f});
-    std::vector<dent::Vec> positions = rest;
-    const dent::DentArguments hit{{0.0f, 0.0f, 0.9f}, {0.0f, 0.0f, -1.0f}, 0.3f, 1.8f, 0.0f, 0.0f, 1.05f, 0.65f};
-    std::vector<double> times;
-    float radius = 0.0f;
-    for (int i = 0; i < 50; ++i) {
-        const double start = now();
-        if (dent::reachesAny(rest.data(), rest.size(), hit.hit, hit.radius)) {
-            dent::dentMesh(rest.data(), positions.data(), positions.size(), hit);
-            radius = dent::grownBoundingRadius({0, 0, 0.6f}, radius, positions.data(), positions.size());
-        }
-        times.push_back(now() - start);
+hostsim::Vehicle* spawnPlayerCar() {
+    hostsim::VehicleSpec spec;
+    spec.bodyVertices = 30000;
+    hostsim::Vehicle* car = hostsim::spawnVehicle(spec);
+    if (car) hostsim::setPlayerVehicle(car);
+    return car;
+}
+
+std::vector<hostsim::Vehicle*> spawnNearby() {
+    std::vector<hostsim::Vehicle*> cars;
+    for (int i = 1; i <= kNearby; ++i) {
+        hostsim::VehicleSpec design;
+        design.modelId = static_cast<std::int16_t>(401 + i % 3);
+        design.position = Vec3{static_cast<float>(i % 8) * 6.0f - 21.0f, static_cast<float>(i / 8) * 8.0f + 10.0f, 0.0f};
+        hostsim::Vehicle* car = hostsim::spawnVehicle(design);
+        if (car) cars.push_back(car);
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return cars;
+}
+
+void removeAll(std::vector<hostsim::Vehicle*>& cars) {
+    for (hostsim::Vehicle* car : cars) hostsim::removeVehicle(car);
+    cars.clear();
+    hostsim::runFrames(2);  // the module drops the records of the gone cars
 }
 
 }  // namespace
@@ -92,63 +116,84 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argc > 2 ? argv[2] : "host_frame_bench";
     hostsim::HostOptions options;
-    options.poolSlots = 10000;
+    options.poolSlots = kPoolSlots;
     if (!hostsim::startHost(options) || !copyModule(argv[1], folder)) return 2;
+    std::printf("NOTE\tclock\t%s\n", bench::clockName());
 
-    hostsim::VehicleSpec playerSpec;
-    playerSpec.bodyVertices = 30000;
-    hostsim::Vehicle* player = hostsim::spawnVehicle(playerSpec);
-    hostsim::setPlayerVehicle(player);
-
-    // The pool filled with parked cars out of range; 40 colliding cars near the player.
-    std::vector<hostsim::Vehicle*> nearby;
-    for (int i = 1; i < 10000; ++i) {
+    hostsim::Vehicle* player = spawnPlayerCar();
+    // The rest of the pool: parked box cars out of range (the nearby cars come later).
+    for (int i = 1 + kNearby; i < kPoolSlots; ++i) {
         hostsim::VehicleSpec design;
         design.modelId = static_cast<std::int16_t>(401 + i % 3);
-        const bool inRange = i <= 40;
-        design.boxParts = inRange ? std::vector<std::string>{} : std::vector<std::string>{"chassis_dummy"};
-        design.position = inRange ? Vec3{static_cast<float>(i % 8) * 6.0f - 21.0f, static_cast<float>(i / 8) * 8.0f + 10.0f, 0.0f}
-                             : Vec3{5000.0f + static_cast<float>(i), 5000.0f, 0.0f};
-        hostsim::Vehicle* vehicle = hostsim::spawnVehicle(design);
-        if (!vehicle) {
+        design.boxParts = std::vector<std::string>{"chassis_dummy"};
+        design.position = Vec3{5000.0f + static_cast<float>(i), 5000.0f, 0.0f};
+        if (!hostsim::spawnVehicle(design)) {
             std::fprintf(stderr, "pool full at %d\n", i);
             return 2;
         }
-        if (inRange) nearby.push_back(vehicle);
     }
+    void* bodyAtomic = hostsim::atomicNamed(player, "chassis");
 
-    // The host's own frame (its frame work and its drawing checks) before the module is there.
-    const double hostOnly = medianFrame(100, [](int) { hostsim::advanceClock(33); });
+    const double hostOnly = idleFrame(150);
+    const double drawUnguarded = alphaDraw(bodyAtomic);
 
     if (!hostsim::loadModule(folder + "\\Kerbmark.asi")) return 2;
     hostsim::runFrames(2);  // hooks installed
 
-    const double idle = medianFrame(200, [](int) { hostsim::advanceClock(33); });
+    const double idle = idleFrame(150);
+    const double drawGuarded = alphaDraw(bodyAtomic);
 
-    // Every nearby car reports a front contact each frame; the first frames
-    // dent them (32 per frame), later ones repeat the same contact.
-    for (hostsim::Vehicle* car : nearby) hostsim::setContact(car, 0.3f, {0.0f, 2.3f, 0.5f}, {0.0f, 1.0f, 0.0f});
-    const double firstHits = medianFrame(1, [](int) { hostsim::advanceClock(33); });
-    hostsim::runFrames(4);
-    const double traffic = medianFrame(200, [](int) { hostsim::advanceClock(33); });
-    for (hostsim::Vehicle* car : nearby) hostsim::clearCollision(car);
-
-    // The player's body: the first hit makes the copy; every timed hit is a new
-    // episode (the gap has passed) at the same place.
-    hostsim::setContact(player, 0.3f, {0.0f, 2.3f, 0.5f}, {0.0f, 1.0f, 0.0f});
-    hostsim::runFrame();
-    const double hit = medianFrame(50, [player](int) {
+    // First hits: a fresh car each time; the previous one goes with its record.
+    std::vector<double> firstHits;
+    for (int sample = 0; sample < 7; ++sample) {
+        hostsim::removeVehicle(player);
+        hostsim::runFrames(2);
+        player = spawnPlayerCar();
+        hostsim::runFrames(2);
         hostsim::advanceClock(1000);
-        hostsim::setContact(player, 0.3f, {0.0f, 2.3f, 0.5f}, {0.0f, 1.0f, 0.0f});
-    });
+        hostsim::setContact(player, kImpact, kFront, kHeadOn);
+        firstHits.push_back(medianFrame(1, [](int) {}));
+    }
+    const double firstHit = bench::median(firstHits);
 
-    std::printf("host's own frame, without the module:              %8.3f ms\n", hostOnly * 1e3);
-    std::printf("frame, idle (full pool of 10000, no contact):      %8.3f ms\n", idle * 1e3);
-    std::printf("frame, 32 new traffic dents (clones included):     %8.3f ms\n", firstHits * 1e3);
-    std::printf("frame, 32 traffic candidates, repeating contacts:  %8.3f ms\n", traffic * 1e3);
-    std::printf("frame, one new hit on the 30000-vertex body:       %8.3f ms\n", hit * 1e3);
-    std::printf("module's share of the idle frame (traffic walk):   %8.3f ms\n", (idle - hostOnly) * 1e3);
-    std::printf("one hit (hit frame - idle; host unlock included):  %8.3f ms\n", (hit - idle) * 1e3);
-    std::printf("ordinary path alone, 30000 vertices, 32-bit:       %8.3f ms\n", driverPath() * 1e3);
+    // Later hits on the last car: every hit a new episode at the same place.
+    const double laterHit = medianFrame(30, [player](int) {
+        hostsim::advanceClock(1000);
+        hostsim::setContact(player, kImpact, kFront, kHeadOn);
+    });
+    hostsim::clearCollision(player);
+    hostsim::runFrames(2);
+
+    // The pile-up: 40 fresh cars reporting a front contact every frame; the
+    // first frame dents 32 of them.
+    std::vector<double> firstContacts;
+    double traffic = 0.0;
+    for (int sample = 0; sample < 5; ++sample) {
+        std::vector<hostsim::Vehicle*> nearby = spawnNearby();
+        hostsim::runFrames(2);
+        for (hostsim::Vehicle* car : nearby) hostsim::setContact(car, kImpact, kFront, kHeadOn);
+        firstContacts.push_back(idleFrame(1));
+        if (sample == 0) {
+            hostsim::runFrames(4);
+            traffic = idleFrame(60);
+        }
+        removeAll(nearby);
+    }
+    const double firstContact = bench::median(firstContacts);
+
+    const double ns = 1e9;
+    bench::row("frame_host", hostOnly * ns, 0, "frame", "host's own frame, without the module (10000 vehicles)");
+    bench::row("frame_idle", idle * ns, 0, "frame", "idle frame with the module (full pool, no contact)");
+    bench::row("idle_share", (idle - hostOnly) * ns, 0, "frame", "  the module's share of the idle frame");
+    char text[120];
+    const int regions = regionsOfDraw(static_cast<const hostsim::Atomic*>(bodyAtomic));
+    std::snprintf(text, sizeof text, "guarded alpha draw, added per draw (atomic, geometry, table in %d region%s)",
+                  regions, regions == 1 ? "" : "s");
+    bench::row("alpha_draw", (drawGuarded - drawUnguarded) * ns, 0, "draw", text);
+    bench::row("hit_first", (firstHit - idle) * ns, 0, "hit",
+               "head-on hit on the player's car, first hit (copies and crease build made)");
+    bench::row("hit_later", (laterHit - idle) * ns, 0, "hit", "the same, later hits (copies present)");
+    bench::row("pileup_first", firstContact * ns, 0, "frame", "32-car first-contact frame, default INI");
+    bench::row("pileup_steady", traffic * ns, 0, "frame", "32-car pile-up, later frames (contacts repeating)");
     return 0;
 }

@@ -28,28 +28,33 @@ constexpr std::uint32_t kSphereBytes = 16;
 
 std::uint32_t arrayBytes(std::int32_t count, std::uint32_t each) { return static_cast<std::uint32_t>(count) * each; }
 
-bool readable(const void* pointer, std::uint32_t length) { return pointer && readableRange(pointer, length); }
+// Every check of one step goes through one walk: a host geometry's arrays
+// mostly share a heap region, which one region query then answers for. Only
+// the module reads between the checks of one walk; the host changes nothing.
+bool readable(const void* pointer, std::uint32_t length, ReadableMemoryWalk& walk) {
+    return pointer && walk.readable(pointer, length);
+}
 
 // Counts, arrays and flags a copy can be made from. Every array that is
 // present must also be readable for the whole vertex or triangle count.
-bool shapeSupported(const host::Geometry& g) {
+bool shapeSupported(const host::Geometry& g, ReadableMemoryWalk& walk) {
     if (g.vertexCount < 1 || g.vertexCount > kMaxMeshVertices) return false;
     if (g.triangleCount < 1 || g.triangleCount > kMaxTriangles) return false;
     if (g.vertexBlockCount != 1) return false;
     const host::VertexBlock* block = g.vertexBlock;
-    if (!readable(block, sizeof *block)) return false;
-    if (!readable(block->positions, arrayBytes(g.vertexCount, kPositionBytes))) return false;
-    if (block->normals && !readable(block->normals, arrayBytes(g.vertexCount, kPositionBytes))) return false;
-    if (!readable(g.triangles, arrayBytes(g.triangleCount, sizeof(host::Triangle)))) return false;
-    if (g.colors && !readable(g.colors, arrayBytes(g.vertexCount, kColourBytes))) return false;
+    if (!readable(block, sizeof *block, walk)) return false;
+    if (!readable(block->positions, arrayBytes(g.vertexCount, kPositionBytes), walk)) return false;
+    if (block->normals && !readable(block->normals, arrayBytes(g.vertexCount, kPositionBytes), walk)) return false;
+    if (!readable(g.triangles, arrayBytes(g.triangleCount, sizeof(host::Triangle)), walk)) return false;
+    if (g.colors && !readable(g.colors, arrayBytes(g.vertexCount, kColourBytes), walk)) return false;
     if (g.texCoordSets < 0 || g.texCoordSets > kMaxTexCoordSets) return false;
     if (g.materialCount < 1 || !g.materials) return false;
     return (g.flags & kUnsupportedFlags) == 0;
 }
 
-bool texCoordsPresent(const host::Geometry& g) {
+bool texCoordsPresent(const host::Geometry& g, ReadableMemoryWalk& walk) {
     for (std::int32_t set = 0; set < g.texCoordSets; ++set) {
-        if (!readable(g.texCoords[set], arrayBytes(g.vertexCount, kTexCoordBytes))) return false;
+        if (!readable(g.texCoords[set], arrayBytes(g.vertexCount, kTexCoordBytes), walk)) return false;
     }
     return true;
 }
@@ -67,18 +72,19 @@ bool trianglesValid(const host::Geometry& g) {
 
 // What the host created must have the asked-for counts and the arrays every
 // later step writes into.
-bool copyUsable(const host::Geometry* copy, const host::Geometry& source) {
-    if (!readable(copy, sizeof *copy)) return false;
+bool copyUsable(const host::Geometry* copy, const host::Geometry& source, ReadableMemoryWalk& walk) {
+    if (!readable(copy, sizeof *copy, walk)) return false;
     if (copy->vertexCount != source.vertexCount || copy->triangleCount != source.triangleCount) return false;
     const host::VertexBlock* block = copy->vertexBlock;
-    if (!readable(block, sizeof *block)) return false;
-    if (!readable(block->positions, arrayBytes(source.vertexCount, kPositionBytes))) return false;
-    return readable(copy->triangles, arrayBytes(source.triangleCount, sizeof(host::Triangle)));
+    if (!readable(block, sizeof *block, walk)) return false;
+    if (!readable(block->positions, arrayBytes(source.vertexCount, kPositionBytes), walk)) return false;
+    return readable(copy->triangles, arrayBytes(source.triangleCount, sizeof(host::Triangle)), walk);
 }
 
 // Raw copies of the per-vertex arrays the format carries; false when the
 // copy lacks an array it should have.
-bool copyVertexAttributes(host::Geometry& copy, const host::Geometry& source, std::uint32_t format) {
+bool copyVertexAttributes(host::Geometry& copy, const host::Geometry& source, std::uint32_t format,
+                          ReadableMemoryWalk& walk) {
     const host::VertexBlock& from = *source.vertexBlock;
     host::VertexBlock& to = *copy.vertexBlock;
     const std::int32_t vertices = source.vertexCount;
@@ -86,15 +92,15 @@ bool copyVertexAttributes(host::Geometry& copy, const host::Geometry& source, st
     std::memcpy(to.positions, from.positions, arrayBytes(vertices, kPositionBytes));
     std::memcpy(to.boundingSphere, from.boundingSphere, kSphereBytes);
     if (format & kNormalsFlag) {
-        if (!readable(to.normals, arrayBytes(vertices, kPositionBytes))) return false;
+        if (!readable(to.normals, arrayBytes(vertices, kPositionBytes), walk)) return false;
         std::memcpy(to.normals, from.normals, arrayBytes(vertices, kPositionBytes));
     }
     if (format & kColoursFlag) {
-        if (!readable(copy.colors, arrayBytes(vertices, kColourBytes))) return false;
+        if (!readable(copy.colors, arrayBytes(vertices, kColourBytes), walk)) return false;
         std::memcpy(copy.colors, source.colors, arrayBytes(vertices, kColourBytes));
     }
     for (std::int32_t set = 0; set < source.texCoordSets; ++set) {
-        if (!readable(copy.texCoords[set], arrayBytes(vertices, kTexCoordBytes))) return false;
+        if (!readable(copy.texCoords[set], arrayBytes(vertices, kTexCoordBytes), walk)) return false;
         std::memcpy(copy.texCoords[set], source.texCoords[set], arrayBytes(vertices, kTexCoordBytes));
     }
     return true;
@@ -135,11 +141,12 @@ void* cloneGeometry(void* sourceGeometry) {
         return nullptr;
     }
     const auto& source = *static_cast<const host::Geometry*>(sourceGeometry);
-    if (!shapeSupported(source)) {
+    ReadableMemoryWalk sourceMemory;
+    if (!shapeSupported(source, sourceMemory)) {
         breadcrumb("clone: unsupported or incomplete CPU geometry; skipped");
         return nullptr;
     }
-    if (!texCoordsPresent(source)) {
+    if (!texCoordsPresent(source, sourceMemory)) {
         breadcrumb("clone: missing UV buffer; skipped");
         return nullptr;
     }
@@ -154,10 +161,11 @@ void* cloneGeometry(void* sourceGeometry) {
     void* created = game::createGeometry(source.vertexCount, source.triangleCount, format);
     if (!created) return nullptr;
     auto* copy = static_cast<host::Geometry*>(created);
-    if (!copyUsable(copy, source)) return rejectCopy(created);
+    ReadableMemoryWalk copyMemory;
+    if (!copyUsable(copy, source, copyMemory)) return rejectCopy(created);
 
     breadcrumb("clone: copy vertex attributes");
-    if (!copyVertexAttributes(*copy, source, format)) return rejectCopy(created);
+    if (!copyVertexAttributes(*copy, source, format, copyMemory)) return rejectCopy(created);
 
     breadcrumb("clone: copy triangles and reference materials");
     if (!copyTriangles(*copy, source)) return rejectCopy(created);

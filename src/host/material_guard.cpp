@@ -42,13 +42,14 @@ bool inRange(const void* pointer, std::uintptr_t highest) {
     return address >= kLowestHostPointer && address <= highest;
 }
 
-// The geometry an atomic draws, and its material count, read only where readable.
-void probe(void* atomic, void*& geometry, std::int32_t& materials) {
+// The geometry an atomic draws, and its material count, read only where
+// readable. The walk carries what the queries found on to the table check.
+void probe(void* atomic, void*& geometry, std::int32_t& materials, ReadableMemoryWalk& walk) {
     geometry = nullptr;
     materials = -1;
-    if (!inRange(atomic, kHighestAtomic) || !readableRange(atomic, kAtomicProbeBytes)) return;
+    if (!inRange(atomic, kHighestAtomic) || !walk.readable(atomic, kAtomicProbeBytes)) return;
     geometry = static_cast<host::Atomic*>(atomic)->geometry;
-    if (!geometryRecordReadable(geometry)) return;
+    if (!geometryRecordReadable(geometry, walk)) return;
     materials = static_cast<host::Geometry*>(geometry)->materialCount;
 }
 
@@ -81,10 +82,14 @@ bool restoreOriginalOf(void* atomic, void* geometry, std::int32_t& handle) {
 void* guardedDraw(void* atomic, std::uint32_t extra) {
     void* geometry = nullptr;
     std::int32_t materials = -1;
-    probe(atomic, geometry, materials);
+    // The atomic, its geometry and the material table mostly share one heap
+    // region: one region query then answers for all three. Nothing runs
+    // between these checks that could change the host's memory.
+    ReadableMemoryWalk walk;
+    probe(atomic, geometry, materials, walk);
     alphaDraw = AlphaDrawRecord{atomic, geometry, materials, true};
 
-    if (!materialTableValid(geometry)) {
+    if (!materialTableValid(geometry, walk)) {
         std::int32_t handle = -1;
         const bool restored = restoreOriginalOf(atomic, geometry, handle);
         if (alphaRefusalCount++ < kLoggedRefusals) {
@@ -94,8 +99,10 @@ void* guardedDraw(void* atomic, std::uint32_t extra) {
                 restored ? "restore original" : "skip draw");
         }
         if (!restored) return atomic;
-        // The atomic was readable above; what it draws now is the original.
-        probe(atomic, alphaDraw.geometry, alphaDraw.materials);
+        // The atomic was readable above; what it draws now is the original,
+        // asked about afresh since the host has changed the atomic.
+        ReadableMemoryWalk afterRestore;
+        probe(atomic, alphaDraw.geometry, alphaDraw.materials, afterRestore);
     }
 
     // Without the way back to the host's renderer there is nothing safe to call.

@@ -86,14 +86,24 @@ bool ReadableMemoryWalk::readable(std::uintptr_t start, std::uint32_t length) {
     return true;
 }
 
-bool geometryRecordReadable(const void* geometry) {
+bool geometryRecordReadable(const void* geometry, ReadableMemoryWalk& walk) {
     const auto address = reinterpret_cast<std::uintptr_t>(geometry);
     if (address < kLowestHostPointer || address > kHighestGeometry) return false;
-    return readableRange(address, sizeof(host::Geometry));
+    return walk.readable(address, sizeof(host::Geometry));
+}
+
+bool geometryRecordReadable(const void* geometry) {
+    ReadableMemoryWalk walk;
+    return geometryRecordReadable(geometry, walk);
 }
 
 bool materialTableValid(const void* geometry) {
-    if (!geometryRecordReadable(geometry)) return false;
+    ReadableMemoryWalk walk;
+    return materialTableValid(geometry, walk);
+}
+
+bool materialTableValid(const void* geometry, ReadableMemoryWalk& walk) {
+    if (!geometryRecordReadable(geometry, walk)) return false;
 
     const auto& g = *static_cast<const host::Geometry*>(geometry);
     const std::int32_t capacity = g.materialCapacity;
@@ -104,7 +114,7 @@ bool materialTableValid(const void* geometry) {
     const auto table = reinterpret_cast<std::uintptr_t>(g.materials);
     const std::uint32_t tableBytes = 4u * static_cast<std::uint32_t>(count);
     if (table < kLowestHostPointer || table + tableBytes < table) return false;
-    if (!readableRange(table, tableBytes)) return false;
+    if (!walk.readable(table, tableBytes)) return false;
 
     for (std::int32_t i = 0; i < count; ++i) {
         const auto material = reinterpret_cast<std::uintptr_t>(g.materials[i]);

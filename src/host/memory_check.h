@@ -35,10 +35,14 @@ constexpr std::uintptr_t kHighestGeometry = 0xFFFFFF9F;
 
 // The 96-byte geometry record lies in that range and in readable memory.
 bool geometryRecordReadable(const void* geometry);
+bool geometryRecordReadable(const void* geometry, ReadableMemoryWalk& walk);
 
 // The geometry's material table (count 1..128, capacity <= 4096, readable,
 // aligned material pointers above 64 KiB) can be handed to the renderer.
+// The record and its table usually lie in one region: one query answers both.
 bool materialTableValid(const void* geometry);
+// The same within a walk that may already know the memory (one draw's checks).
+bool materialTableValid(const void* geometry, ReadableMemoryWalk& walk);
 
 // One memory region as the platform describes it (base, size, state, protection
 // with the platform's values: committed 0x1000, guard 0x100, no access 0x01).

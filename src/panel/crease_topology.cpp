@@ -51,22 +51,38 @@ bool sourceReadable(const host::Geometry& g) {
     return readable(g.triangles, bytesOf(g.triangleCount, sizeof(host::Triangle)));
 }
 
+// std::round without the call: below 2^23 the truncation and the fraction it
+// leaves are exact, so the halves are decided exactly; the rest (huge, NaN)
+// goes to std::round.
+float roundedHalfAwayFromZero(float value) {
+    if (!(std::fabs(value) < 8388608.0f)) return std::round(value);
+    const float truncated = std::copysign(static_cast<float>(static_cast<std::int32_t>(value)), value);
+    const float fraction = value - truncated;
+    if (fraction >= 0.5f) return truncated + 1.0f;
+    if (fraction <= -0.5f) return truncated - 1.0f;
+    return truncated;
+}
+
+}  // namespace
+
 std::uint32_t packedColour(const float (&colour)[4]) {
     std::uint32_t packed = 0;
     for (int channel = 0; channel < 4; ++channel) {
         // Rounded half away from zero, then held to a byte.
-        const float rounded = std::round(colour[channel]);
+        const float rounded = roundedHalfAwayFromZero(colour[channel]);
         const float byte = rounded < 0.0f ? 0.0f : (rounded > 255.0f ? 255.0f : rounded);
         packed |= static_cast<std::uint32_t>(byte) << (8 * channel);
     }
     return packed;
 }
 
+namespace {
+
 // The source triangle `index` with its corners' full vertex data; false when
-// a corner index or a normal cannot be used.
+// a corner index or a normal cannot be used. Writes the same fields for every
+// triangle of `g`: the rest of `out` stays as zeroed by the caller.
 bool panelTriangle(const host::Geometry& g, std::int32_t index, const std::vector<dent::Vec>& smoothedNormals,
                    dent::PanelTriangle& out) {
-    out = dent::PanelTriangle{};
     const host::Triangle& source = g.triangles[index];
     out.material = source.material;
     const host::VertexBlock& block = *g.vertexBlock;
@@ -118,6 +134,11 @@ bool panelBox(const host::Geometry& g, float sign, Box& box) {
     }
     return true;
 }
+
+struct CutBuffers {
+    std::vector<dent::PanelTriangle> cut;
+    dent::PanelCutScratch scratch;
+};
 
 // Writes the cut triangles into the new geometry; false when the host refuses one.
 bool fillGeometry(host::Geometry& created, const host::Geometry& source, const std::vector<dent::PanelTriangle>& cut,
@@ -193,14 +214,20 @@ bool build(void* geometry, PanelState& state, host::Geometry*& created) {
     }
 
     const float creaseS = shape.length * shape.crease + shape.start;
-    std::vector<dent::PanelTriangle> cut;
-    dent::PanelTriangle triangle;
+    // Kept from one build to the next: touching fresh memory for the pieces
+    // costs more than cutting them. Builds run one at a time on the game thread.
+    static CutBuffers buffers;
+    std::vector<dent::PanelTriangle>& cut = buffers.cut;
+    dent::PanelCutScratch& scratch = buffers.scratch;
+    cut.clear();
+    dent::PanelTriangle triangle{};  // zeroed once: fields the source lacks stay 0
     for (std::int32_t i = 0; i < source.triangleCount; ++i) {
         if (!panelTriangle(source, i, smoothedNormals, triangle)) return false;
-        const std::vector<dent::PanelTriangle> pieces =
-            asymmetry ? dent::splitPanelLattice(triangle, shape, state.spanFold, state.lattice)
-                      : dent::splitCrease(triangle, shape.sign, creaseS);
-        cut.insert(cut.end(), pieces.begin(), pieces.end());
+        if (asymmetry) {
+            dent::appendPanelLattice(triangle, shape, state.spanFold, state.lattice, scratch, cut);
+        } else {
+            dent::appendCrease(triangle, shape.sign, creaseS, cut);
+        }
         if (cut.size() > static_cast<std::size_t>(kMaxTriangles)) return false;
     }
     if (cut.empty()) return false;

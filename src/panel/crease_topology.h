@@ -3,6 +3,8 @@
 // triangles on one side of the crease and never bends one across it.
 #pragma once
 
+#include <cstdint>
+
 namespace kerbmark {
 
 struct PanelState;
@@ -14,5 +16,9 @@ struct PanelState;
 // Null when the panel is refused or the host fails a step; nothing created
 // is left behind then. The caller keeps `geometry` either way.
 void* buildCreaseTopology(void* geometry, PanelState& state);
+
+// A vertex colour as the new geometry stores it: each float channel rounded
+// half away from zero, held to 0..255, red in the lowest byte.
+std::uint32_t packedColour(const float (&colour)[4]);
 
 }  // namespace kerbmark

@@ -24,7 +24,13 @@ PositionKey positionKey(Vec position);
 // whose dot product with it exceeds 0.25 (a vertex without duplicates thus
 // gets its own normal normalised). Otherwise, or for mismatched
 // lengths, non-finite data or coordinates beyond 10000, a copy of `normals`.
+// Duplicates are found by sorting the vertices by key: no allocation per key.
 DENT_API std::vector<Vec> panelRestNormals(const std::vector<Vec>& positions, const std::vector<Vec>& normals,
                                   std::uint32_t flags);
+
+// The same through an ordered map from key to vertex list: the plain
+// reference the sorted grouping must match bit for bit.
+DENT_API std::vector<Vec> panelRestNormalsByMap(const std::vector<Vec>& positions, const std::vector<Vec>& normals,
+                                       std::uint32_t flags);
 
 }  // namespace dent

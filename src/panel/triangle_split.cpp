@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
 namespace dent {
@@ -42,6 +43,17 @@ struct DiagonalLine {
     float x0, y0, w, h;
     float distance(Vec p) const { return (p.x - x0) / w - (p.y - y0) / h; }
     void settle(PanelVertex& crossing, const PanelVertex& from) const { crossing.side = from.side; }
+};
+
+// The width cut with x and y swapped, as cutAlong runs it: every per-coordinate
+// operation is the same, and the piece area test is symmetric in x and y.
+struct RowLine {
+    float y;
+    float distance(Vec p) const { return p.y - y; }
+    void settle(PanelVertex& crossing, const PanelVertex& from) const {
+        crossing.position.y = y;
+        crossing.side = from.side;
+    }
 };
 
 float lerp(float a, float b, float t) { return a + (b - a) * t; }
@@ -172,6 +184,175 @@ std::vector<PanelTriangle> splitBy(const PanelTriangle& t, const Line& line, boo
     return pieces;
 }
 
+
+// ---------------------------------------------------------------- fast cutting
+
+// clipBy for both sides at once: each crossing vertex is worked out once and
+// goes to both polygons (clipBy would work out the same vertex twice).
+template <class Line>
+void clipBoth(const PanelTriangle& t, const Line& line, const float d[3], Polygon& low, Polygon& high) {
+    low.count = 0;
+    high.count = 0;
+    for (int k = 0; k < 3; ++k) {
+        const int next = (k + 1) % 3;
+        const PanelVertex& a = t.vertices[k];
+        const PanelVertex& b = t.vertices[next];
+        const bool aLow = d[k] <= 0.0f, bLow = d[next] <= 0.0f;
+        const bool aHigh = d[k] >= 0.0f, bHigh = d[next] >= 0.0f;
+        if (aLow) low.vertices[low.count++] = a;
+        if (aHigh) high.vertices[high.count++] = a;
+        if (aLow != bLow || aHigh != bHigh) {
+            PanelVertex crossing = interpolate(a, b, d[k] / (d[k] - d[next]));
+            line.settle(crossing, a);
+            if (aLow != bLow) low.vertices[low.count++] = crossing;
+            if (aHigh != bHigh) high.vertices[high.count++] = crossing;
+        }
+    }
+}
+
+// Where the fast cutting puts pieces: a piece that the line leaves whole is
+// kept as it is; a new piece is made in place.
+struct ArenaSink {
+    std::vector<PanelTriangle>& arena;
+    std::vector<std::uint32_t>& next;
+    void keep(std::uint32_t index) { next.push_back(index); }
+    PanelTriangle& make() {
+        next.push_back(static_cast<std::uint32_t>(arena.size()));
+        arena.emplace_back();
+        return arena.back();
+    }
+};
+
+// The x and y range of every vertex position made while cutting one source
+// triangle. A width or row line at or beyond the range leaves every piece on
+// one side (or on the line), so its cut would keep every piece as it is.
+// NaN coordinates make every test below false: nothing is skipped then.
+struct PlanarRange {
+    float minX, maxX, minY, maxY;
+    void include(Vec p) {
+        if (!(p.x >= minX)) minX = p.x;
+        if (!(p.x <= maxX)) maxX = p.x;
+        if (!(p.y >= minY)) minY = p.y;
+        if (!(p.y <= maxY)) maxY = p.y;
+    }
+    bool leavesWhole(const WidthLine& line) const { return line.x <= minX || line.x >= maxX; }
+    bool leavesWhole(const RowLine& line) const { return line.y <= minY || line.y >= maxY; }
+};
+
+PlanarRange rangeOf(const PanelTriangle& t) {
+    const Vec p = t.vertices[0].position;
+    PlanarRange range{p.x, p.x, p.y, p.y};
+    range.include(t.vertices[1].position);
+    range.include(t.vertices[2].position);
+    return range;
+}
+
+void includePolygon(PlanarRange& range, const Polygon& polygon) {
+    for (int i = 0; i < polygon.count; ++i) range.include(polygon.vertices[i].position);
+}
+
+struct VectorSink {
+    std::vector<PanelTriangle>& out;
+    PanelTriangle& make() {
+        out.emplace_back();
+        return out.back();
+    }
+};
+
+// appendFan into a sink, piece by piece in the same order and with the same test.
+template <class Sink>
+void fanInto(const Polygon& polygon, std::uint32_t material, std::int32_t sideMark, Sink& sink) {
+    const PanelVertex& p0 = polygon.vertices[0];
+    for (int i = 2; i < polygon.count; ++i) {
+        const PanelVertex& p1 = polygon.vertices[i - 1];
+        const PanelVertex& p2 = polygon.vertices[i];
+        const Vec c = cross(p1.position - p0.position, p2.position - p0.position);
+        if (!(lengthSquared(c) * 0.25f > kMinAreaSquared)) continue;
+        PanelTriangle& piece = sink.make();
+        piece.vertices[0] = p0;
+        piece.vertices[1] = p1;
+        piece.vertices[2] = p2;
+        piece.material = material;
+        if (sideMark >= 0) markSide(piece, sideMark);
+    }
+}
+
+// splitBy for a piece held in the arena: a piece left whole keeps its index.
+template <class Line>
+void cutArenaPiece(std::uint32_t index, const Line& line, bool markSides, ArenaSink& sink, PlanarRange& range) {
+    float d[3];
+    {
+        PanelTriangle& t = sink.arena[index];
+        if (!cornerDistances(t, line, d)) return sink.keep(index);
+        const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
+        const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
+        if (allHigh || allLow) {
+            if (markSides) markSide(t, (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
+            return sink.keep(index);
+        }
+    }
+    // The polygons hold copies: new pieces may move the arena.
+    const std::uint32_t material = sink.arena[index].material;
+    Polygon low, high;
+    clipBoth(sink.arena[index], line, d, low, high);
+    includePolygon(range, low);
+    includePolygon(range, high);
+    fanInto(low, material, markSides ? 0 : -1, sink);
+    fanInto(high, material, markSides ? 1 : -1, sink);
+}
+
+// splitBy appending to a vector.
+template <class Line>
+void cutInto(const PanelTriangle& t, const Line& line, bool markSides, VectorSink& sink) {
+    float d[3];
+    if (!cornerDistances(t, line, d)) {
+        sink.out.push_back(t);
+        return;
+    }
+    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
+    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
+    if (allHigh || allLow) {
+        sink.out.push_back(t);
+        if (markSides) markSide(sink.out.back(), (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
+        return;
+    }
+    Polygon low, high;
+    clipBoth(t, line, d, low, high);
+    fanInto(low, t.material, markSides ? 0 : -1, sink);
+    fanInto(high, t.material, markSides ? 1 : -1, sink);
+}
+
+// The diagonal of the lattice cell holding the piece's centroid, found as
+// splitPanelLattice finds it.
+DiagonalLine cellDiagonalOf(const PanelLattice& lattice, const PanelTriangle& piece) {
+    const std::size_t columns = lattice.columns.size();
+    const Vec p0 = piece.vertices[0].position;
+    const Vec p1 = piece.vertices[1].position;
+    const Vec p2 = piece.vertices[2].position;
+    const Vec centroid{(p0.x + p1.x + p2.x) * 0.33333334f, (p0.y + p1.y + p2.y) * 0.33333334f, 0.0f};
+    // The sampled triangle's first node is always the cell's low-x low-y corner.
+    const std::size_t base = lattice.sample(centroid).index[0];
+    const std::size_t c = base % columns;
+    const std::size_t r = base / columns;
+    const float x0 = lattice.columns[c];
+    const float y0 = lattice.rows[r];
+    return DiagonalLine{x0, y0, lattice.columns[c + 1] - x0, lattice.rows[r + 1] - y0};
+}
+
+// One cut over every current piece, in order.
+template <class Line>
+void cutAllPieces(PanelCutScratch& scratch, const Line& line, bool markSides, PlanarRange& range) {
+    scratch.next.clear();
+    ArenaSink sink{scratch.arena, scratch.next};
+    for (std::uint32_t index : scratch.pieces) cutArenaPiece(index, line, markSides, sink, range);
+    scratch.pieces.swap(scratch.next);
+}
+
+template <class Line>
+void cutAllPiecesUnlessWhole(PanelCutScratch& scratch, const Line& line, PlanarRange& range) {
+    if (!range.leavesWhole(line)) cutAllPieces(scratch, line, false, range);
+}
+
 }  // namespace
 
 std::vector<PanelVertex> clipCrease(const PanelTriangle& t, float sign, float creaseS, bool beyond) {
@@ -218,25 +399,114 @@ std::vector<PanelTriangle> splitPanelLattice(const PanelTriangle& t, const Panel
     std::vector<PanelTriangle> pieces = splitPanelSurface(t, shape, fold.minX, fold.maxX, fold.segments);
     if (!lattice.usable()) return pieces;
 
-    const std::size_t columns = lattice.columns.size();
     std::vector<PanelTriangle> cut;
     cut.reserve(pieces.size() * 2);
     for (const PanelTriangle& piece : pieces) {
-        const Vec p0 = piece.vertices[0].position;
-        const Vec p1 = piece.vertices[1].position;
-        const Vec p2 = piece.vertices[2].position;
-        const Vec centroid{(p0.x + p1.x + p2.x) * 0.33333334f, (p0.y + p1.y + p2.y) * 0.33333334f, 0.0f};
-        // The sampled triangle's first node is always the cell's low-x low-y corner.
-        const std::size_t base = lattice.sample(centroid).index[0];
-        const std::size_t c = base % columns;
-        const std::size_t r = base / columns;
-        const float x0 = lattice.columns[c];
-        const float y0 = lattice.rows[r];
-        const float w = lattice.columns[c + 1] - x0;
-        const float h = lattice.rows[r + 1] - y0;
-        for (const PanelTriangle& part : splitLatticeDiagonal(piece, x0, y0, w, h)) cut.push_back(part);
+        for (const PanelTriangle& part : splitBy(piece, cellDiagonalOf(lattice, piece), false)) cut.push_back(part);
     }
     return cut;
+}
+
+void appendCrease(const PanelTriangle& t, float sign, float creaseS, std::vector<PanelTriangle>& out) {
+    VectorSink sink{out};
+    cutInto(t, CreaseLine{sign, creaseS}, true, sink);
+}
+
+namespace {
+
+// The cell diagonal cut of the piece last appended to `out`, in place.
+void cutLastAlongCellDiagonal(const PanelLattice& lattice, std::vector<PanelTriangle>& out) {
+    const DiagonalLine line = cellDiagonalOf(lattice, out.back());
+    float d[3];
+    if (!cornerDistances(out.back(), line, d)) return;
+    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
+    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
+    if (allHigh || allLow) return;
+    const std::uint32_t material = out.back().material;
+    Polygon low, high;
+    clipBoth(out.back(), line, d, low, high);
+    out.pop_back();
+    VectorSink sink{out};
+    fanInto(low, material, -1, sink);
+    fanInto(high, material, -1, sink);
+}
+
+// The crease, station and row lines splitPanelSurface cuts along, computed by
+// the same expressions; kept in the scratch while the panel stays the same.
+const PanelCutScratch::Lines& cutLinesOf(const PanelShape& shape, const SpanFold& fold, PanelCutScratch& scratch) {
+    PanelCutScratch::Lines& lines = scratch.lines;
+    const float key[7] = {shape.sign, shape.start, shape.length, shape.crease, fold.minX, fold.maxX,
+                          static_cast<float>(fold.segments)};
+    if (lines.known && std::memcmp(key, lines.key, sizeof key) == 0) return lines;
+    std::memcpy(lines.key, key, sizeof key);
+    lines.known = true;
+    lines.creaseS = shape.length * shape.crease + shape.start;
+    const float minX = fold.minX, maxX = fold.maxX;
+    unsigned stations = fold.segments >= 3 ? fold.segments : 2;
+    if (stations > 12) stations = 12;
+    lines.stationCount = 0;
+    if (maxX - minX > 0.001f) {
+        for (unsigned j = 1; j < stations; ++j)
+            lines.stations[lines.stationCount++] =
+                static_cast<float>(j) * (maxX - minX) / static_cast<float>(stations) + minX;
+    }
+    for (int k = 1; k <= 5; ++k)
+        lines.rows[k - 1] = (static_cast<float>(k) * shape.length / 6.0f + shape.start) * shape.sign;
+    return lines;
+}
+
+// The whole cutting when no line but perhaps the cell diagonal crosses t (most
+// triangles of a fine mesh): t goes straight to `out`. False, with `out`
+// untouched, when some other line crosses it or a distance is not usable.
+bool appendUncutSurfacePiece(const PanelTriangle& t, const PanelShape& shape, const PanelCutScratch::Lines& lines,
+                             const PanelLattice& lattice, std::vector<PanelTriangle>& out) {
+    float d[3];
+    if (!cornerDistances(t, CreaseLine{shape.sign, lines.creaseS}, d)) return false;
+    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
+    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
+    if (!allHigh && !allLow) return false;
+    const PlanarRange range = rangeOf(t);
+    for (unsigned j = 0; j < lines.stationCount; ++j) {
+        if (!range.leavesWhole(WidthLine{lines.stations[j]})) return false;
+    }
+    for (float row : lines.rows) {
+        if (!range.leavesWhole(RowLine{row})) return false;
+    }
+    out.push_back(t);
+    markSide(out.back(), (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
+    if (lattice.usable()) cutLastAlongCellDiagonal(lattice, out);
+    return true;
+}
+
+}  // namespace
+
+void appendPanelLattice(const PanelTriangle& t, const PanelShape& shape, const SpanFold& fold,
+                        const PanelLattice& lattice, PanelCutScratch& scratch, std::vector<PanelTriangle>& out) {
+    const bool finite = hasFinitePositions(t) && isFinite(shape) && std::isfinite(fold.minX) && std::isfinite(fold.maxX);
+    const PanelCutScratch::Lines* lines = finite ? &cutLinesOf(shape, fold, scratch) : nullptr;
+    if (lines && appendUncutSurfacePiece(t, shape, *lines, lattice, out)) return;
+    scratch.arena.clear();
+    scratch.pieces.clear();
+    scratch.arena.push_back(t);
+    scratch.pieces.push_back(0);
+    // splitPanelSurface, cut by cut.
+    if (lines) {
+        PlanarRange range = rangeOf(t);
+        cutAllPieces(scratch, CreaseLine{shape.sign, lines->creaseS}, true, range);
+        for (unsigned j = 0; j < lines->stationCount; ++j)
+            cutAllPiecesUnlessWhole(scratch, WidthLine{lines->stations[j]}, range);
+        for (float row : lines->rows) cutAllPiecesUnlessWhole(scratch, RowLine{row}, range);
+    }
+
+    if (!lattice.usable()) {
+        for (std::uint32_t index : scratch.pieces) out.push_back(scratch.arena[index]);
+        return;
+    }
+    VectorSink sink{out};
+    for (std::uint32_t index : scratch.pieces) {
+        const PanelTriangle& piece = scratch.arena[index];
+        cutInto(piece, cellDiagonalOf(lattice, piece), false, sink);
+    }
 }
 
 }  // namespace dent

@@ -12,6 +12,7 @@
 #include "panel/panel_triangle.h"
 #include "panel/span_fold.h"
 
+#include <cstdint>
 #include <vector>
 
 namespace dent {
@@ -49,5 +50,30 @@ DENT_API std::vector<PanelTriangle> splitPanelSurface(const PanelTriangle& t, co
 // A lattice without cells leaves the surface pieces uncut.
 DENT_API std::vector<PanelTriangle> splitPanelLattice(const PanelTriangle& t, const PanelShape& shape, const SpanFold& fold,
                                              const PanelLattice& lattice);
+
+// The fast cutting the crease build runs on every source triangle: the same
+// pieces, in the same order and bit for bit, as splitPanelLattice and
+// splitCrease above (which stay the plain reference), appended to `out`
+// without an allocation per triangle once the scratch has grown. Pieces that
+// a line does not cross are not copied from one cut to the next.
+struct PanelCutScratch {
+    std::vector<PanelTriangle> arena;    // every piece made while cutting one source triangle
+    std::vector<std::uint32_t> pieces;   // the current pieces, as arena indices, in order
+    std::vector<std::uint32_t> next;
+    // The station and row lines of the panel last cut, worked out once per
+    // panel instead of once per triangle (the same floats either way).
+    struct Lines {
+        float key[7] = {};               // shape, minX, maxX, segments: the panel they belong to
+        bool known = false;
+        float creaseS = 0.0f;
+        unsigned stationCount = 0;
+        float stations[11] = {};
+        float rows[5] = {};
+    } lines;
+};
+DENT_API void appendPanelLattice(const PanelTriangle& t, const PanelShape& shape, const SpanFold& fold,
+                                 const PanelLattice& lattice, PanelCutScratch& scratch,
+                                 std::vector<PanelTriangle>& out);
+DENT_API void appendCrease(const PanelTriangle& t, float sign, float creaseS, std::vector<PanelTriangle>& out);
 
 }  // namespace dent

@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "foundation/settings.h"
 #include "host/support/fake_host.h"
 #include "host/support/log_capture.h"
+#include "host/support/memory_pages.h"
 
 namespace {
 
@@ -288,6 +291,31 @@ TEST_F(Clone, PhasesReachTheLogWithDiagnostics) {
                                "clone: build render meshes",
                                kComplete,
                            }));
+}
+
+}  // namespace
+
+namespace {
+
+// The source's arrays are checked through one memory walk: an array that
+// runs from readable memory into a reserved page still refuses the source,
+// the same array wholly readable is copied.
+TEST_F(Clone, ArrayRunningIntoReservedMemoryRefusesTheSource) {
+    host::Geometry* source = geometries.source();
+    const std::size_t bytes = 12u * static_cast<std::size_t>(source->vertexCount);
+    testhost::PageBlock block(2);
+    block.commit(0, PAGE_READWRITE);
+    auto* normals = reinterpret_cast<dent::Vec*>(block.endOfPage(0, bytes - 12));  // last normal in page 1
+    source->vertexBlock->normals = normals;
+    EXPECT_EQ(kerbmark::cloneGeometry(source), nullptr);
+    EXPECT_EQ(phase(), kUnsupported);
+    EXPECT_TRUE(geometries.createCalls.empty());
+
+    block.commit(1, PAGE_READWRITE);
+    for (std::int32_t i = 0; i < source->vertexCount; ++i) normals[i] = {0.0f, 0.0f, 1.0f};
+    auto* copy = static_cast<host::Geometry*>(kerbmark::cloneGeometry(source));
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(std::memcmp(copy->vertexBlock->normals, normals, bytes), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -296,3 +297,53 @@ TEST_F(MaterialGuard, CrashInsideTheRendererNamesTheDraw) {
 }
 
 }  // namespace
+
+namespace {
+
+// An atomic (112 bytes read), its geometry (96 bytes) and a material table
+// copied from `source` to the given places.
+host::Atomic* placeDraw(std::uint8_t* atomicAt, std::uint8_t* geometryAt, std::uint8_t* tableAt,
+                        host::Geometry* source) {
+    std::memset(atomicAt, 0, 112);
+    std::memcpy(geometryAt, source, sizeof(host::Geometry));
+    std::memcpy(tableAt, source->materials, 4u * static_cast<std::uint32_t>(source->materialCount));
+    auto* geometry = reinterpret_cast<host::Geometry*>(geometryAt);
+    geometry->materials = reinterpret_cast<void**>(tableAt);
+    auto* atomic = reinterpret_cast<host::Atomic*>(atomicAt);
+    atomic->geometry = geometry;
+    return atomic;
+}
+
+}  // namespace
+
+// One draw asks the platform once when one region holds the atomic, its
+// geometry and the table, once per region when they lie apart, and decides as
+// before: a table running into reserved memory is still refused.
+TEST_F(MaterialGuard, OneRegionQueryAnswersForEverythingInOneRegion) {
+    host::Geometry* source = host.geometry(3);
+    testhost::PageBlock block(6);
+    for (std::size_t page : {0u, 2u, 4u}) block.commit(page, PAGE_READWRITE);
+
+    host::Atomic* together = placeDraw(block.page(0), block.page(0) + 128, block.page(0) + 256, source);
+    {
+        testhost::RegionQueryCounter queries;
+        EXPECT_EQ(alphaRenderGuard(together, kExtra), kRendererResult);
+        EXPECT_EQ(queries.count(), 1u);
+    }
+    host::Atomic* apart = placeDraw(block.page(0), block.page(2), block.page(4), source);
+    {
+        testhost::RegionQueryCounter queries;
+        EXPECT_EQ(alphaRenderGuard(apart, kExtra), kRendererResult);
+        EXPECT_EQ(queries.count(), 3u);
+    }
+    EXPECT_EQ(rendererCalls.size(), 2u);
+
+    // The last table pointer lies in the reserved page after the atomic's page.
+    host::Atomic* cut = placeDraw(block.page(0), block.page(0) + 128, block.page(0) + 256, source);
+    auto** lastTwoSlots = reinterpret_cast<void**>(block.endOfPage(0, 8));
+    lastTwoSlots[0] = lastTwoSlots[1] = source->materials[0];
+    cut->geometry->materials = lastTwoSlots;
+    EXPECT_EQ(alphaRenderGuard(cut, kExtra), cut);
+    EXPECT_EQ(rendererCalls.size(), 2u);
+    EXPECT_EQ(kerbmark::alphaRefusalCount, 1u);
+}

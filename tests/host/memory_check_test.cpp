@@ -207,3 +207,31 @@ TEST(MaterialTable, AddressesOutsideTheRangeAreRefusedWithoutQuery) {
 }
 
 }  // namespace
+
+namespace {
+
+// The material table check asks once when the record and its table share a
+// region, once more when the table lies elsewhere, and decides the same way.
+TEST(MaterialTable, OneRegionQueryWhenRecordAndTableShareARegion) {
+    TestGeometry source(4);
+    PageBlock block(3);
+    block.commit(0, PAGE_READWRITE);
+    block.commit(2, PAGE_READWRITE);
+    host::Geometry* g = placeGeometry(block.page(0), source);
+    auto** closeTable = reinterpret_cast<void**>(block.page(0) + 512);
+    auto** distantTable = reinterpret_cast<void**>(block.page(2));
+    for (int i = 0; i < 4; ++i) closeTable[i] = distantTable[i] = source.table[i];
+
+    g->materials = closeTable;
+    RegionQueryCounter queries;
+    EXPECT_TRUE(materialTableValid(g));
+    EXPECT_EQ(queries.count(), 1u);
+    g->materials = distantTable;
+    queries.reset();
+    EXPECT_TRUE(materialTableValid(g));
+    EXPECT_EQ(queries.count(), 2u);
+    g->materials = reinterpret_cast<void**>(block.endOfPage(0, 8));  // runs into the reserved page
+    EXPECT_FALSE(materialTableValid(g));
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,10 @@
 #include "host/support/log_capture.h"
 #include "host/support/module_state.h"
 #include "panel/crease_topology.h"
+#include "panel/rest_normals.h"
+#include "panel/triangle_split.h"
 #include "panel/support/panel_host.h"
+#include "support/lcg.h"
 
 namespace {
 
@@ -314,6 +318,124 @@ TEST_F(CreaseTopology, DamagedVariantSmoothsSeamNormals) {
     const std::size_t created = geometries.copies().size();
     EXPECT_EQ(build(wild), nullptr);
     EXPECT_EQ(geometries.copies().size(), created);
+}
+
+}  // namespace
+
+namespace {
+
+// The packed colour against the plain std::round it replaced: every quarter
+// from -2 to 258 and the floats either side of it, random channels, and
+// values past the byte and float ranges.
+TEST(PackedColour, SameBytesAsPlainRounding) {
+    auto plain = [](const float (&colour)[4]) {
+        std::uint32_t packed = 0;
+        for (int channel = 0; channel < 4; ++channel) {
+            const float rounded = std::round(colour[channel]);
+            const float byte = rounded < 0.0f ? 0.0f : (rounded > 255.0f ? 255.0f : rounded);
+            packed |= static_cast<std::uint32_t>(byte) << (8 * channel);
+        }
+        return packed;
+    };
+    std::vector<float> values{1e30f, -1e30f, 8388607.5f, 8388608.0f, -8388607.5f, 16777215.0f, -0.0f, 1e-40f};
+    for (int quarter = -8; quarter <= 4 * 258; ++quarter) {
+        const float v = static_cast<float>(quarter) * 0.25f;
+        values.insert(values.end(), {v, std::nextafter(v, -1e9f), std::nextafter(v, 1e9f)});
+    }
+    Lcg rng{0xC010u};
+    for (int i = 0; i < 200000; ++i) values.push_back(rng.between(-3.0f, 260.0f));
+    for (std::size_t i = 0; i + 3 < values.size(); ++i) {
+        const float colour[4] = {values[i], values[i + 1], values[i + 2], values[i + 3]};
+        ASSERT_EQ(kerbmark::packedColour(colour), plain(colour)) << values[i];
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// What the build must give, from the plain pieces: every source triangle with
+// its corners' data, cut by the plain splitting, pieces in order.
+std::vector<dent::PanelTriangle> plainPieces(const host::Geometry& g, const kerbmark::PanelState& state, bool asymmetry) {
+    std::vector<Vec> normals;
+    if (g.vertexBlock->normals) normals.assign(g.vertexBlock->normals, g.vertexBlock->normals + g.vertexCount);
+    if (asymmetry && !normals.empty() && (state.atomicFlags & 3u) == 2u) {
+        normals = dent::panelRestNormalsByMap(
+            std::vector<Vec>(g.vertexBlock->positions, g.vertexBlock->positions + g.vertexCount), normals,
+            state.atomicFlags);
+    }
+    std::vector<dent::PanelTriangle> pieces;
+    for (std::int32_t i = 0; i < g.triangleCount; ++i) {
+        dent::PanelTriangle t{};
+        t.material = g.triangles[i].material;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint16_t j = g.triangles[i].vertex[k];
+            dent::PanelVertex& v = t.vertices[k];
+            v.position = g.vertexBlock->positions[j];
+            if (!normals.empty()) v.normal = normals[j];
+            for (int channel = 0; g.colors && channel < 4; ++channel)
+                v.color[channel] = static_cast<float>((g.colors[j] >> (8 * channel)) & 0xFFu);
+            for (std::int32_t set = 0; set < g.texCoordSets; ++set) {
+                v.uv[set][0] = g.texCoords[set][2 * j];
+                v.uv[set][1] = g.texCoords[set][2 * j + 1];
+            }
+        }
+        const dent::PanelShape& shape = state.shape;
+        const std::vector<dent::PanelTriangle> cut =
+            asymmetry ? dent::splitPanelLattice(t, shape, state.spanFold, state.lattice)
+                      : dent::splitCrease(t, shape.sign, shape.length * shape.crease + shape.start);
+        pieces.insert(pieces.end(), cut.begin(), cut.end());
+    }
+    return pieces;
+}
+
+// The whole build on generated panels (jittered grids, bonnet and boot, with
+// and without the lattice and the smoothed seams) against the plain pieces:
+// the same vertices, sides and triangles, bit for bit, in the same order.
+TEST_F(CreaseTopology, BuildGivesThePlainPiecesBitForBit) {
+    Lcg rng{0xB0B0u};
+    const kerbmark::Settings saved = kerbmark::settings;
+    for (int panelCase = 0; panelCase < 24; ++panelCase) {
+        const bool asymmetry = panelCase % 2 == 0;
+        kerbmark::settings.PanelAsymmetry = asymmetry;
+        kerbmark::settings.PanelWidthSegments = 2 + panelCase % 11;
+        testpanel::Grid grid;
+        grid.columns = 4 + static_cast<int>(rng.below(12));
+        grid.rows = 4 + static_cast<int>(rng.below(12));
+        grid.y1 = rng.between(0.4f, 2.0f);
+        host::Geometry* source = testpanel::gridPanel(geometries, grid);
+        for (Vec& p : geometries.positionsOf(source)) {
+            p.x += rng.between(-0.01f, 0.01f);
+            p.y += rng.between(-0.01f, 0.01f);
+            p.z += rng.between(-0.02f, 0.02f);
+        }
+        state = kerbmark::PanelState{};
+        state.shape.sign = panelCase % 3 == 0 ? -1.0f : 1.0f;
+        state.shape.crease = rng.between(0.35f, 0.65f);
+        state.atomicFlags = panelCase % 4 == 0 ? 2u : 1u;
+        if (state.shape.sign < 0.0f) {
+            for (Vec& p : geometries.positionsOf(source)) p.y = -p.y;
+        }
+
+        host::Geometry* built = build(source);
+        ASSERT_NE(built, nullptr) << panelCase;
+        const std::vector<dent::PanelTriangle> pieces = plainPieces(*source, state, asymmetry);
+        ASSERT_EQ(built->triangleCount, static_cast<std::int32_t>(pieces.size())) << panelCase;
+        ASSERT_EQ(state.sides.size(), 3 * pieces.size());
+        for (std::size_t u = 0; u < pieces.size(); ++u) {
+            ASSERT_EQ(source->materials[pieces[u].material], built->materials[built->triangles[u].material]);
+            for (int k = 0; k < 3; ++k) {
+                const std::size_t at = 3 * u + static_cast<std::size_t>(k);
+                const dent::PanelVertex& v = pieces[u].vertices[k];
+                ASSERT_EQ(std::memcmp(&built->vertexBlock->positions[at], &v.position, sizeof(Vec)), 0) << panelCase;
+                ASSERT_EQ(std::memcmp(&built->vertexBlock->normals[at], &v.normal, sizeof(Vec)), 0) << panelCase;
+                ASSERT_EQ(built->colors[at], kerbmark::packedColour(v.color)) << panelCase;
+                ASSERT_EQ(std::memcmp(&built->texCoords[0][2 * at], v.uv[0], 8), 0) << panelCase;
+                ASSERT_EQ(state.sides[at], v.side) << panelCase;
+            }
+        }
+    }
+    kerbmark::settings = saved;
 }
 
 }  // namespace

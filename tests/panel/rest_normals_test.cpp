@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
+
+#include "support/lcg.h"
 
 namespace {
 
@@ -100,6 +103,44 @@ TEST(PanelRestNormals, UnusableInputGivesTheNormalsBack) {
     // The largest accepted coordinate still blends.
     const std::vector<Vec> far{{10000, -10000, 10000}, {10000, -10000, 10000}};
     expectVecNear(panelRestNormals(far, normals, kSmoothFlags)[1], {0.0f, 0.3162f, 0.9487f}, 0.0001f);
+}
+
+// The sorted grouping against the map it replaced: generated meshes whose
+// vertices repeat (exactly, within a grid step, across a step boundary) with
+// normals near, apart and opposite, plus unusable input; the same bits.
+TEST(PanelRestNormals, SortedGroupingGivesTheMapsBits) {
+    Lcg rng{0xBEEFu};
+    std::size_t blended = 0;
+    for (int meshCase = 0; meshCase < 200; ++meshCase) {
+        const std::size_t places = 1 + rng.below(60);
+        std::vector<Vec> place;
+        for (std::size_t p = 0; p < places; ++p)
+            place.push_back({rng.between(-2.0f, 2.0f), rng.between(-2.0f, 2.0f), rng.between(-0.5f, 0.5f)});
+        // Grid halves (m / 64 gives m * 1562.5) and the largest usable coordinates.
+        place[0].x = static_cast<float>(static_cast<int>(rng.below(200)) - 100) / 64.0f;
+        if (meshCase % 10 == 0) place[0] = {-9999.99f, 10000.0f, rng.between(-10000.0f, 10000.0f)};
+        std::vector<Vec> positions, normals;
+        const std::size_t vertices = 1 + rng.below(300);
+        for (std::size_t i = 0; i < vertices; ++i) {
+            Vec p = place[rng.below(static_cast<unsigned>(places))];
+            if (rng.below(3) == 0) p.x += rng.between(-0.00002f, 0.00002f);
+            positions.push_back(p);
+            normals.push_back(Vec{rng.between(-1.0f, 1.0f), rng.between(-1.0f, 1.0f), rng.between(-1.0f, 1.0f)} *
+                              (rng.below(8) == 0 ? 0.000001f : 1.0f));
+        }
+        if (meshCase % 40 == 39) positions[rng.below(static_cast<unsigned>(vertices))].y = 20000.0f;
+        if (meshCase % 40 == 38) normals[rng.below(static_cast<unsigned>(vertices))].z = std::numeric_limits<float>::infinity();
+        const std::uint32_t flags = meshCase % 25 == 24 ? 3u : kSmoothFlags;
+
+        const std::vector<Vec> fast = panelRestNormals(positions, normals, flags);
+        const std::vector<Vec> reference = dent::panelRestNormalsByMap(positions, normals, flags);
+        ASSERT_EQ(fast.size(), reference.size());
+        for (std::size_t i = 0; i < fast.size(); ++i) {
+            ASSERT_EQ(std::memcmp(&fast[i], &reference[i], sizeof(Vec)), 0) << meshCase << " vertex " << i;
+            blended += !sameVec(fast[i], normals[i]);
+        }
+    }
+    EXPECT_GT(blended, 5000u);
 }
 
 }  // namespace

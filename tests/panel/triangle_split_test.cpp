@@ -380,3 +380,79 @@ TEST(SplitPanelLattice, EmptyLatticeLeavesSurfacePieces) {
 }
 
 }  // namespace
+
+namespace {
+
+// A corner placed exactly on one of the panel's cut lines (crease, station or
+// row), where the cutting decides by a zero distance.
+Vec onCutLine(Lcg& rng, const Panel& panel, Vec p) {
+    const PanelShape& shape = panel.shape;
+    switch (rng.below(3)) {
+        case 0:
+            p.y = (shape.length * shape.crease + shape.start) / shape.sign;
+            break;
+        case 1: {
+            const float span = panel.fold.maxX - panel.fold.minX;
+            p.x = static_cast<float>(1 + rng.below(5)) * span / 6.0f + panel.fold.minX;
+            break;
+        }
+        default:
+            p.y = (static_cast<float>(1 + rng.below(5)) * shape.length / 6.0f + shape.start) * shape.sign;
+    }
+    return p;
+}
+
+std::vector<PanelTriangle> appended(const std::vector<PanelTriangle>& before, const std::vector<PanelTriangle>& out) {
+    return std::vector<PanelTriangle>(out.begin() + static_cast<std::ptrdiff_t>(before.size()), out.end());
+}
+
+void expectSame(const std::vector<PanelTriangle>& fast, const std::vector<PanelTriangle>& reference, int panelCase,
+                int triangleCase) {
+    ASSERT_EQ(fast.size(), reference.size()) << panelCase << " " << triangleCase;
+    for (std::size_t i = 0; i < fast.size(); ++i)
+        ASSERT_TRUE(sameTriangle(fast[i], reference[i])) << panelCase << " " << triangleCase << " piece " << i;
+}
+
+}  // namespace
+
+// The crease build's fast cutting against the plain functions: generated
+// panels and triangles of every size, corners exactly on cut lines, unusable
+// coordinates and an unbuilt lattice; one scratch for all of them, and the
+// pieces appended after what the output already held, bit for bit the same.
+TEST(FastCutting, SameBitsAsThePlainCutting) {
+    Lcg rng{0xC0DEu};
+    dent::PanelCutScratch scratch;
+    const PanelTriangle held = triangle({9, 9, 9}, {8, 9, 9}, {9, 8, 9}, 1);
+    std::size_t compared = 0;
+    for (int panelCase = 0; panelCase < 400; ++panelCase) {
+        Panel panel = makePanel(rng);
+        if (panelCase % 50 == 49) panel.lattice = PanelLattice{};
+        const PanelShape& shape = panel.shape;
+        const float creaseS = shape.length * shape.crease + shape.start;
+        for (int triangleCase = 0; triangleCase < 30; ++triangleCase) {
+            PanelTriangle t = triangle(pointOn(rng, panel), pointOn(rng, panel), pointOn(rng, panel), 5);
+            const float size = triangleCase % 3 == 0 ? 1.0f : (triangleCase % 3 == 1 ? 0.1f : 0.01f);
+            for (int k = 1; k < 3; ++k) {
+                Vec& p = t.vertices[k].position;
+                p = t.vertices[0].position + (p - t.vertices[0].position) * size;
+            }
+            for (int k = 0; k < 3; ++k) {
+                if (rng.below(4) == 0) t.vertices[k].position = onCutLine(rng, panel, t.vertices[k].position);
+            }
+            if (triangleCase == 29) t.vertices[rng.below(3)].position.x = std::numeric_limits<float>::quiet_NaN();
+            if (triangleCase == 28) t.vertices[rng.below(3)].position.y = 3e38f;
+
+            std::vector<PanelTriangle> out{held};
+            dent::appendPanelLattice(t, shape, panel.fold, panel.lattice, scratch, out);
+            ASSERT_TRUE(sameTriangle(out[0], held));
+            expectSame(appended({held}, out), dent::splitPanelLattice(t, shape, panel.fold, panel.lattice), panelCase,
+                       triangleCase);
+
+            out.assign(1, held);
+            dent::appendCrease(t, shape.sign, creaseS, out);
+            expectSame(appended({held}, out), dent::splitCrease(t, shape.sign, creaseS), panelCase, triangleCase);
+            compared += out.size();
+        }
+    }
+    EXPECT_GT(compared, 20000u);
+}

@@ -1,0 +1,37 @@
+#!/bin/sh
+# Joins the ROW lines of the benchmark programs into one table.
+#   table.sh native.txt win32.txt frames32.txt
+# Each file holds "ROW <key> <ns> <floor ns> <unit> <label>" lines (a missing
+# file or row prints as "-"). Times are thread CPU time, medians of repeats.
+awk -F '\t' '
+function show(ns) {
+    if (ns == "") return "-"
+    if (ns >= 1e6 || ns <= -1e6) return sprintf("%.3f ms", ns / 1e6)
+    if (ns >= 1e4 || ns <= -1e4) return sprintf("%.2f us", ns / 1e3)
+    return sprintf("%.1f ns", ns)
+}
+function ratio(ns, floor) {
+    if (ns == "" || floor == "" || floor + 0 <= 0) return "-"
+    return sprintf("%.0fx", ns / floor)
+}
+$1 == "NOTE" && $2 == "clock" { clock[f] = $3 }
+$1 == "ROW" {
+    if (!($2 in label)) { order[++rows] = $2; label[$2] = $6; unit[$2] = $5 }
+    ns[f, $2] = $3
+    floor[f, $2] = ($4 + 0 > 0) ? $4 : ""
+}
+END {
+    printf "Thread CPU time, medians. Native clock: %s; 32-bit clock: %s.\n", \
+        (clock[1] ? clock[1] : "-"), (clock[2] ? clock[2] : (clock[3] ? clock[3] : "-"))
+    printf "Floor: the memory-bound copy of the same data measured in the same run; ratio = time / floor.\n\n"
+    printf "%-78s %-8s | %11s %10s %6s | %11s %10s %6s\n", "path", "per", "native", "floor", "ratio", "32-bit", "floor", "ratio"
+    line = sprintf("%150s", ""); gsub(/ /, "-", line); print line
+    for (i = 1; i <= rows; i++) {
+        k = order[i]
+        n32 = ((2, k) in ns) ? ns[2, k] : (((3, k) in ns) ? ns[3, k] : "")
+        f32 = ((2, k) in floor) ? floor[2, k] : (((3, k) in floor) ? floor[3, k] : "")
+        printf "%-78s %-8s | %11s %10s %6s | %11s %10s %6s\n", substr(label[k], 1, 78), unit[k], \
+            show(ns[1, k]), show(floor[1, k]), ratio(ns[1, k], floor[1, k]), \
+            show(n32), show(f32), ratio(n32, f32)
+    }
+}' f=1 "${1:-/dev/null}" f=2 "${2:-/dev/null}" f=3 "${3:-/dev/null}"
