@@ -16,7 +16,6 @@ namespace {
 
 constexpr float kFoldingBend = 0.4f;
 constexpr std::uint32_t kDamagedVariant = 2;
-constexpr unsigned kProbes = 5;
 constexpr unsigned kPanelLineBuffer = 160;
 constexpr unsigned kSurfaceLineBuffer = 480;
 
@@ -25,10 +24,6 @@ const char* kindName(std::int32_t kind) { return kind == 1 ? "bonnet" : "boot"; 
 // How much the push points from the free edge back toward the hinge line.
 float bendOf(const dent::DentArguments& dent, const PanelState& state) {
     return std::max(0.0f, -dent.direction.y * state.shape.sign);
-}
-
-void moveProbes(dent::SheetPoint& point, const dent::DentArguments& dent) {
-    for (unsigned k = 0; k < kProbes; ++k) point.current[k] = dent::dentVertex(point.rest[k], point.current[k], dent);
 }
 
 // The largest dent weight any rest position gets from this hit.
@@ -149,17 +144,19 @@ void surfacePath(PanelState& state, const dent::Vec* rest, dent::Vec* positions,
 
     // A tracked hit without PanelFollowBody only folds: the sheet keeps its dents.
     const bool move = !(track && !s.PanelFollowBody);
+    // Each point's position and normal read only its own probes, so all probes
+    // are dented first, four at a time.
+    if (move) dent::dentSheetProbes(state.lattice.nodes.data(), state.lattice.nodes.size(), dent);
     std::vector<dent::Vec> nodePositions;
     nodePositions.reserve(state.lattice.nodes.size());
-    for (dent::SheetPoint& node : state.lattice.nodes) {
-        if (move) moveProbes(node, dent);
+    for (const dent::SheetPoint& node : state.lattice.nodes) {
         nodePositions.push_back(dent::sheetPosition(node, 0, shape, span, s.PanelFollowBody, dent.cap));
     }
     state.lattice.keepOrdered(nodePositions);
 
     const bool writeNormals = normals && !state.restNormals.empty();
+    if (move) dent::dentSheetProbes(state.sheet.data(), count, dent);
     for (std::size_t i = 0; i < count; ++i) {
-        if (move) moveProbes(state.sheet[i], dent);
         positions[i] = rest[i] + state.lattice.displacement(rest[i], nodePositions);
         if (writeNormals) {
             normals[i] = dent::sheetNormal(state.sheet[i], shape, span, s.PanelFollowBody, dent.cap,
