@@ -19,9 +19,26 @@ struct Lanes {
     __m128 x, y, z;
 };
 
-Lanes gather(const Vec* const p[4]) {
+Lanes gather(const Vec* const* p) {
     return {_mm_setr_ps(p[0]->x, p[1]->x, p[2]->x, p[3]->x), _mm_setr_ps(p[0]->y, p[1]->y, p[2]->y, p[3]->y),
             _mm_setr_ps(p[0]->z, p[1]->z, p[2]->z, p[3]->z)};
+}
+
+// Four consecutive points: three loads of 48 bytes' worth and a transpose.
+Lanes loadFour(const Vec* p) {
+    const float* f = &p->x;
+    const __m128 a = _mm_loadu_ps(f);      // x0 y0 z0 x1
+    const __m128 b = _mm_loadu_ps(f + 4);  // y1 z1 x2 y2
+    const __m128 c = _mm_loadu_ps(f + 8);  // z2 x3 y3 z3
+    const __m128 x23 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(1, 1, 2, 2));
+    const __m128 x = _mm_shuffle_ps(a, x23, _MM_SHUFFLE(2, 0, 3, 0));
+    const __m128 y01 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 1, 1));
+    const __m128 y23 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(2, 2, 3, 3));
+    const __m128 y = _mm_shuffle_ps(y01, y23, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 z01 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 1, 2, 2));
+    const __m128 z23 = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 0, 0));
+    const __m128 z = _mm_shuffle_ps(z01, z23, _MM_SHUFFLE(2, 0, 2, 0));
+    return {x, y, z};
 }
 
 // Stores lane l of v into *out[l] for the lanes set; the bytes are copied, so a
@@ -71,17 +88,6 @@ inline __m128 smoothstep(__m128 distance, __m128 radius) {
     return _mm_mul_ps(_mm_mul_ps(t, t), _mm_sub_ps(_mm_set1_ps(3.0f), _mm_mul_ps(_mm_set1_ps(2.0f), t)));
 }
 
-// floatPow of each lane set in `lanes`, 0 elsewhere.
-inline __m128 powered(__m128 base, unsigned lanes, float power) {
-    alignas(16) float in[4];
-    alignas(16) float out[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    _mm_store_ps(in, base);
-    for (unsigned l = 0; l < 4; ++l) {
-        if (lanes & (1u << l)) out[l] = floatPow(in[l], power);
-    }
-    return _mm_load_ps(out);
-}
-
 }  // namespace
 
 // The bounds leave a relative margin of 2^-11 on the square, far more than the
@@ -125,70 +131,101 @@ bool prepareDent(const DentArguments& a, PreparedDent& p) {
     return true;
 }
 
-void dentLanes(const Vec* const restAt[4], Vec* const currentAt[4], unsigned lanes, const PreparedDent& p) {
-    const Lanes rest = gather(restAt);
-    const Lanes current = gather(currentAt);
-    const __m128 zero = _mm_setzero_ps();
+namespace {
 
+// Outside both radii nothing pushes (the amount is +0); within the cap the
+// point then keeps its current position. Invalid points keep it too.
+unsigned unsettled(Lanes rest, Lanes current, const PreparedDent& p) {
     const __m128 valid = _mm_and_ps(finite(rest), finite(current));
-    const __m128 distanceSquared = squared(minus(rest, broadcast(p.hit)));
-    const Lanes kept = minus(current, rest);
-    const __m128 keptSquared = squared(kept);
+    const __m128 outside = _mm_cmpgt_ps(squared(minus(rest, broadcast(p.hit))), _mm_set1_ps(p.outsideBeyond));
+    const __m128 within = _mm_cmplt_ps(squared(minus(current, rest)), _mm_set1_ps(p.capWithin));
+    return static_cast<unsigned>(_mm_movemask_ps(_mm_andnot_ps(_mm_and_ps(outside, within), valid)));
+}
 
-    // Outside both radii nothing pushes; within the cap the point then stays put.
-    const __m128 settled =
-        _mm_or_ps(_mm_cmpeq_ps(valid, zero),
-                  _mm_and_ps(_mm_cmpgt_ps(distanceSquared, _mm_set1_ps(p.outsideBeyond)),
-                             _mm_cmplt_ps(keptSquared, _mm_set1_ps(p.capWithin))));
-    const unsigned validLanes = static_cast<unsigned>(_mm_movemask_ps(valid)) & lanes;
-    if ((static_cast<unsigned>(_mm_movemask_ps(settled)) & lanes) == lanes) return;
+}  // namespace
 
-    const __m128 distance = _mm_sqrt_ps(distanceSquared);
-    const __m128 radius = _mm_set1_ps(p.radius);
-    const unsigned inside = static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance, radius))) & validLanes;
-    const __m128 weight = inside ? powered(smoothstep(distance, radius), inside, p.falloffPower) : zero;
+unsigned unsettledFour(const Vec* rest, const Vec* current, const PreparedDent& p) {
+    return unsettled(loadFour(rest), loadFour(current), p);
+}
 
-    __m128 episodeWeight = zero;
-    if (p.episode) {
-        const __m128 previousRadius = _mm_set1_ps(p.previousRadius);
-        const unsigned insidePrevious =
-            static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance, previousRadius))) & validLanes;
-        if (insidePrevious) episodeWeight = powered(smoothstep(distance, previousRadius), insidePrevious, p.falloffPower);
+unsigned unsettledGathered(const Vec* const rest[4], const Vec* const current[4], const PreparedDent& p) {
+    return unsettled(gather(rest), gather(current), p);
+}
+
+// The queue dents its points in three passes over up to kBlocks blocks of four,
+// so that the long chain of one block (root, division, power, root, division)
+// overlaps with the others' instead of being waited out block by block:
+// distances and smoothsteps, then the powers lane by lane, then the push and
+// the cap.
+void DentQueue::flush() {
+    const PreparedDent& p = prepared_;
+    const unsigned count = filled_;
+    filled_ = 0;
+    const unsigned blocks = (count + 3) / 4;
+    for (unsigned i = count; i < blocks * 4; ++i) {
+        rest_[i] = rest_[0];
+        current_[i] = current_[0];
     }
 
-    // amount = depth * w - previousDepth * w'; not above 0 (NaN too) becomes 0.
-    const __m128 rawAmount =
-        _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(p.depth), weight), _mm_mul_ps(_mm_set1_ps(p.previousDepth), episodeWeight));
-    const __m128 positive = _mm_cmpgt_ps(rawAmount, zero);
-    const __m128 amount = _mm_and_ps(positive, rawAmount);
-    const __m128 pushed = p.pushes ? positive : zero;
+    Lanes rest[kBlocks], current[kBlocks];
+    __m128 distance[kBlocks];
+    unsigned valid[kBlocks], inside[kBlocks], insidePrevious[kBlocks];
+    alignas(16) float base[4 * kBlocks], basePrevious[4 * kBlocks];
+    alignas(16) float weight[4 * kBlocks], weightPrevious[4 * kBlocks];
+    const __m128 radius = _mm_set1_ps(p.radius);
+    const __m128 previousRadius = _mm_set1_ps(p.previousRadius);
 
-    const Lanes unit = broadcast(p.unit);
-    const Lanes pushedDelta = minus(plus(current, Lanes{_mm_mul_ps(unit.x, amount), _mm_mul_ps(unit.y, amount),
-                                                        _mm_mul_ps(unit.z, amount)}),
-                                    rest);
-    Lanes delta = select(pushed, pushedDelta, kept);
-    const __m128 deltaLength = _mm_sqrt_ps(squared(delta));
+    for (unsigned b = 0; b < blocks; ++b) {
+        const unsigned lanes = count - 4 * b >= 4 ? 0xFu : (1u << (count - 4 * b)) - 1u;
+        rest[b] = gather(rest_ + 4 * b);
+        current[b] = gather(current_ + 4 * b);
+        valid[b] = static_cast<unsigned>(_mm_movemask_ps(_mm_and_ps(finite(rest[b]), finite(current[b])))) & lanes;
+        distance[b] = _mm_sqrt_ps(squared(minus(rest[b], broadcast(p.hit))));
+        inside[b] = static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance[b], radius))) & valid[b];
+        _mm_store_ps(base + 4 * b, smoothstep(distance[b], radius));
+        insidePrevious[b] = 0;
+        if (p.episode) {
+            insidePrevious[b] = static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance[b], previousRadius))) & valid[b];
+            _mm_store_ps(basePrevious + 4 * b, smoothstep(distance[b], previousRadius));
+        }
+    }
+
+    // falloffWeight's power, only where the point lies within the radius.
+    for (unsigned i = 0; i < 4 * blocks; ++i) {
+        const unsigned bit = 1u << (i % 4);
+        weight[i] = inside[i / 4] & bit ? floatPow(base[i], p.falloffPower) : 0.0f;
+        weightPrevious[i] = insidePrevious[i / 4] & bit ? floatPow(basePrevious[i], p.falloffPower) : 0.0f;
+    }
+
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 depth = _mm_set1_ps(p.depth);
+    const __m128 previousDepth = _mm_set1_ps(p.previousDepth);
     const __m128 cap = _mm_set1_ps(p.cap);
-    const __m128 over = _mm_cmpgt_ps(deltaLength, cap);
-    delta = select(over, times(delta, _mm_div_ps(cap, deltaLength)), delta);
-    const Lanes moved = plus(rest, delta);
+    const Lanes unit = broadcast(p.unit);
+    for (unsigned b = 0; b < blocks; ++b) {
+        if (!valid[b]) continue;
+        // amount = depth * w - previousDepth * w'; not above 0 (NaN too) becomes 0.
+        const __m128 rawAmount = _mm_sub_ps(_mm_mul_ps(depth, _mm_load_ps(weight + 4 * b)),
+                                            _mm_mul_ps(previousDepth, _mm_load_ps(weightPrevious + 4 * b)));
+        const __m128 positive = _mm_cmpgt_ps(rawAmount, zero);
+        const __m128 amount = _mm_and_ps(positive, rawAmount);
+        const __m128 pushed = p.pushes ? positive : zero;
 
-    // An unpushed point within the cap keeps its current position bit for bit.
-    const __m128 keep = _mm_or_ps(_mm_cmpeq_ps(valid, zero), _mm_andnot_ps(_mm_or_ps(pushed, over), valid));
-    const unsigned write = lanes & ~static_cast<unsigned>(_mm_movemask_ps(keep));
-    if (write) scatter(moved, currentAt, write);
+        const Lanes pushedDelta = minus(plus(current[b], times(unit, amount)), rest[b]);
+        Lanes delta = select(pushed, pushedDelta, minus(current[b], rest[b]));
+        const __m128 deltaLength = _mm_sqrt_ps(squared(delta));
+        const __m128 over = _mm_cmpgt_ps(deltaLength, cap);
+        if (_mm_movemask_ps(over)) delta = select(over, times(delta, _mm_div_ps(cap, deltaLength)), delta);
+
+        // An unpushed point within the cap keeps its current position bit for bit.
+        const unsigned moved = static_cast<unsigned>(_mm_movemask_ps(_mm_or_ps(pushed, over))) & valid[b];
+        if (moved) scatter(plus(rest[b], delta), current_ + 4 * b, moved);
+    }
 }
 
 namespace {
 
 inline bool decidableBySquares(float limit) { return limit >= 0x1p-60f && limit <= 0x1p60f; }
-
-// The four points from `first` on.
-inline Lanes gatherFrom(const Vec* first) {
-    const Vec* const p[4] = {first, first + 1, first + 2, first + 3};
-    return gather(p);
-}
 
 }  // namespace
 
@@ -199,7 +236,7 @@ bool reachesAny(const Vec* points, std::size_t count, Vec hit, float radius) {
     const Lanes centre = broadcast(hit);
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4) {
-        const __m128 distanceSquared = squared(minus(gatherFrom(points + i), centre));
+        const __m128 distanceSquared = squared(minus(loadFour(points + i), centre));
         const int clearlyIn = _mm_movemask_ps(_mm_cmplt_ps(distanceSquared, inside));
         if (clearlyIn) return true;
         // Only between the two bounds (and for NaN) does the root decide.
@@ -213,23 +250,14 @@ bool reachesAny(const Vec* points, std::size_t count, Vec hit, float radius) {
 void dentMesh(const Vec* rest, Vec* positions, std::size_t count, const DentArguments& dent) {
     PreparedDent prepared;
     if (!prepareDent(dent, prepared)) return;
+    // Settle what the hit cannot move four at a time; queue the rest.
+    DentQueue queue(prepared);
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4) {
-        const Vec* const r[4] = {rest + i, rest + i + 1, rest + i + 2, rest + i + 3};
-        Vec* const c[4] = {positions + i, positions + i + 1, positions + i + 2, positions + i + 3};
-        dentLanes(r, c, 0xF, prepared);
+        queue.pushLanes(rest + i, positions + i, unsettledFour(rest + i, positions + i, prepared));
     }
-    if (i < count) {
-        // The missing lanes repeat the first point and are neither powered nor written.
-        const Vec* r[4];
-        Vec* c[4];
-        for (std::size_t l = 0; l < 4; ++l) {
-            const std::size_t k = i + l < count ? i + l : i;
-            r[l] = rest + k;
-            c[l] = positions + k;
-        }
-        dentLanes(r, c, (1u << (count - i)) - 1u, prepared);
-    }
+    for (; i < count; ++i) queue.push(rest + i, positions + i);
+    queue.finish();
 }
 
 float grownBoundingRadius(Vec centre, float radius, const Vec* points, std::size_t count) {
@@ -240,7 +268,7 @@ float grownBoundingRadius(Vec centre, float radius, const Vec* points, std::size
     const Lanes middle = broadcast(centre);
     __m128 largest = _mm_set1_ps(-std::numeric_limits<float>::infinity());
     std::size_t i = 0;
-    for (; i + 4 <= count; i += 4) largest = _mm_max_ps(squared(minus(gatherFrom(points + i), middle)), largest);
+    for (; i + 4 <= count; i += 4) largest = _mm_max_ps(squared(minus(loadFour(points + i), middle)), largest);
     alignas(16) float lanes[4];
     _mm_store_ps(lanes, largest);
     float square = -std::numeric_limits<float>::infinity();

@@ -204,27 +204,28 @@ void dentSheetProbesReference(SheetPoint* points, std::size_t count, const DentA
 void dentSheetProbes(SheetPoint* points, std::size_t count, const DentArguments& dent) {
     PreparedDent prepared;
     if (!prepareDent(dent, prepared)) return;
-    // The probes of consecutive points, four at a time.
-    const Vec* rest[4];
-    Vec* current[4];
-    unsigned filled = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        for (unsigned k = 0; k < kProbes; ++k) {
-            rest[filled] = &points[i].rest[k];
-            current[filled] = &points[i].current[k];
-            if (++filled == 4) {
-                dentLanes(rest, current, 0xF, prepared);
-                filled = 0;
-            }
+    // Four points at a time: probes 0 to 3 of each lie side by side, the four
+    // probes 4 are gathered. What the hit cannot move is settled there; the
+    // rest is queued and dented four at a time.
+    DentQueue queue(prepared);
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        SheetPoint* four = points + i;
+        for (unsigned j = 0; j < 4; ++j) {
+            queue.pushLanes(four[j].rest, four[j].current, unsettledFour(four[j].rest, four[j].current, prepared));
+        }
+        const Vec* const rest[4] = {&four[0].rest[4], &four[1].rest[4], &four[2].rest[4], &four[3].rest[4]};
+        const Vec* const current[4] = {&four[0].current[4], &four[1].current[4], &four[2].current[4],
+                                       &four[3].current[4]};
+        const unsigned lanes = unsettledGathered(rest, current, prepared);
+        for (unsigned l = 0; l < 4; ++l) {
+            if (lanes & (1u << l)) queue.push(&four[l].rest[4], &four[l].current[4]);
         }
     }
-    if (filled) {
-        for (unsigned l = filled; l < 4; ++l) {
-            rest[l] = rest[0];
-            current[l] = current[0];
-        }
-        dentLanes(rest, current, (1u << filled) - 1u, prepared);
+    for (; i < count; ++i) {
+        for (unsigned k = 0; k < kProbes; ++k) queue.push(&points[i].rest[k], &points[i].current[k]);
     }
+    queue.finish();
 }
 
 }  // namespace dent

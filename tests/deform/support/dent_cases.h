@@ -100,12 +100,15 @@ inline dent::Vec randomRest(Lcg& rng, const dent::DentArguments& a) {
 }
 
 // The current position of a point at rest: mostly untouched or a little off,
-// sometimes beyond a small cap, now and then non-finite.
+// sometimes beyond a small cap, sometimes pulled toward the origin (where
+// rest + (current - rest) no longer rounds back to current), now and then
+// non-finite.
 inline dent::Vec randomCurrent(Lcg& rng, dent::Vec rest) {
     dent::Vec p = rest;
-    switch (rng.below(4)) {
+    switch (rng.below(5)) {
     case 0: break;
     case 1: p = rest + randomVec(rng, 0.2f); break;
+    case 2: p = rest * rng.between(0.0f, 0.3f); break;
     default: p = rest + randomVec(rng, 0.01f);
     }
     if (rng.below(64) == 0) p.z = nonFinite(rng);
