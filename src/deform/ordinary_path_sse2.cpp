@@ -5,13 +5,15 @@
 
 #include <emmintrin.h>
 
-#include "deform/ordinary_dent.h"
-#include "deform/ordinary_path.h"
-
 #include <cstring>
 #include <limits>
 
+#include "deform/ordinary_dent.h"
+#include "deform/ordinary_path.h"
+
 namespace dent {
+
+static_assert(sizeof(Vec) == 12, "points are read and written as packed floats");
 
 namespace {
 
@@ -95,14 +97,20 @@ inline __m128 smoothstep(__m128 distance, __m128 radius) {
 // x > above means sqrt(x) > limit * (1 + 2^-12.x), which rounds to no less than
 // limit; x < below means sqrt(x) < limit * (1 - 2^-12), which rounds to a float
 // below limit. The range keeps limit^2 a normal float.
+namespace {
+
+inline bool decidableBySquares(float limit) { return limit >= 0x1p-60f && limit <= 0x1p60f; }
+
+}  // namespace
+
 float squaredAbove(float limit) {
-    if (!(limit >= 0x1p-60f && limit <= 0x1p60f)) return std::numeric_limits<float>::infinity();
+    if (!decidableBySquares(limit)) return std::numeric_limits<float>::infinity();
     const double l = limit;
     return static_cast<float>(l * l * (1.0 + 0x1p-10));
 }
 
 float squaredBelow(float limit) {
-    if (!(limit >= 0x1p-60f && limit <= 0x1p60f)) return 0.0f;
+    if (!decidableBySquares(limit)) return 0.0f;
     const double l = limit;
     return static_cast<float>(l * l * (1.0 - 0x1p-10));
 }
@@ -168,7 +176,6 @@ void DentQueue::flush() {
     }
 
     Lanes rest[kBlocks], current[kBlocks];
-    __m128 distance[kBlocks];
     unsigned valid[kBlocks], inside[kBlocks], insidePrevious[kBlocks];
     alignas(16) float base[4 * kBlocks], basePrevious[4 * kBlocks];
     alignas(16) float weight[4 * kBlocks], weightPrevious[4 * kBlocks];
@@ -180,13 +187,13 @@ void DentQueue::flush() {
         rest[b] = gather(rest_ + 4 * b);
         current[b] = gather(current_ + 4 * b);
         valid[b] = static_cast<unsigned>(_mm_movemask_ps(_mm_and_ps(finite(rest[b]), finite(current[b])))) & lanes;
-        distance[b] = _mm_sqrt_ps(squared(minus(rest[b], broadcast(p.hit))));
-        inside[b] = static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance[b], radius))) & valid[b];
-        _mm_store_ps(base + 4 * b, smoothstep(distance[b], radius));
+        const __m128 distance = _mm_sqrt_ps(squared(minus(rest[b], broadcast(p.hit))));
+        inside[b] = static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance, radius))) & valid[b];
+        _mm_store_ps(base + 4 * b, smoothstep(distance, radius));
         insidePrevious[b] = 0;
         if (p.episode) {
-            insidePrevious[b] = static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance[b], previousRadius))) & valid[b];
-            _mm_store_ps(basePrevious + 4 * b, smoothstep(distance[b], previousRadius));
+            insidePrevious[b] = static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance, previousRadius))) & valid[b];
+            _mm_store_ps(basePrevious + 4 * b, smoothstep(distance, previousRadius));
         }
     }
 
@@ -222,12 +229,6 @@ void DentQueue::flush() {
         if (moved) scatter(plus(rest[b], delta), current_ + 4 * b, moved);
     }
 }
-
-namespace {
-
-inline bool decidableBySquares(float limit) { return limit >= 0x1p-60f && limit <= 0x1p60f; }
-
-}  // namespace
 
 bool reachesAny(const Vec* points, std::size_t count, Vec hit, float radius) {
     if (!decidableBySquares(radius)) return reachesAnyReference(points, count, hit, radius);
