@@ -176,9 +176,12 @@ void DentQueue::flush() {
     }
 
     Lanes rest[kBlocks], current[kBlocks];
-    unsigned valid[kBlocks], inside[kBlocks], insidePrevious[kBlocks];
+    unsigned valid[kBlocks];
     alignas(16) float base[4 * kBlocks], basePrevious[4 * kBlocks];
-    alignas(16) float weight[4 * kBlocks], weightPrevious[4 * kBlocks];
+    alignas(16) float weight[4 * kBlocks] = {}, weightPrevious[4 * kBlocks] = {};
+    // The lanes within each radius, listed without a branch per lane.
+    unsigned powered[4 * kBlocks], poweredPrevious[4 * kBlocks];
+    unsigned powers = 0, powersPrevious = 0;
     const __m128 radius = _mm_set1_ps(p.radius);
     const __m128 previousRadius = _mm_set1_ps(p.previousRadius);
 
@@ -188,20 +191,27 @@ void DentQueue::flush() {
         current[b] = gather(current_ + 4 * b);
         valid[b] = static_cast<unsigned>(_mm_movemask_ps(_mm_and_ps(finite(rest[b]), finite(current[b])))) & lanes;
         const __m128 distance = _mm_sqrt_ps(squared(minus(rest[b], broadcast(p.hit))));
-        inside[b] = static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance, radius))) & valid[b];
+        const unsigned inside = static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance, radius))) & valid[b];
         _mm_store_ps(base + 4 * b, smoothstep(distance, radius));
-        insidePrevious[b] = 0;
+        for (unsigned l = 0; l < 4; ++l) {
+            powered[powers] = 4 * b + l;
+            powers += (inside >> l) & 1u;
+        }
         if (p.episode) {
-            insidePrevious[b] = static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance, previousRadius))) & valid[b];
+            const unsigned insidePrevious =
+                static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(distance, previousRadius))) & valid[b];
             _mm_store_ps(basePrevious + 4 * b, smoothstep(distance, previousRadius));
+            for (unsigned l = 0; l < 4; ++l) {
+                poweredPrevious[powersPrevious] = 4 * b + l;
+                powersPrevious += (insidePrevious >> l) & 1u;
+            }
         }
     }
 
-    // falloffWeight's power, only where the point lies within the radius.
-    for (unsigned i = 0; i < 4 * blocks; ++i) {
-        const unsigned bit = 1u << (i % 4);
-        weight[i] = inside[i / 4] & bit ? floatPow(base[i], p.falloffPower) : 0.0f;
-        weightPrevious[i] = insidePrevious[i / 4] & bit ? floatPow(basePrevious[i], p.falloffPower) : 0.0f;
+    // falloffWeight's power, only where the point lies within the radius; 0 elsewhere.
+    for (unsigned k = 0; k < powers; ++k) weight[powered[k]] = floatPow(base[powered[k]], p.falloffPower);
+    for (unsigned k = 0; k < powersPrevious; ++k) {
+        weightPrevious[poweredPrevious[k]] = floatPow(basePrevious[poweredPrevious[k]], p.falloffPower);
     }
 
     const __m128 zero = _mm_setzero_ps();
