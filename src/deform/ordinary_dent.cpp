@@ -2,13 +2,20 @@
 
 namespace dent {
 
-Vec displaceImpact(Vec rest, Vec current, Vec hit, Vec direction, float depth, float radius,
-                   float previousDepth, float previousRadius, float cap, float falloffPower) {
-    if (!isFinite(rest) || !isFinite(current) || !isFinite(hit) || !isFinite(direction)) return current;
+bool dentArgumentsValid(Vec hit, Vec direction, float depth, float radius, float previousDepth, float previousRadius,
+                        float cap, float falloffPower) {
+    if (!isFinite(hit) || !isFinite(direction)) return false;
     if (!std::isfinite(depth) || !std::isfinite(radius) || !std::isfinite(previousDepth) ||
         !std::isfinite(previousRadius) || !std::isfinite(cap) || !std::isfinite(falloffPower))
+        return false;
+    return depth > 0.0f && radius > 0.0f && cap > 0.0f && falloffPower > 0.0f;
+}
+
+Vec displaceImpact(Vec rest, Vec current, Vec hit, Vec direction, float depth, float radius,
+                   float previousDepth, float previousRadius, float cap, float falloffPower) {
+    if (!isFinite(rest) || !isFinite(current) ||
+        !dentArgumentsValid(hit, direction, depth, radius, previousDepth, previousRadius, cap, falloffPower))
         return current;
-    if (!(depth > 0.0f) || !(radius > 0.0f) || !(cap > 0.0f) || !(falloffPower > 0.0f)) return current;
 
     const float distance = length(rest - hit);
     const float weight = falloffWeight(distance, radius, falloffPower);

@@ -13,4 +13,9 @@ namespace dent {
 DENT_API Vec displaceImpact(Vec rest, Vec current, Vec hit, Vec direction, float depth, float radius,
                    float previousDepth, float previousRadius, float cap, float falloffPower);
 
+// The checks of displaceImpact that do not depend on the point: finite hit,
+// direction and floats; depth, radius, cap and power above 0.
+bool dentArgumentsValid(Vec hit, Vec direction, float depth, float radius, float previousDepth, float previousRadius,
+                        float cap, float falloffPower);
+
 }  // namespace dent

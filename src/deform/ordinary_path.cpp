@@ -1,3 +1,5 @@
+// The plain per-vertex loops: the reference for the four-wide versions in
+// ordinary_path_sse2.cpp.
 #include "deform/ordinary_path.h"
 
 #include <cmath>
@@ -6,7 +8,7 @@
 
 namespace dent {
 
-bool reachesAny(const Vec* points, std::size_t count, Vec hit, float radius) {
+bool reachesAnyReference(const Vec* points, std::size_t count, Vec hit, float radius) {
     for (std::size_t i = 0; i < count; ++i) {
         if (length(points[i] - hit) < radius) return true;
     }
@@ -18,11 +20,11 @@ Vec dentVertex(Vec rest, Vec current, const DentArguments& a) {
                           a.cap, a.falloffPower);
 }
 
-void dentMesh(const Vec* rest, Vec* positions, std::size_t count, const DentArguments& dent) {
+void dentMeshReference(const Vec* rest, Vec* positions, std::size_t count, const DentArguments& dent) {
     for (std::size_t i = 0; i < count; ++i) positions[i] = dentVertex(rest[i], positions[i], dent);
 }
 
-float grownBoundingRadius(Vec centre, float radius, const Vec* points, std::size_t count) {
+float grownBoundingRadiusReference(Vec centre, float radius, const Vec* points, std::size_t count) {
     // A NaN radius bounds nothing; an infinite one stays, so the sphere never shrinks.
     float grown = std::isnan(radius) ? 0.0f : radius;
     for (std::size_t i = 0; i < count; ++i) {

@@ -23,13 +23,19 @@ struct DentArguments {
 // displaceImpact of one vertex with the mesh's dent arguments.
 DENT_API Vec dentVertex(Vec rest, Vec current, const DentArguments& dent);
 
-// True when some point lies strictly within `radius` of `hit`; stops at the first.
+// The mesh functions below run four vertices at a time (SSE2) and give exactly
+// the bits of the plain loops kept beside them as their reference.
+
+// True when some point lies strictly within `radius` of `hit`.
 DENT_API bool reachesAny(const Vec* points, std::size_t count, Vec hit, float radius);
+DENT_API bool reachesAnyReference(const Vec* points, std::size_t count, Vec hit, float radius);
 
 // positions[i] = displaceImpact(rest[i], positions[i], ...) for every vertex.
 DENT_API void dentMesh(const Vec* rest, Vec* positions, std::size_t count, const DentArguments& dent);
+DENT_API void dentMeshReference(const Vec* rest, Vec* positions, std::size_t count, const DentArguments& dent);
 
 // The largest of `radius` (0 when NaN) and every point's distance from `centre`.
 DENT_API float grownBoundingRadius(Vec centre, float radius, const Vec* points, std::size_t count);
+DENT_API float grownBoundingRadiusReference(Vec centre, float radius, const Vec* points, std::size_t count);
 
 }  // namespace dent

@@ -16,7 +16,6 @@ namespace {
 
 constexpr float kFoldingBend = 0.4f;
 constexpr std::uint32_t kDamagedVariant = 2;
-constexpr unsigned kProbes = 5;
 constexpr unsigned kPanelLineBuffer = 160;
 constexpr unsigned kSurfaceLineBuffer = 480;
 
@@ -25,10 +24,6 @@ const char* kindName(std::int32_t kind) { return kind == 1 ? "bonnet" : "boot"; 
 // How much the push points from the free edge back toward the hinge line.
 float bendOf(const dent::DentArguments& dent, const PanelState& state) {
     return std::max(0.0f, -dent.direction.y * state.shape.sign);
-}
-
-void moveProbes(dent::SheetPoint& point, const dent::DentArguments& dent) {
-    for (unsigned k = 0; k < kProbes; ++k) point.current[k] = dent::dentVertex(point.rest[k], point.current[k], dent);
 }
 
 // The largest dent weight any rest position gets from this hit.
@@ -156,13 +151,15 @@ void surfacePath(PanelState& state, const dent::Vec* rest, dent::Vec* positions,
 
     // A tracked hit without PanelFollowBody only folds: the sheet keeps its dents.
     const bool move = !(track && !s.PanelFollowBody);
+    // Each point's position reads only its own probes, so all probes are
+    // dented first, four at a time, on a copy the lattice has not accepted yet.
     std::vector<dent::SheetPoint>& nodes = move ? state.movedNodes : state.lattice.nodes;
+    if (move) {
+        std::copy(state.lattice.nodes.begin(), state.lattice.nodes.end(), nodes.begin());
+        dent::dentSheetProbes(nodes.data(), nodes.size(), dent);
+    }
     std::vector<dent::Vec>& nodePositions = state.nodePositions;
     for (std::size_t n = 0; n < nodes.size(); ++n) {
-        if (move) {
-            nodes[n] = state.lattice.nodes[n];
-            moveProbes(nodes[n], dent);
-        }
         nodePositions[n] = dent::sheetPosition(nodes[n], 0, shape, span, s.PanelFollowBody, dent.cap);
     }
     state.lattice.keepOrdered(nodePositions);
@@ -171,8 +168,8 @@ void surfacePath(PanelState& state, const dent::Vec* rest, dent::Vec* positions,
     if (move) state.lattice.nodes.swap(state.movedNodes);
 
     const bool writeNormals = normals && !state.restNormals.empty();
+    if (move) dent::dentSheetProbes(state.sheet.data(), count, dent);
     for (std::size_t i = 0; i < count; ++i) {
-        if (move) moveProbes(state.sheet[i], dent);
         positions[i] = rest[i] + state.lattice.displacement(rest[i], nodePositions);
         if (writeNormals) {
             normals[i] = dent::sheetNormal(state.sheet[i], shape, span, s.PanelFollowBody, dent.cap,

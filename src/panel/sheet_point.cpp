@@ -1,6 +1,10 @@
 #include "panel/sheet_point.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "deform/dent_lanes.h"
+#include "deform/ordinary_dent.h"
 
 namespace dent {
 
@@ -35,6 +39,102 @@ float splineCompression(const SpanFold& fold, float x) {
     return (b0 * p0 + b1 * p1 + b2 * p2 + f3 * p3) / 6.0f;
 }
 
+// What the two-segment fold makes of a compression c on this panel, before
+// any probe's place along it is known.
+struct FoldProfile {
+    bool usable = false;  // finite shape and c, and a panel no shorter than 0.05
+    float squeeze = 0.0f;  // c clamped to [0, 0.45 length]
+    float r1 = 0.0f;       // hinge-side segment
+    float r2 = 0.0f;       // free-edge segment
+    float span = 0.0f;     // distance their ends are brought to
+    float apex = 0.0f;     // crease apex along the span
+    float height = 0.0f;   // and above the sheet
+};
+
+FoldProfile foldProfile(const PanelShape& shape, float c) {
+    FoldProfile f;
+    const float panelLength = shape.length;
+    f.usable = isFinite(shape) && std::isfinite(c) && !(0.05f > panelLength);
+    if (!f.usable) return f;
+    f.squeeze = clampTo(c, 0.0f, 0.45f * panelLength);
+    if (f.squeeze > 0.0f) {
+        // Two rigid segments whose ends are brought together to the span.
+        const float phi = clampTo(shape.crease, 0.35f, 0.65f);
+        f.r1 = phi * panelLength;
+        f.r2 = panelLength - f.r1;
+        f.span = panelLength - f.squeeze;
+        f.apex = (f.span * f.span + f.r1 * f.r1 - f.r2 * f.r2) / (2.0f * f.span);
+        const float rise = f.r1 * f.r1 - f.apex * f.apex;
+        f.height = std::sqrt(rise > 0.0f ? rise : 0.0f);
+    }
+    return f;
+}
+
+FoldProfile profileAtProbe(const SheetPoint& point, unsigned probe, const PanelShape& shape, const SpanFold& fold) {
+    return foldProfile(shape, splineCompression(fold, point.rest[probe].x));
+}
+
+// sheetPosition of a probe (0 to 4) with the profile of the compression at its x.
+Vec foldedProbe(const SheetPoint& point, unsigned probe, const PanelShape& shape, const FoldProfile& f, bool follow,
+                float cap) {
+    const Vec unchanged = point.current[probe];
+    if (!std::isfinite(cap) || !(cap > 0.0f)) return unchanged;
+
+    const Vec q = point.rest[probe];
+    const float s = shape.sign * q.y - shape.start;
+    const float panelLength = shape.length;
+
+    float dy = 0.0f;
+    float lift = 0.0f;
+    const bool usable = f.usable && isFinite(q);
+    if (usable && f.squeeze > 0.0f) {
+        const float sc = clampTo(s, 0.0f, panelLength);
+        float moved;
+        if (f.r1 >= sc) {
+            moved = f.apex * sc / f.r1;
+            lift = f.height * sc / f.r1;
+        } else {
+            const float tau = (sc - f.r1) / f.r2;
+            moved = f.apex + (f.span - f.apex) * tau;
+            lift = f.height * (1.0f - tau);
+        }
+        dy = shape.sign * (moved - sc);
+    }
+    // Following the body, the free edge keeps where the dents put it; the fold
+    // only redistributes and lifts the sheet between hinge line and free edge.
+    if (usable && follow && panelLength > 0.05f) dy += f.squeeze * shape.sign * clampTo(s / panelLength, 0.0f, 1.0f);
+    if (!std::isfinite(dy) || !std::isfinite(lift)) {
+        dy = 0.0f;
+        lift = 0.0f;
+    }
+
+    const Vec target = unchanged + Vec{0.0f, dy, lift};
+    const Vec fromRest = target - q;
+    const float distance = length(fromRest);
+    const Vec result = distance > cap ? q + fromRest * (cap / distance) : target;
+    return isFinite(result) ? result : unchanged;
+}
+
+// The rest normal through the map whose Jacobian has the columns tx, ty (the
+// central differences of the probe positions) and the unit z axis: the sheet
+// has no thickness, so z is carried through unchanged.
+Vec carriedNormal(const SheetPoint& point, Vec p1, Vec p2, Vec p3, Vec p4, Vec restNormal) {
+    const Vec tx = (p2 - p1) * (1.0f / point.stepX);
+    const Vec ty = (p4 - p3) * (1.0f / point.stepY);
+
+    // Cofactor of that Jacobian.
+    const Vec n = restNormal;
+    const Vec r{n.z * (tx.y * ty.z - tx.z * ty.y) + n.x * ty.y - n.y * tx.y,
+                n.z * (tx.z * ty.x - tx.x * ty.z) + n.y * tx.x - n.x * ty.x,
+                n.z * (tx.x * ty.y - tx.y * ty.x)};
+    if (!isFinite(r)) return restNormal;
+    const float size = length(r);
+    if (!(size > 0.00001f)) return restNormal;
+    return r / size;
+}
+
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
 }  // namespace
 
 void SheetPoint::init(Vec p, float z, const PanelShape& shape, int beyondCrease) {
@@ -62,79 +162,70 @@ void SheetPoint::init(Vec p, float z, const PanelShape& shape, int beyondCrease)
 Vec sheetPosition(const SheetPoint& point, unsigned probe, const PanelShape& shape, const SpanFold& fold,
                   bool follow, float cap) {
     if (probe >= kProbes) return point.current[0];
-    const Vec unchanged = point.current[probe];
-    if (!std::isfinite(cap) || !(cap > 0.0f)) return unchanged;
-
-    const Vec q = point.rest[probe];
-    const float s = shape.sign * q.y - shape.start;
-    const float panelLength = shape.length;
-    const float c = splineCompression(fold, q.x);
-
-    float dy = 0.0f;
-    float lift = 0.0f;
-    float squeeze = 0.0f;
-    const bool usable = isFinite(shape) && isFinite(q) && std::isfinite(c) && !(0.05f > panelLength);
-    if (usable) {
-        squeeze = clampTo(c, 0.0f, 0.45f * panelLength);
-        if (squeeze > 0.0f) {
-            // Two rigid segments whose ends are brought together to the span.
-            const float phi = clampTo(shape.crease, 0.35f, 0.65f);
-            const float r1 = phi * panelLength;
-            const float r2 = panelLength - r1;
-            const float span = panelLength - squeeze;
-            const float apex = (span * span + r1 * r1 - r2 * r2) / (2.0f * span);
-            const float rise = r1 * r1 - apex * apex;
-            const float height = std::sqrt(rise > 0.0f ? rise : 0.0f);
-
-            const float sc = clampTo(s, 0.0f, panelLength);
-            float moved;
-            if (r1 >= sc) {
-                moved = apex * sc / r1;
-                lift = height * sc / r1;
-            } else {
-                const float tau = (sc - r1) / r2;
-                moved = apex + (span - apex) * tau;
-                lift = height * (1.0f - tau);
-            }
-            dy = shape.sign * (moved - sc);
-        }
-    }
-    // Following the body, the free edge keeps where the dents put it; the fold
-    // only redistributes and lifts the sheet between hinge line and free edge.
-    if (usable && follow && panelLength > 0.05f) dy += squeeze * shape.sign * clampTo(s / panelLength, 0.0f, 1.0f);
-    if (!std::isfinite(dy) || !std::isfinite(lift)) {
-        dy = 0.0f;
-        lift = 0.0f;
-    }
-
-    const Vec target = unchanged + Vec{0.0f, dy, lift};
-    const Vec fromRest = target - q;
-    const float distance = length(fromRest);
-    const Vec result = distance > cap ? q + fromRest * (cap / distance) : target;
-    return isFinite(result) ? result : unchanged;
+    return foldedProbe(point, probe, shape, profileAtProbe(point, probe, shape, fold), follow, cap);
 }
 
-Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow, float cap,
-                Vec restNormal) {
+Vec sheetNormalReference(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow,
+                         float cap, Vec restNormal) {
     if (0.000001f > point.stepX || 0.000001f > point.stepY) return restNormal;
 
     const Vec p2 = sheetPosition(point, 2, shape, fold, follow, cap);
     const Vec p1 = sheetPosition(point, 1, shape, fold, follow, cap);
     const Vec p4 = sheetPosition(point, 4, shape, fold, follow, cap);
     const Vec p3 = sheetPosition(point, 3, shape, fold, follow, cap);
-    const Vec tx = (p2 - p1) * (1.0f / point.stepX);
-    const Vec ty = (p4 - p3) * (1.0f / point.stepY);
+    return carriedNormal(point, p1, p2, p3, p4, restNormal);
+}
 
-    // Cofactor of the Jacobian with columns tx, ty and the unit z axis: the sheet
-    // has no thickness, so z is carried through unchanged.
-    const Vec n = restNormal;
-    const Vec r{n.z * (tx.y * ty.z - tx.z * ty.y) + n.x * ty.y - n.y * tx.y,
-                n.z * (tx.z * ty.x - tx.x * ty.z) + n.y * tx.x - n.x * ty.x,
-                n.z * (tx.x * ty.y - tx.y * ty.x)};
-    if (!isFinite(r)) return restNormal;
-    const float size = length(r);
-    if (!(size > 0.00001f)) return restNormal;
-    return r / size;
+Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow, float cap,
+                Vec restNormal) {
+    if (0.000001f > point.stepX || 0.000001f > point.stepY) return restNormal;
+
+    // Probes 3 and 4 lie above and below the point, at its x: one spline and one
+    // fold profile serve both (compared by bits, so a -0 apart is read twice).
+    const FoldProfile at1 = profileAtProbe(point, 1, shape, fold);
+    const FoldProfile at2 = profileAtProbe(point, 2, shape, fold);
+    const FoldProfile at4 = profileAtProbe(point, 4, shape, fold);
+    const FoldProfile at3 =
+        sameBits(point.rest[3].x, point.rest[4].x) ? at4 : profileAtProbe(point, 3, shape, fold);
+
+    const Vec p2 = foldedProbe(point, 2, shape, at2, follow, cap);
+    const Vec p1 = foldedProbe(point, 1, shape, at1, follow, cap);
+    const Vec p4 = foldedProbe(point, 4, shape, at4, follow, cap);
+    const Vec p3 = foldedProbe(point, 3, shape, at3, follow, cap);
+    return carriedNormal(point, p1, p2, p3, p4, restNormal);
+}
+
+void dentSheetProbesReference(SheetPoint* points, std::size_t count, const DentArguments& dent) {
+    for (std::size_t i = 0; i < count; ++i) {
+        for (unsigned k = 0; k < kProbes; ++k) points[i].current[k] = dentVertex(points[i].rest[k], points[i].current[k], dent);
+    }
+}
+
+void dentSheetProbes(SheetPoint* points, std::size_t count, const DentArguments& dent) {
+    PreparedDent prepared;
+    if (!prepareDent(dent, prepared)) return;
+    // Four points at a time: probes 0 to 3 of each lie side by side, the four
+    // probes 4 are gathered. What the hit cannot move is settled there; the
+    // rest is queued and dented four at a time.
+    DentQueue queue(prepared);
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        SheetPoint* four = points + i;
+        for (unsigned j = 0; j < 4; ++j) {
+            queue.pushLanes(four[j].rest, four[j].current, unsettledFour(four[j].rest, four[j].current, prepared));
+        }
+        const Vec* const rest[4] = {&four[0].rest[4], &four[1].rest[4], &four[2].rest[4], &four[3].rest[4]};
+        const Vec* const current[4] = {&four[0].current[4], &four[1].current[4], &four[2].current[4],
+                                       &four[3].current[4]};
+        const unsigned lanes = unsettledGathered(rest, current, prepared);
+        for (unsigned l = 0; l < 4; ++l) {
+            if (lanes & (1u << l)) queue.push(&four[l].rest[4], &four[l].current[4]);
+        }
+    }
+    for (; i < count; ++i) {
+        for (unsigned k = 0; k < kProbes; ++k) queue.push(&points[i].rest[k], &points[i].current[k]);
+    }
+    queue.finish();
 }
 
 }  // namespace dent

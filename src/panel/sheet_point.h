@@ -3,6 +3,9 @@
 // crease line.
 #pragma once
 
+#include <cstddef>
+
+#include "deform/ordinary_path.h"
 #include "deform/panel_fold.h"
 #include "foundation/vec.h"
 #include "panel/span_fold.h"
@@ -29,8 +32,19 @@ struct DENT_API SheetPoint {
 DENT_API Vec sheetPosition(const SheetPoint& point, unsigned probe, const PanelShape& shape, const SpanFold& fold,
                   bool follow, float cap);
 
-// A rest normal carried through the folded and dented sheet at the point.
+// A rest normal carried through the folded and dented sheet at the point:
+// sheetPosition differentiated over probes 1 to 4. The reference evaluates the
+// four positions one by one; sheetNormal reads the station profile once for
+// probes 3 and 4, which share their x, and gives the same bits.
 DENT_API Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow, float cap,
                 Vec restNormal);
+DENT_API Vec sheetNormalReference(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow,
+                                  float cap, Vec restNormal);
+
+// current[k] = displaceImpact(rest[k], current[k], ...) for the five probes of
+// every point. The fast version dents four probes at a time; the reference
+// probe by probe.
+DENT_API void dentSheetProbes(SheetPoint* points, std::size_t count, const DentArguments& dent);
+DENT_API void dentSheetProbesReference(SheetPoint* points, std::size_t count, const DentArguments& dent);
 
 }  // namespace dent
