@@ -16,7 +16,7 @@
 namespace kerbmark {
 
 const char kBanner[] =
-    "Kerbmark 0.6.7 hotfix 2 - progressive boot fold onset; separate original/damaged panel shading";
+    "Kerbmark " KERBMARK_VERSION " hotfix 2 - progressive boot fold onset; separate original/damaged panel shading";
 const char kActiveLine[] =
     "Active. Player first; nearby NPCs according to Traffic settings. F7 restores player geometry and private "
     "collision.";
