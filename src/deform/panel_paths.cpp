@@ -142,8 +142,10 @@ void surfacePath(PanelState& state, const dent::Vec* rest, dent::Vec* positions,
     const bool track = dent.depth > s.PanelMinDepth && (bend > kFoldingBend || corner > 0.0f);
 
     // The panel's state is only changed once the lattice has accepted the new
-    // node positions, the last step that can fail (it allocates when it has
-    // to blend): a hit that fails leaves the panel as it was.
+    // node positions. Nothing here allocates, since every buffer was sized
+    // with the panel; keepOrdered could only if its blend buffer were short,
+    // and then it throws before it changes anything: a hit that fails leaves
+    // the panel as it was.
     dent::SpanFold span = state.spanFold;
     span.observe(shape, dent.hit, dent.direction, dent.depth, dent.radius, dent.previousDepth, dent.previousRadius,
                  dent.cap, dent.falloffPower, track, s.PanelStrength, s.PanelMinDepth, s.PanelMaxCompression,

@@ -36,6 +36,7 @@ PanelLattice& PanelLattice::operator=(PanelLattice&& other) noexcept {
         takeOver(rows, other.rows);
         takeOver(nodes, other.nodes);
         takeOver(accepted, other.accepted);
+        takeOver(blendTarget, other.blendTarget);
     }
     return *this;
 }
@@ -50,6 +51,7 @@ void PanelLattice::init(const SpanFold& fold, const PanelShape& shape) {
     rows.clear();
     nodes.clear();
     accepted.clear();
+    blendTarget.clear();
     if (!isFinite(shape) || !std::isfinite(fold.minX) || !std::isfinite(fold.maxX) || !std::isfinite(fold.z))
         return;
 
@@ -89,6 +91,7 @@ void PanelLattice::init(const SpanFold& fold, const PanelShape& shape) {
             accepted.push_back(node.rest[0]);
         }
     }
+    blendTarget.resize(nodes.size());
 }
 
 LatticeSample PanelLattice::sample(Vec p) const {
@@ -148,7 +151,9 @@ void PanelLattice::keepOrdered(std::vector<Vec>& positions) {
     if (!usable() || positions.size() != accepted.size()) return;
 
     if (!ordered(positions)) {
-        const std::vector<Vec> target = positions;
+        // Copy assignment reuses blendTarget's storage when it is long enough.
+        blendTarget = positions;
+        const std::vector<Vec>& target = blendTarget;
         const std::size_t count = positions.size();
         auto blend = [&](float fraction) {
             for (std::size_t i = 0; i < count; ++i)
@@ -168,7 +173,7 @@ void PanelLattice::keepOrdered(std::vector<Vec>& positions) {
         blend(lo);
         if (!ordered(positions)) positions = accepted;
     }
-    accepted = positions;
+    accepted = positions;  // the sizes match: no allocation here or just above
 }
 
 }  // namespace dent

@@ -24,12 +24,15 @@ struct DENT_API PanelLattice {
     std::vector<float> rows;       // y of each row, ascending, no two closer than 0.000001
     std::vector<SheetPoint> nodes;  // row by row: node (r, c) at r * columns.size() + c
     std::vector<Vec> accepted;      // node positions last accepted as ordered
+    // keepOrdered's copy of the positions asked for while it blends them back
+    // toward `accepted`. Sized by init, so that a blend allocates nothing.
+    std::vector<Vec> blendTarget;
 
     PanelLattice() = default;
     PanelLattice(const PanelLattice&) = default;
     PanelLattice(PanelLattice&&) noexcept = default;
     PanelLattice& operator=(const PanelLattice&) = default;
-    // Takes over all four sequences and leaves the source's empty.
+    // Takes over all five sequences and leaves the source's empty.
     PanelLattice& operator=(PanelLattice&& other) noexcept;
 
     // Builds the grid at rest from the span fold's stations and the panel's shape.
@@ -51,10 +54,14 @@ struct DENT_API PanelLattice {
 
     // Blends `positions` back toward `accepted` by the largest fraction (to 2^-16)
     // that keeps the grid ordered, and accepts the result. A list of the wrong
-    // size is left alone.
+    // size is left alone. Allocates only when it has to blend and `blendTarget`
+    // is shorter than the grid (never after init); that is its only step that
+    // can throw, and it comes before anything is changed. `positions` is never
+    // `blendTarget` itself.
     void keepOrdered(std::vector<Vec>& positions);
 
-    // True when the four sequences fit one another (a grid of at least one cell).
+    // True when the grid's four sequences fit one another (at least one cell);
+    // `blendTarget` does not count.
     bool usable() const;
 };
 

@@ -367,10 +367,11 @@ void expectSameSurface(const kerbmark::PanelState& now, const kerbmark::PanelSta
     EXPECT_TRUE(sameBytes(now.sheet, expected.sheet)) << "sheet points";
 }
 
-// Nothing is allocated while the copy is locked, except when the lattice has
-// to be blended back to order. When that allocation fails, the copy is
-// unlocked and the entry, its panel and the mesh are as before the hit; the
-// same hit afterwards gives exactly what it gives from the state before.
+// Nothing is allocated while the copy is locked, not even when the lattice
+// has to be blended back to order. Only a lattice whose blend buffer was taken
+// away allocates then; when that fails, the copy is unlocked and the entry,
+// its panel and the mesh are as before the hit. The same hit with the buffer
+// back allocates nothing and gives exactly what it gives from the state before.
 TEST_F(PanelPaths, FailedAllocationWhileLockedLeavesTheEntryAsItWas) {
     kerbmark::settings.PanelAsymmetry = true;
     testdeform::LockedAllocationWatch watch;
@@ -384,9 +385,10 @@ TEST_F(PanelPaths, FailedAllocationWhileLockedLeavesTheEntryAsItWas) {
     const std::vector<Vec> restNormals(normals, normals + positions.size());
     const DentRequest sideways = request({0.1f, 0.5f, 0}, {1, 0, 0}, 0.4f, 2, 0.3f);
     const std::size_t unlocks = geometries.unlockCalls.size();
+    std::vector<Vec> blendBuffer;
+    blendBuffer.swap(entry().panel.lattice.blendTarget);
     watch.failing = true;
     EXPECT_EQ(run(sideways), 0u);
-    watch.failing = false;
     ASSERT_EQ(watch.failures, 1u) << "the lattice had to blend";
     EXPECT_FALSE(watch.locked());
     watch.forgetLock();
@@ -399,6 +401,7 @@ TEST_F(PanelPaths, FailedAllocationWhileLockedLeavesTheEntryAsItWas) {
     EXPECT_TRUE(sameBytes(positionsOf(atomic), positions)) << "the mesh did not move";
     EXPECT_EQ(std::memcmp(normals, restNormals.data(), restNormals.size() * sizeof(Vec)), 0);
 
+    blendBuffer.swap(entry().panel.lattice.blendTarget);
     EXPECT_EQ(run(sideways), 1u);
     kerbmark::PanelState expected = before.panel;
     std::vector<Vec> expectedPositions = positions;
@@ -412,6 +415,8 @@ TEST_F(PanelPaths, FailedAllocationWhileLockedLeavesTheEntryAsItWas) {
     EXPECT_EQ(std::memcmp(normals, expectedNormals.data(), expectedNormals.size() * sizeof(Vec)), 0);
     EXPECT_EQ(entry().lastEpisode, 2u);
     EXPECT_FALSE(watch.locked());
+    EXPECT_EQ(watch.allocations, 1u) << "the blend back with the lattice's own buffer allocates nothing";
+    watch.failing = false;
 }
 
 }  // namespace

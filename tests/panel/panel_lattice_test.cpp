@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <utility>
@@ -26,6 +27,10 @@ bool samePositions(const std::vector<Vec>& a, const std::vector<Vec>& b) {
     for (std::size_t i = 0; i < a.size(); ++i)
         if (!sameVec(a[i], b[i])) return false;
     return true;
+}
+
+bool sameBits(const std::vector<Vec>& a, const std::vector<Vec>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(Vec)) == 0);
 }
 
 PanelLattice makeLattice(const PanelShape& shape, float minX = -0.6f, float maxX = 0.6f, unsigned segments = 6,
@@ -82,6 +87,7 @@ TEST(PanelLatticeInit, NodesRowByRowAtRest) {
     for (unsigned i = 0; i < 7; ++i) EXPECT_EQ(lattice.columns[i], dent::spanStationX(fold, i));
     ASSERT_EQ(lattice.nodes.size(), 7u * 8u);
     EXPECT_TRUE(samePositions(lattice.accepted, restCentres(lattice)));
+    EXPECT_EQ(lattice.blendTarget.size(), lattice.nodes.size());
     for (std::size_t r = 0; r < 8; ++r)
         for (std::size_t c = 0; c < 7; ++c)
             EXPECT_TRUE(sameVec(lattice.nodes[r * 7 + c].rest[0], Vec{lattice.columns[c], lattice.rows[r], 0.2f}));
@@ -105,7 +111,7 @@ TEST(PanelLatticeInit, DegenerateInputLeavesItEmpty) {
           makeLattice(shape, 0.3f, 0.3f), makeLattice(shape, 0.5f, -0.5f), makeLattice(shape, kNaN, 0.5f),
           makeLattice(PanelShape{1.0f, 0.2f, 0.0f, 0.5f}), makeLattice(shape, -0.5f, 0.5f, 6, kNaN)}) {
         EXPECT_TRUE(lattice.columns.empty() && lattice.rows.empty() && lattice.nodes.empty() &&
-                    lattice.accepted.empty());
+                    lattice.accepted.empty() && lattice.blendTarget.empty());
         const LatticeSample s = lattice.sample(Vec{0.0f, 0.5f, 0.0f});
         EXPECT_EQ(s.weight[0] + s.weight[1] + s.weight[2], 1.0f);
         EXPECT_TRUE(sameVec(lattice.displacement(Vec{0.0f, 0.5f, 0.0f}, {}), Vec{0.0f, 0.0f, 0.0f}));
@@ -326,8 +332,30 @@ TEST(PanelLatticeKeepOrdered, WrongSizeOrItsOwnAcceptedIsLeftAlone) {
     EXPECT_TRUE(samePositions(lattice.accepted, handMade));
 }
 
+// keepOrdered step by step with a fresh copy of the target: the reference for
+// the lattice's own, which blends in the buffer it keeps.
+void referenceKeepOrdered(const PanelLattice& lattice, std::vector<Vec>& accepted, std::vector<Vec>& positions) {
+    if (!lattice.ordered(positions)) {
+        const std::vector<Vec> target = positions;
+        auto blend = [&](float fraction) {
+            for (std::size_t i = 0; i < positions.size(); ++i)
+                positions[i] = accepted[i] + (target[i] - accepted[i]) * fraction;
+        };
+        float lo = 0.0f, hi = 1.0f;
+        for (int step = 0; step < 16; ++step) {
+            const float mid = (lo + hi) * 0.5f;
+            blend(mid);
+            (lattice.ordered(positions) ? lo : hi) = mid;
+        }
+        blend(lo);
+        if (!lattice.ordered(positions)) positions = accepted;
+    }
+    accepted = positions;
+}
+
 // From an ordered accepted grid, whatever positions are asked for, the result
-// is ordered and accepted.
+// is ordered, accepted, and bit for bit the reference's, whether the blend
+// buffer is the one init sized, stale from the last hit, or taken away.
 TEST(PanelLatticeKeepOrdered, NeverLeavesAFoldedCellOverGeneratedCases) {
     std::mt19937 rng(5303);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f), spread(-1.0f, 1.0f);
@@ -347,10 +375,18 @@ TEST(PanelLatticeKeepOrdered, NeverLeavesAFoldedCellOverGeneratedCases) {
             }
             if (unit(rng) < 0.05f) positions[static_cast<std::size_t>(unit(rng) * 0.99f * positions.size())].x = kNaN;
             const bool wasOrdered = lattice.ordered(positions);
+            std::vector<Vec> expected = positions, expectedAccepted = lattice.accepted;
+            referenceKeepOrdered(lattice, expectedAccepted, expected);
+            if (i % 4 == 0 && hit == 1) std::vector<Vec>().swap(lattice.blendTarget);
             lattice.keepOrdered(positions);
             blended += !wasOrdered;
             ASSERT_TRUE(lattice.ordered(positions)) << i << " " << hit;
             ASSERT_TRUE(samePositions(lattice.accepted, positions));
+            ASSERT_TRUE(sameBits(positions, expected)) << i << " " << hit;
+            ASSERT_TRUE(sameBits(lattice.accepted, expectedAccepted));
+            if (!wasOrdered) {
+                ASSERT_EQ(lattice.blendTarget.size(), positions.size()) << "grown when it was short";
+            }
         }
     }
     EXPECT_GT(blended, 300);  // the cases exercise the blending, not only the pass-through
@@ -361,6 +397,7 @@ TEST(PanelLatticeMove, TakesOverAndEmptiesTheSource) {
     const std::vector<float> columns = source.columns, rows = source.rows;
     const std::vector<Vec> accepted = source.accepted;
     const dent::SheetPoint* nodes = source.nodes.data();
+    const Vec* blendTarget = source.blendTarget.data();
 
     PanelLattice target = makeLattice(PanelShape{-1.0f, 0.0f, 2.0f, 0.4f}, -1.0f, 1.0f, 12);
     target = std::move(source);
@@ -368,7 +405,9 @@ TEST(PanelLatticeMove, TakesOverAndEmptiesTheSource) {
     EXPECT_EQ(target.rows, rows);
     EXPECT_EQ(target.nodes.data(), nodes);  // storage taken over, not copied
     EXPECT_TRUE(samePositions(target.accepted, accepted));
-    EXPECT_TRUE(source.columns.empty() && source.rows.empty() && source.nodes.empty() && source.accepted.empty());
+    EXPECT_EQ(target.blendTarget.data(), blendTarget);
+    EXPECT_TRUE(source.columns.empty() && source.rows.empty() && source.nodes.empty() && source.accepted.empty() &&
+                source.blendTarget.empty());
 
     PanelLattice& alias = target;
     target = std::move(alias);
