@@ -1,0 +1,151 @@
+// Powers of float inputs: the C runtime's double pow of the converted inputs,
+// rounded to float, computed with SSE2 double arithmetic instead of the x87.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace dent {
+
+// (float)pow((double)base, (double)exponent) of the C runtime, called with the
+// x87 at 64-bit precision (the 32-bit runtime computes pow on the x87).
+float referencePow(float base, float exponent);
+
+namespace power_detail {
+
+// Top 7 mantissa bits i of m in [1, 2): the inverse of the step's centre in 24
+// bits (m * inverse is exact in double) and -log2(inverse).
+struct LogStep {
+    double inverse;
+    double minusLog2;
+};
+extern const LogStep logSteps[128];
+// 2^(j/128).
+extern const double exp2Steps[128];
+
+// Results within this many double units (of 2^29 per float unit) of the midpoint
+// between two floats are left to the reference: at least 2^-37 relative, while
+// the error of fastPowDouble stays below 2^-44 and the C runtime's within a
+// few double units.
+constexpr std::uint32_t kMidpointMargin = 1u << 16;
+
+inline std::uint32_t floatBits(float value) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+inline float floatFromBits(std::uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+#if defined(__SSE2__)
+// True when rounding `value` to float gives the float nearest the exact power it
+// approximates: a normal float result not too close to a rounding midpoint.
+inline bool roundsLikeExact(double value) {
+    const __m128i bits = _mm_castpd_si128(_mm_set_sd(value));
+    const std::uint32_t low = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bits));
+    const std::uint32_t high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_epi64(bits, 32)));
+    // Biased double exponent of 2^-126 ... 2^126.
+    const std::uint32_t exponent = (high >> 20) & 0x7ffu;
+    if (exponent - (1023u - 126u) > 252u) return false;
+    const std::uint32_t belowFloat = low & 0x1fffffffu;
+    return belowFloat - (0x10000000u - kMidpointMargin) > 2u * kMidpointMargin;
+}
+
+// base^exponent in double for a positive normal base, as 2^(exponent * log2(base));
+// relative error below 2^-44 when the result is a normal float; 0 when
+// exponent * log2(base) lies outside (-130, 130).
+inline double fastPowDouble(std::uint32_t baseBits, float exponent) {
+    // log2(base) = e + log2(m) = e - log2(inverse) + log2(1 + r), r = m * inverse - 1 exactly.
+    const int e = static_cast<int>(baseBits >> 23) - 127;
+    const LogStep& step = logSteps[(baseBits >> 16) & 127u];
+    const double m = floatFromBits((baseBits & 0x007fffffu) | 0x3f800000u);
+    const double r = m * step.inverse - 1.0;  // |r| < 2^-8 + 2^-23
+    // log2(1 + r) to degree 6: truncation below 2^-58.
+    const double log2OfOnePlusR =
+        r * (0x1.71547652b82fep+0 +
+             r * (-0x1.71547652b82fep-1 +
+                  r * (0x1.ec709dc3a03fdp-2 +
+                       r * (-0x1.71547652b82fep-2 + r * (0x1.2776c50ef9bfep-2 + r * -0x1.ec709dc3a03fdp-3)))));
+    const double y = exponent;
+    // y * e is exact; the sum errs by at most half a unit of |t| < 130.
+    const double t = y * static_cast<double>(e) + y * (step.minusLog2 + log2OfOnePlusR);
+    if (!(t > -130.0 && t < 130.0)) return 0.0;
+
+    // 2^t = 2^(k / 128) * 2^f with k = nearest(128 t), |f| <= 1/256; both steps exact.
+    const double shifted = t * 128.0 + 0x1.8p52;
+    const int k = _mm_cvtsi128_si32(_mm_castpd_si128(_mm_set_sd(shifted)));
+    const double f = (t * 128.0 - (shifted - 0x1.8p52)) * (1.0 / 128.0);
+    // 2^f to degree 5: truncation below 2^-60.
+    const double twoToF =
+        1.0 + f * (0x1.62e42fefa39efp-1 +
+                   f * (0x1.ebfbdff82c58fp-3 +
+                        f * (0x1.c6b08d704a0c0p-5 + f * (0x1.3b2ab6fba4e77p-7 + f * 0x1.5d87fe78a6731p-10))));
+    // 2^(k / 128) = 2^(k >> 7) * exp2Steps[k & 127], the power of two added to the exponent field.
+    const __m128i step2 = _mm_castpd_si128(_mm_load_sd(&exp2Steps[k & 127]));
+    const __m128i whole = _mm_slli_epi64(_mm_cvtsi32_si128(k >> 7), 52);
+    const double scale = _mm_cvtsd_f64(_mm_castsi128_pd(_mm_add_epi64(step2, whole)));
+    return scale * twoToF;
+}
+#endif
+
+}  // namespace power_detail
+
+// The power without the x87 where the result is certain to be referencePow's:
+// true with `result` set, false for the inputs the reference has to decide
+// (non-positive, denormal or non-finite bases, non-finite exponents, results
+// outside the normal float range or too close to a float rounding midpoint).
+inline bool tryFastPow(float base, float exponent, float& result) {
+#if defined(__SSE2__)
+    using namespace power_detail;
+    const std::uint32_t baseBits = floatBits(base);
+    if ((baseBits & 0x7fffffffu) >= 0x7f800000u) return false;
+    const double x = base;
+    if (exponent == 2.0f) {
+        // Exact in double (48 bits), so rounded once like the runtime's exact answer.
+        result = static_cast<float>(x * x);
+        return true;
+    }
+    if (exponent == 1.0f) {
+        result = base;
+        return true;
+    }
+    double power;
+    if (exponent == 3.0f) {
+        power = x * x * x;  // one rounding: error below 2^-53
+        if (power == 0.0) {
+            result = static_cast<float>(power);  // a zero base keeps its sign
+            return true;
+        }
+    } else {
+        if (baseBits - 0x00800000u >= 0x7f000000u) return false;
+        if ((floatBits(exponent) & 0x7fffffffu) >= 0x7f800000u) return false;
+        power = fastPowDouble(baseBits, exponent);
+    }
+    if (!roundsLikeExact(power)) return false;
+    result = static_cast<float>(power);
+    return true;
+#else
+    (void)base;
+    (void)exponent;
+    (void)result;
+    return false;
+#endif
+}
+
+// Exactly referencePow(base, exponent) for every input, NaN and infinities
+// included; the x87 is touched only when the reference has to decide.
+inline float floatPow(float base, float exponent) {
+    float result;
+    if (tryFastPow(base, exponent, result)) return result;
+    return referencePow(base, exponent);
+}
+
+}  // namespace dent
