@@ -242,6 +242,16 @@ void bench() {
     const auto fast = [](float x, float y) { return dent::floatPow(x, y); };
     const auto reference = [](float x, float y) { return dent::referencePow(x, y); };
     const auto plain = [](float x, float y) { return plainPow(x, y); };
+    const auto fallbackShare = [](const std::vector<float>& bases, const std::vector<float>& exponents) {
+        std::size_t left = 0;
+        for (std::size_t i = 0; i < bases.size(); ++i) {
+            float unused;
+            left += dent::tryFastPow(bases[i], exponents[i], unused) ? 0 : 1;
+        }
+        return 100.0 * static_cast<double>(left) / static_cast<double>(bases.size());
+    };
+    std::printf("fallbacks: falloff weights %.3f %%, spline cubes %.3f %%\n", fallbackShare(xs, ys),
+                fallbackShare(cubes, three));
     std::printf("ns per call (thread CPU time, median of 11):\n");
     std::printf("  falloff weight, power 0.65: floatPow %.2f  referencePow %.2f  plain pow %.2f\n",
                 nsPerCall(xs, ys, fast), nsPerCall(xs, ys, reference), nsPerCall(xs, ys, plain));

@@ -1,0 +1,137 @@
+#include "foundation/power.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "foundation/fpu.h"
+#include "support/lcg.h"
+
+namespace {
+
+std::uint32_t bitsOf(float value) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+float floatOf(std::uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+float plainPow(float base, float exponent) {
+    return static_cast<float>(std::pow(static_cast<double>(base), static_cast<double>(exponent)));
+}
+
+std::uint16_t withPrecision(std::uint16_t word, std::uint16_t precision) {
+    return static_cast<std::uint16_t>((word & ~dent::kX87PrecisionAndRounding) | precision);
+}
+
+// Counts of one differential run: floatPow as the x87 stands and at 24-bit precision.
+struct PowRun {
+    unsigned inputs = 0, fast = 0, mismatches = 0, mismatches24 = 0;
+    void check(float x, float y) {
+        const float want = plainPow(x, y);
+        float unused;
+        fast += dent::tryFastPow(x, y, unused) ? 1 : 0;
+        mismatches += bitsOf(dent::floatPow(x, y)) != bitsOf(want) ? 1 : 0;
+        const std::uint16_t start = dent::x87ControlWord();
+        dent::setX87ControlWord(withPrecision(start, dent::kX87Precision24));
+        const float single = dent::floatPow(x, y);
+        dent::setX87ControlWord(start);
+        mismatches24 += bitsOf(single) != bitsOf(want) ? 1 : 0;
+        ++inputs;
+    }
+};
+
+TEST(FloatPow, SpecialValuesMatchTheRuntimeBitForBit) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float denormalMin = floatOf(1), denormalMax = floatOf(0x007fffff), normalMin = floatOf(0x00800000);
+    const float bases[] = {0.0f,       -0.0f,     denormalMin, -denormalMin, denormalMax, normalMin, -normalMin,
+                           0.5f,       1.0f,      -1.0f,       2.0f,         -2.0f,       0.99999994f, 1.00000012f,
+                           3.0e38f,    -3.0e38f,  inf,         -inf,         nan,         -nan,       1e-30f,
+                           floatOf(0x3f800001)};
+    const float exponents[] = {0.0f, -0.0f, 1.0f, -1.0f, 2.0f, -2.0f, 3.0f, -3.0f, 0.5f, 0.35f, 0.65f, 1.15f,
+                               5.0f, 2.5f, 1e-30f, 1e30f, -1e30f, 3.0e38f, 128.0f, -149.0f, inf, -inf, nan};
+    PowRun run;
+    for (float x : bases) {
+        for (float y : exponents) {
+            run.check(x, y);
+            EXPECT_EQ(bitsOf(dent::referencePow(x, y)), bitsOf(plainPow(x, y))) << x << "^" << y;
+        }
+    }
+    EXPECT_EQ(0u, run.mismatches);
+    EXPECT_EQ(0u, run.mismatches24);
+}
+
+// The module's inputs (bases in [0, 1]: falloff weights, the impact response,
+// spline cubes; exponents of FalloffPower and ImpactExponent) and a share of
+// arbitrary bit patterns. Both the fast path and the reference must have been used.
+TEST(FloatPow, SampledInputsMatchTheRuntimeBitForBit) {
+    Lcg lcg{20260612};
+    PowRun run;
+    const std::uint32_t one = bitsOf(1.0f);
+    for (unsigned i = 0; i < 3000000; ++i) {
+        const std::uint32_t randomBits =
+            static_cast<std::uint32_t>(lcg.unit() * 16777216.0f) << 8 ^ static_cast<std::uint32_t>(lcg.unit() * 256.0f);
+        float x, y;
+        switch (i % 8) {
+            case 0:
+            case 1: x = lcg.unit(); y = lcg.between(0.35f, 2.0f); break;
+            case 2:
+            case 3: x = floatOf(randomBits % (one + 1)); y = lcg.between(0.35f, 2.0f); break;
+            case 4: {
+                const float t = lcg.unit();
+                x = t * t * (3.0f - 2.0f * t);
+                y = lcg.between(0.35f, 2.0f);
+                break;
+            }
+            case 5: x = lcg.unit(); y = 3.0f; break;
+            case 6: x = 1.0f - lcg.unit(); y = i % 16 < 8 ? 2.0f : 3.0f; break;
+            default: x = floatOf(randomBits ^ static_cast<std::uint32_t>(lcg.unit() * 16777216.0f) << 24);
+                     y = floatOf(randomBits * 2654435761u);
+        }
+        run.check(x, y);
+    }
+    EXPECT_EQ(0u, run.mismatches);
+    EXPECT_EQ(0u, run.mismatches24);
+    EXPECT_GT(run.fast, run.inputs * 3 / 4);
+    EXPECT_GT(run.inputs - run.fast, 100u);
+}
+
+TEST(X87ExtendedPrecision, SetsFullPrecisionAndRestoresTheCallersWord) {
+    const std::uint16_t start = dent::x87ControlWord();
+    const std::uint16_t single = withPrecision(start, dent::kX87Precision24) | 0x0c00;  // and round toward zero
+    dent::setX87ControlWord(single);
+    std::uint16_t inside;
+    {
+        const dent::X87ExtendedPrecision extended;
+        inside = dent::x87ControlWord();
+    }
+    const std::uint16_t after = dent::x87ControlWord();
+    dent::setX87ControlWord(start);
+#if defined(__i386__) || defined(__x86_64__)
+    EXPECT_EQ(withPrecision(single, dent::kX87Precision64), inside);
+    EXPECT_EQ(single, after);
+#endif
+}
+
+TEST(RoundHalfAway, MatchesLlround) {
+    const double values[] = {0.0,  -0.0, 0.5,  -0.5,  1.5,  -1.5, 2.5, -2.5, 0.49999999999999994, -0.49999999999999994,
+                             1e9,  -1e9, 2147483646.5, -2147483646.5, 2147483647.5, -2147483648.5, 1e15 + 0.5, -3e18};
+    for (double v : values) EXPECT_EQ(std::llround(v), dent::roundHalfAway(v)) << v;
+    Lcg lcg{7};
+    for (int i = 0; i < 200000; ++i) {
+        // Grid coordinates as the rest normals make them: a float times 100000.
+        const double v = static_cast<double>(lcg.between(-10000.0f, 10000.0f) * lcg.unit()) * 100000.0;
+        ASSERT_EQ(std::llround(v), dent::roundHalfAway(v)) << v;
+    }
+}
+
+}  // namespace
