@@ -2,8 +2,11 @@
 // vehicle with traffic around, loads a plug-in module the way an ASI loader
 // does and runs game frames; or runs the scripted demo drive.
 //
-//   hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]
-//   hostsim <module> --demo <folder> [--ini <settings>]
+//   hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N] [--x87 24|default]
+//   hostsim <module> --demo <folder> [--ini <settings>] [--x87 24|default]
+//
+// --x87: the x87 precision the game thread calls the module with (24 bits as
+// the game's renderer leaves it, or the process's default).
 //
 // Exit codes: 0 done, 1 bad arguments, 2 host or module could not be set up,
 // 3 unhandled fault, 4 the host saw itself misused (host faults), 5 the demo
@@ -24,8 +27,9 @@ namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]\n"
-                 "       hostsim <module> --demo <folder> [--ini <settings>]\n");
+                 "usage: hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]"
+                 " [--x87 24|default]\n"
+                 "       hostsim <module> --demo <folder> [--ini <settings>] [--x87 24|default]\n");
     return 1;
 }
 
@@ -53,6 +57,7 @@ int main(int argc, char** argv) {
     int f7Frame = -1;
     hostsim::HostOptions options;
     hostsim::DemoOptions demo{modulePath, "Kerbmark.ini", ""};
+    hostsim::GameX87 x87 = hostsim::GameX87::Precision24;
     for (int i = 2; i < argc; ++i) {
         if (i + 1 >= argc) return usage();
         if (std::strcmp(argv[i], "--frames") == 0) {
@@ -63,6 +68,8 @@ int main(int argc, char** argv) {
             demo.folder = argv[++i];
         } else if (std::strcmp(argv[i], "--ini") == 0) {
             demo.ini = argv[++i];
+        } else if (std::strcmp(argv[i], "--x87") == 0) {
+            if (!hostsim::parseGameX87(argv[++i], x87)) return usage();
         } else if (std::strcmp(argv[i], "--identity") == 0) {
             if (!parseIdentity(argv[++i], options.identityWord)) return usage();
         } else {
@@ -70,6 +77,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    hostsim::setGameX87(x87);
     if (!demo.folder.empty()) return hostsim::runDemo(demo);
 
     if (!hostsim::startHost(options)) return 2;
