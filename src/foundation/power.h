@@ -6,7 +6,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <emmintrin.h>  // SSE2; with it, floatPow4 below
 #endif
 
 namespace dent {
@@ -147,5 +147,104 @@ inline float floatPow(float base, float exponent) {
     if (tryFastPow(base, exponent, result)) return result;
     return referencePow(base, exponent);
 }
+
+#if defined(__SSE2__)
+namespace power_detail {
+
+// Two lanes of fastPowDouble (same operations in the same order, so the same
+// bits) for m, e, y as doubles and the table rows of each lane.
+inline __m128d fastPowPair(__m128d m, __m128d e, __m128d y, const LogStep& step0, const LogStep& step1,
+                           __m128d& inRange) {
+    const __m128d inverse = _mm_set_pd(step1.inverse, step0.inverse);
+    const __m128d minusLog2 = _mm_set_pd(step1.minusLog2, step0.minusLog2);
+    const __m128d r = _mm_sub_pd(_mm_mul_pd(m, inverse), _mm_set1_pd(1.0));
+    __m128d p = _mm_mul_pd(r, _mm_set1_pd(-0x1.ec709dc3a03fdp-3));
+    p = _mm_mul_pd(r, _mm_add_pd(_mm_set1_pd(0x1.2776c50ef9bfep-2), p));
+    p = _mm_mul_pd(r, _mm_add_pd(_mm_set1_pd(-0x1.71547652b82fep-2), p));
+    p = _mm_mul_pd(r, _mm_add_pd(_mm_set1_pd(0x1.ec709dc3a03fdp-2), p));
+    p = _mm_mul_pd(r, _mm_add_pd(_mm_set1_pd(-0x1.71547652b82fep-1), p));
+    p = _mm_mul_pd(r, _mm_add_pd(_mm_set1_pd(0x1.71547652b82fep+0), p));
+    const __m128d t = _mm_add_pd(_mm_mul_pd(y, e), _mm_mul_pd(y, _mm_add_pd(minusLog2, p)));
+    inRange = _mm_and_pd(_mm_cmpgt_pd(t, _mm_set1_pd(-130.0)), _mm_cmplt_pd(t, _mm_set1_pd(130.0)));
+    // Out-of-range lanes are left to the scalar path; keep their arithmetic harmless.
+    const __m128d t128 = _mm_mul_pd(_mm_and_pd(t, inRange), _mm_set1_pd(128.0));
+    const __m128d shifted = _mm_add_pd(t128, _mm_set1_pd(0x1.8p52));
+    const __m128d f = _mm_mul_pd(_mm_sub_pd(t128, _mm_sub_pd(shifted, _mm_set1_pd(0x1.8p52))), _mm_set1_pd(1.0 / 128.0));
+    __m128d q = _mm_mul_pd(f, _mm_set1_pd(0x1.5d87fe78a6731p-10));
+    q = _mm_mul_pd(f, _mm_add_pd(_mm_set1_pd(0x1.3b2ab6fba4e77p-7), q));
+    q = _mm_mul_pd(f, _mm_add_pd(_mm_set1_pd(0x1.c6b08d704a0c0p-5), q));
+    q = _mm_mul_pd(f, _mm_add_pd(_mm_set1_pd(0x1.ebfbdff82c58fp-3), q));
+    q = _mm_mul_pd(f, _mm_add_pd(_mm_set1_pd(0x1.62e42fefa39efp-1), q));
+    q = _mm_add_pd(_mm_set1_pd(1.0), q);
+    const __m128i k = _mm_castpd_si128(shifted);  // k in the low word of each lane
+    const int k0 = _mm_cvtsi128_si32(k), k1 = _mm_cvtsi128_si32(_mm_srli_si128(k, 8));
+    const __m128i steps = _mm_castpd_si128(_mm_set_pd(exp2Steps[k1 & 127], exp2Steps[k0 & 127]));
+    const __m128i whole = _mm_slli_epi64(_mm_srai_epi32(k, 7), 52);
+    return _mm_mul_pd(_mm_castsi128_pd(_mm_add_epi64(steps, whole)), q);
+}
+
+// roundsLikeExact for two lanes: all ones where it holds.
+inline __m128i roundsLikeExactPair(__m128d value) {
+    const __m128i bits = _mm_castpd_si128(value);
+    const __m128i high = _mm_shuffle_epi32(bits, _MM_SHUFFLE(3, 3, 1, 1));
+    const __m128i low = _mm_shuffle_epi32(bits, _MM_SHUFFLE(2, 2, 0, 0));
+    const __m128i sign = _mm_set1_epi32(static_cast<int>(0x80000000u));
+    // Unsigned a > b as signed (a ^ sign) > (b ^ sign).
+    const __m128i exponent =
+        _mm_sub_epi32(_mm_and_si128(_mm_srli_epi32(high, 20), _mm_set1_epi32(0x7ff)), _mm_set1_epi32(1023 - 126));
+    const __m128i exponentOut = _mm_cmpgt_epi32(_mm_xor_si128(exponent, sign), _mm_xor_si128(_mm_set1_epi32(252), sign));
+    const __m128i distance =
+        _mm_sub_epi32(_mm_and_si128(low, _mm_set1_epi32(0x1fffffff)), _mm_set1_epi32(0x10000000 - static_cast<int>(kMidpointMargin)));
+    const __m128i clear = _mm_cmpgt_epi32(_mm_xor_si128(distance, sign),
+                                          _mm_xor_si128(_mm_set1_epi32(static_cast<int>(2u * kMidpointMargin)), sign));
+    return _mm_andnot_si128(exponentOut, clear);
+}
+
+}  // namespace power_detail
+
+// Four floatPow at once: lane i is floatPow(base[i], exponent[i]), bit for bit.
+// Lanes the SSE2 arithmetic cannot decide take the scalar floatPow.
+inline __m128 floatPow4(__m128 base, __m128 exponent) {
+    using namespace power_detail;
+    const __m128i baseBits = _mm_castps_si128(base);
+    const __m128i sign = _mm_set1_epi32(static_cast<int>(0x80000000u));
+    // Positive normal finite bases: bits - 0x00800000 below 0x7f000000 (unsigned).
+    const __m128i normal = _mm_cmplt_epi32(_mm_xor_si128(_mm_sub_epi32(baseBits, _mm_set1_epi32(0x00800000)), sign),
+                                           _mm_xor_si128(_mm_set1_epi32(0x7f000000), sign));
+    const __m128i finiteExponent =
+        _mm_cmplt_epi32(_mm_and_si128(_mm_castps_si128(exponent), _mm_set1_epi32(0x7fffffff)), _mm_set1_epi32(0x7f800000));
+    const __m128i eligible = _mm_and_si128(normal, finiteExponent);
+    // Ineligible lanes compute on base 1 and exponent 0 and are replaced below.
+    const __m128i usable = _mm_or_si128(_mm_and_si128(eligible, baseBits), _mm_andnot_si128(eligible, _mm_set1_epi32(0x3f800000)));
+    const __m128 y = _mm_and_ps(exponent, _mm_castsi128_ps(eligible));
+    const __m128i e = _mm_sub_epi32(_mm_srli_epi32(usable, 23), _mm_set1_epi32(127));
+    const __m128 m = _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(usable, _mm_set1_epi32(0x007fffff)), _mm_set1_epi32(0x3f800000)));
+    alignas(16) std::uint32_t index[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_and_si128(_mm_srli_epi32(usable, 16), _mm_set1_epi32(127)));
+
+    __m128d inRangeLow, inRangeHigh;
+    const __m128d low = fastPowPair(_mm_cvtps_pd(m), _mm_cvtepi32_pd(e), _mm_cvtps_pd(y), logSteps[index[0]],
+                                    logSteps[index[1]], inRangeLow);
+    const __m128d high = fastPowPair(_mm_cvtps_pd(_mm_movehl_ps(m, m)), _mm_cvtepi32_pd(_mm_srli_si128(e, 8)),
+                                     _mm_cvtps_pd(_mm_movehl_ps(y, y)), logSteps[index[2]], logSteps[index[3]],
+                                     inRangeHigh);
+    const __m128i decidedLow = _mm_and_si128(roundsLikeExactPair(low), _mm_castpd_si128(inRangeLow));
+    const __m128i decidedHigh = _mm_and_si128(roundsLikeExactPair(high), _mm_castpd_si128(inRangeHigh));
+    // One mask word per lane (the low word of each double's mask).
+    const __m128i decided = _mm_and_si128(
+        eligible, _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(decidedLow), _mm_castsi128_ps(decidedHigh),
+                                                  _MM_SHUFFLE(2, 0, 2, 0))));
+    __m128 result = _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
+    const int decidedLanes = _mm_movemask_ps(_mm_castsi128_ps(decided));
+    if (decidedLanes == 0xf) return result;
+    alignas(16) float lanes[4], bases[4], exponents[4];
+    _mm_store_ps(lanes, result);
+    _mm_store_ps(bases, base);
+    _mm_store_ps(exponents, exponent);
+    for (int i = 0; i < 4; ++i)
+        if (!(decidedLanes >> i & 1)) lanes[i] = floatPow(bases[i], exponents[i]);
+    return _mm_load_ps(lanes);
+}
+#endif
 
 }  // namespace dent

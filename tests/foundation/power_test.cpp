@@ -72,31 +72,36 @@ TEST(FloatPow, SpecialValuesMatchTheRuntimeBitForBit) {
 
 // The module's inputs (bases in [0, 1]: falloff weights, the impact response,
 // spline cubes; exponents of FalloffPower and ImpactExponent) and a share of
-// arbitrary bit patterns. Both the fast path and the reference must have been used.
+// arbitrary bit patterns.
+void sampleInput(Lcg& lcg, unsigned i, float& x, float& y) {
+    const std::uint32_t one = bitsOf(1.0f);
+    const std::uint32_t randomBits =
+        static_cast<std::uint32_t>(lcg.unit() * 16777216.0f) << 8 ^ static_cast<std::uint32_t>(lcg.unit() * 256.0f);
+    switch (i % 8) {
+        case 0:
+        case 1: x = lcg.unit(); y = lcg.between(0.35f, 2.0f); break;
+        case 2:
+        case 3: x = floatOf(randomBits % (one + 1)); y = lcg.between(0.35f, 2.0f); break;
+        case 4: {
+            const float t = lcg.unit();
+            x = t * t * (3.0f - 2.0f * t);
+            y = lcg.between(0.35f, 2.0f);
+            break;
+        }
+        case 5: x = lcg.unit(); y = 3.0f; break;
+        case 6: x = 1.0f - lcg.unit(); y = i % 16 < 8 ? 2.0f : 3.0f; break;
+        default: x = floatOf(randomBits ^ static_cast<std::uint32_t>(lcg.unit() * 16777216.0f) << 24);
+                 y = floatOf(randomBits * 2654435761u);
+    }
+}
+
+// Both the fast path and the reference must have been used.
 TEST(FloatPow, SampledInputsMatchTheRuntimeBitForBit) {
     Lcg lcg{20260612};
     PowRun run;
-    const std::uint32_t one = bitsOf(1.0f);
     for (unsigned i = 0; i < 3000000; ++i) {
-        const std::uint32_t randomBits =
-            static_cast<std::uint32_t>(lcg.unit() * 16777216.0f) << 8 ^ static_cast<std::uint32_t>(lcg.unit() * 256.0f);
         float x, y;
-        switch (i % 8) {
-            case 0:
-            case 1: x = lcg.unit(); y = lcg.between(0.35f, 2.0f); break;
-            case 2:
-            case 3: x = floatOf(randomBits % (one + 1)); y = lcg.between(0.35f, 2.0f); break;
-            case 4: {
-                const float t = lcg.unit();
-                x = t * t * (3.0f - 2.0f * t);
-                y = lcg.between(0.35f, 2.0f);
-                break;
-            }
-            case 5: x = lcg.unit(); y = 3.0f; break;
-            case 6: x = 1.0f - lcg.unit(); y = i % 16 < 8 ? 2.0f : 3.0f; break;
-            default: x = floatOf(randomBits ^ static_cast<std::uint32_t>(lcg.unit() * 16777216.0f) << 24);
-                     y = floatOf(randomBits * 2654435761u);
-        }
+        sampleInput(lcg, i, x, y);
         run.check(x, y);
     }
     EXPECT_EQ(0u, run.mismatches);
@@ -104,6 +109,21 @@ TEST(FloatPow, SampledInputsMatchTheRuntimeBitForBit) {
     EXPECT_GT(run.fast, run.inputs * 3 / 4);
     EXPECT_GT(run.inputs - run.fast, 100u);
 }
+
+#if defined(__SSE2__)
+// Four lanes of mixed inputs (each lane its own kind), lane for lane the scalar result.
+TEST(FloatPow4, EveryLaneMatchesTheRuntimeBitForBit) {
+    Lcg lcg{4242};
+    unsigned mismatches = 0;
+    for (unsigned i = 0; i < 1000000; ++i) {
+        alignas(16) float x[4], y[4], got[4];
+        for (unsigned lane = 0; lane < 4; ++lane) sampleInput(lcg, i * 3 + lane * 5, x[lane], y[lane]);
+        _mm_store_ps(got, dent::floatPow4(_mm_load_ps(x), _mm_load_ps(y)));
+        for (unsigned lane = 0; lane < 4; ++lane) mismatches += bitsOf(got[lane]) != bitsOf(plainPow(x[lane], y[lane]));
+    }
+    EXPECT_EQ(0u, mismatches);
+}
+#endif
 
 TEST(X87ExtendedPrecision, SetsFullPrecisionAndRestoresTheCallersWord) {
     const std::uint16_t start = dent::x87ControlWord();

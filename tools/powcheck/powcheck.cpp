@@ -1,4 +1,4 @@
-// Checks dent::floatPow against the C runtime's (float)pow((double)x, (double)y)
+// Checks dent::floatPow and dent::floatPow4 against the C runtime's (float)pow((double)x, (double)y)
 // bit for bit, with the x87 as the process starts and at 24-bit precision, and
 // times both. Not part of the test suite: the exhaustive run takes minutes.
 //
@@ -48,6 +48,7 @@ struct Counts {
     std::uint64_t fallbacks = 0;         // inputs tryFastPow left to the reference
     std::uint64_t mismatches = 0;        // floatPow != plain pow, x87 as at start
     std::uint64_t mismatches24 = 0;      // floatPow at 24-bit x87 precision != plain pow
+    std::uint64_t mismatches4 = 0;       // a floatPow4 lane (x87 at 24 bits) != plain pow
     std::uint64_t referenceDiffers = 0;  // referencePow (64-bit x87) != plain pow
     std::uint64_t controlWordChanged = 0;
     double seconds = 0.0;
@@ -56,6 +57,7 @@ struct Counts {
         fallbacks += o.fallbacks;
         mismatches += o.mismatches;
         mismatches24 += o.mismatches24;
+        mismatches4 += o.mismatches4;
         referenceDiffers += o.referenceDiffers;
         controlWordChanged += o.controlWordChanged;
         seconds += o.seconds;
@@ -73,7 +75,7 @@ void reportMismatch(const char* what, float x, float y, float got, float want) {
 
 // Checks n pairs; the plain results are computed first with the x87 untouched.
 void checkBlock(const float* xs, const float* ys, std::size_t n, Counts& counts) {
-    float plain[kBlock], fast[kBlock], fast24[kBlock], reference[kBlock];
+    alignas(16) float plain[kBlock], fast[kBlock], fast24[kBlock], reference[kBlock], lanes[kBlock + 3];
     const std::uint16_t start = dent::x87ControlWord();
     for (std::size_t i = 0; i < n; ++i) plain[i] = plainPow(xs[i], ys[i]);
     for (std::size_t i = 0; i < n; ++i) {
@@ -88,12 +90,24 @@ void checkBlock(const float* xs, const float* ys, std::size_t n, Counts& counts)
         static_cast<std::uint16_t>((start & ~dent::kX87PrecisionAndRounding) | dent::kX87Precision24);
     dent::setX87ControlWord(single);
     for (std::size_t i = 0; i < n; ++i) fast24[i] = dent::floatPow(xs[i], ys[i]);
+    for (std::size_t i = 0; i < n; i += 4) {
+        alignas(16) float x[4], y[4];
+        for (std::size_t lane = 0; lane < 4; ++lane) {
+            x[lane] = xs[std::min(i + lane, n - 1)];
+            y[lane] = ys[std::min(i + lane, n - 1)];
+        }
+        _mm_store_ps(lanes + i, dent::floatPow4(_mm_load_ps(x), _mm_load_ps(y)));
+    }
     if (dent::x87ControlWord() != single) ++counts.controlWordChanged;
     dent::setX87ControlWord(start);
     for (std::size_t i = 0; i < n; ++i) {
         if (bitsOf(fast[i]) != bitsOf(plain[i])) {
             ++counts.mismatches;
             reportMismatch("x87 as at start", xs[i], ys[i], fast[i], plain[i]);
+        }
+        if (bitsOf(lanes[i]) != bitsOf(plain[i])) {
+            ++counts.mismatches4;
+            reportMismatch("floatPow4", xs[i], ys[i], lanes[i], plain[i]);
         }
         if (bitsOf(fast24[i]) != bitsOf(plain[i])) {
             ++counts.mismatches24;
@@ -115,9 +129,9 @@ void checkBlock(const float* xs, const float* ys, std::size_t n, Counts& counts)
 
 void print(const char* label, const Counts& c) {
     std::printf("%-34s inputs %12" PRIu64 "  mismatches %" PRIu64 " (x87 at 24 bits: %" PRIu64
-                ")  reference differs %" PRIu64 "  fallbacks %" PRIu64 "  control word changed %" PRIu64
-                "  %.1f s\n",
-                label, c.inputs, c.mismatches, c.mismatches24, c.referenceDiffers, c.fallbacks,
+                ", floatPow4: %" PRIu64 ")  reference differs %" PRIu64 "  fallbacks %" PRIu64
+                "  control word changed %" PRIu64 "  %.1f s\n",
+                label, c.inputs, c.mismatches, c.mismatches24, c.mismatches4, c.referenceDiffers, c.fallbacks,
                 c.controlWordChanged, c.seconds);
     std::fflush(stdout);
 }
@@ -229,6 +243,27 @@ double nsPerCall(const std::vector<float>& xs, const std::vector<float>& ys, Pow
     return samples[samples.size() / 2];
 }
 
+// The same for floatPow4, per lane.
+double nsPerLane(const std::vector<float>& xs, const std::vector<float>& ys) {
+    std::vector<double> samples;
+    __m128i sink = _mm_setzero_si128();
+    for (int repeat = 0; repeat < 11; ++repeat) {
+        const double started = threadSeconds();
+        double elapsed = 0.0;
+        std::uint64_t lanes = 0;
+        do {
+            for (std::size_t i = 0; i + 4 <= xs.size(); i += 4)
+                sink = _mm_add_epi32(sink, _mm_castps_si128(dent::floatPow4(_mm_loadu_ps(&xs[i]), _mm_loadu_ps(&ys[i]))));
+            lanes += xs.size() / 4 * 4;
+            elapsed = threadSeconds() - started;
+        } while (elapsed < 0.2);
+        samples.push_back(elapsed * 1e9 / static_cast<double>(lanes));
+    }
+    benchSink = benchSink + static_cast<std::uint32_t>(_mm_cvtsi128_si32(sink));
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
 void bench() {
     SplitMix rng{0xbe4c4ull};
     const std::size_t n = 1 << 14;
@@ -257,6 +292,7 @@ void bench() {
                 nsPerCall(xs, ys, fast), nsPerCall(xs, ys, reference), nsPerCall(xs, ys, plain));
     std::printf("  spline cube, power 3:       floatPow %.2f  referencePow %.2f  plain pow %.2f\n",
                 nsPerCall(cubes, three, fast), nsPerCall(cubes, three, reference), nsPerCall(cubes, three, plain));
+    std::printf("  falloff weight, power 0.65, floatPow4: %.2f per lane\n", nsPerLane(xs, ys));
     std::fflush(stdout);
 }
 
@@ -282,5 +318,7 @@ int main(int argc, char** argv) {
     if (runRandom) all.add(randomRun(count));
     if (runBench) bench();
     if (runExhaustive || runRandom) print("all checked", all);
-    return all.mismatches || all.mismatches24 || all.referenceDiffers || all.controlWordChanged ? 1 : 0;
+    return all.mismatches || all.mismatches24 || all.mismatches4 || all.referenceDiffers || all.controlWordChanged
+               ? 1
+               : 0;
 }
