@@ -32,6 +32,9 @@ extern const double exp2Steps[128];
 // the error of fastPowDouble stays below 2^-44 and the C runtime's within a
 // few double units.
 constexpr std::uint32_t kMidpointMargin = 1u << 16;
+// Bits of 64.0f. The product exponent * log2(m) errs by up to |exponent| * 2^-52,
+// so exponents of magnitude 64 and more (and non-finite ones) go to the reference.
+constexpr std::uint32_t kExponentLimitBits = 0x42800000u;
 
 inline std::uint32_t floatBits(float value) {
     std::uint32_t bits;
@@ -59,9 +62,9 @@ inline bool roundsLikeExact(double value) {
     return belowFloat - (0x10000000u - kMidpointMargin) > 2u * kMidpointMargin;
 }
 
-// base^exponent in double for a positive normal base, as 2^(exponent * log2(base));
-// relative error below 2^-44 when the result is a normal float; 0 when
-// exponent * log2(base) lies outside (-130, 130).
+// base^exponent in double for a positive normal base and |exponent| < 64, as
+// 2^(exponent * log2(base)); relative error below 2^-44 when the result is a
+// normal float; 0 when exponent * log2(base) lies outside (-130, 130).
 inline double fastPowDouble(std::uint32_t baseBits, float exponent) {
     // log2(base) = e + log2(m) = e - log2(inverse) + log2(1 + r), r = m * inverse - 1 exactly.
     const int e = static_cast<int>(baseBits >> 23) - 127;
@@ -99,9 +102,10 @@ inline double fastPowDouble(std::uint32_t baseBits, float exponent) {
 }  // namespace power_detail
 
 // The power without the x87 where the result is certain to be referencePow's:
-// true with `result` set, false for the inputs the reference has to decide
-// (non-positive, denormal or non-finite bases, non-finite exponents, results
-// outside the normal float range or too close to a float rounding midpoint).
+// true with `result` set, false for the inputs the reference has to decide:
+// non-finite bases; unless the exponent is 1, 2 or 3, bases that are not
+// positive normal floats and exponents of magnitude 64 or more (or not finite);
+// results outside the normal float range or too close to a rounding midpoint.
 inline bool tryFastPow(float base, float exponent, float& result) {
 #if defined(__SSE2__)
     using namespace power_detail;
@@ -126,7 +130,7 @@ inline bool tryFastPow(float base, float exponent, float& result) {
         }
     } else {
         if (baseBits - 0x00800000u >= 0x7f000000u) return false;
-        if ((floatBits(exponent) & 0x7fffffffu) >= 0x7f800000u) return false;
+        if ((floatBits(exponent) & 0x7fffffffu) >= kExponentLimitBits) return false;
         power = fastPowDouble(baseBits, exponent);
     }
     if (!roundsLikeExact(power)) return false;
@@ -211,9 +215,9 @@ inline __m128 floatPow4(__m128 base, __m128 exponent) {
     // Positive normal finite bases: bits - 0x00800000 below 0x7f000000 (unsigned).
     const __m128i normal = _mm_cmplt_epi32(_mm_xor_si128(_mm_sub_epi32(baseBits, _mm_set1_epi32(0x00800000)), sign),
                                            _mm_xor_si128(_mm_set1_epi32(0x7f000000), sign));
-    const __m128i finiteExponent =
-        _mm_cmplt_epi32(_mm_and_si128(_mm_castps_si128(exponent), _mm_set1_epi32(0x7fffffff)), _mm_set1_epi32(0x7f800000));
-    const __m128i eligible = _mm_and_si128(normal, finiteExponent);
+    const __m128i boundedExponent = _mm_cmplt_epi32(_mm_and_si128(_mm_castps_si128(exponent), _mm_set1_epi32(0x7fffffff)),
+                                                    _mm_set1_epi32(static_cast<int>(kExponentLimitBits)));
+    const __m128i eligible = _mm_and_si128(normal, boundedExponent);
     // Ineligible lanes compute on base 1 and exponent 0 and are replaced below.
     const __m128i usable = _mm_or_si128(_mm_and_si128(eligible, baseBits), _mm_andnot_si128(eligible, _mm_set1_epi32(0x3f800000)));
     const __m128 y = _mm_and_ps(exponent, _mm_castsi128_ps(eligible));
