@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 #include "foundation/fpu.h"
@@ -12,17 +11,8 @@
 
 namespace {
 
-std::uint32_t bitsOf(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-float floatOf(std::uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
+using dent::power_detail::floatBits;
+using dent::power_detail::floatFromBits;
 
 float plainPow(float base, float exponent) {
     return static_cast<float>(std::pow(static_cast<double>(base), static_cast<double>(exponent)));
@@ -39,12 +29,12 @@ struct PowRun {
         const float want = plainPow(x, y);
         float unused;
         fast += dent::tryFastPow(x, y, unused) ? 1 : 0;
-        mismatches += bitsOf(dent::floatPow(x, y)) != bitsOf(want) ? 1 : 0;
+        mismatches += floatBits(dent::floatPow(x, y)) != floatBits(want) ? 1 : 0;
         const std::uint16_t start = dent::x87ControlWord();
         dent::setX87ControlWord(withPrecision(start, dent::kX87Precision24));
         const float single = dent::floatPow(x, y);
         dent::setX87ControlWord(start);
-        mismatches24 += bitsOf(single) != bitsOf(want) ? 1 : 0;
+        mismatches24 += floatBits(single) != floatBits(want) ? 1 : 0;
         ++inputs;
     }
 };
@@ -52,18 +42,18 @@ struct PowRun {
 TEST(FloatPow, SpecialValuesMatchTheRuntimeBitForBit) {
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float denormalMin = floatOf(1), denormalMax = floatOf(0x007fffff), normalMin = floatOf(0x00800000);
+    const float denormalMin = floatFromBits(1), denormalMax = floatFromBits(0x007fffff), normalMin = floatFromBits(0x00800000);
     const float bases[] = {0.0f,       -0.0f,     denormalMin, -denormalMin, denormalMax, normalMin, -normalMin,
                            0.5f,       1.0f,      -1.0f,       2.0f,         -2.0f,       0.99999994f, 1.00000012f,
                            3.0e38f,    -3.0e38f,  inf,         -inf,         nan,         -nan,       1e-30f,
-                           floatOf(0x3f800001)};
+                           floatFromBits(0x3f800001)};
     const float exponents[] = {0.0f, -0.0f, 1.0f, -1.0f, 2.0f, -2.0f, 3.0f, -3.0f, 0.5f, 0.35f, 0.65f, 1.15f,
                                5.0f, 2.5f, 1e-30f, 1e30f, -1e30f, 3.0e38f, 128.0f, -149.0f, inf, -inf, nan};
     PowRun run;
     for (float x : bases) {
         for (float y : exponents) {
             run.check(x, y);
-            EXPECT_EQ(bitsOf(dent::referencePow(x, y)), bitsOf(plainPow(x, y))) << x << "^" << y;
+            EXPECT_EQ(floatBits(dent::referencePow(x, y)), floatBits(plainPow(x, y))) << x << "^" << y;
         }
     }
     EXPECT_EQ(0u, run.mismatches);
@@ -74,14 +64,14 @@ TEST(FloatPow, SpecialValuesMatchTheRuntimeBitForBit) {
 // spline cubes; exponents of FalloffPower and ImpactExponent) and a share of
 // arbitrary bit patterns.
 void sampleInput(Lcg& lcg, unsigned i, float& x, float& y) {
-    const std::uint32_t one = bitsOf(1.0f);
+    const std::uint32_t one = floatBits(1.0f);
     const std::uint32_t randomBits =
         static_cast<std::uint32_t>(lcg.unit() * 16777216.0f) << 8 ^ static_cast<std::uint32_t>(lcg.unit() * 256.0f);
     switch (i % 8) {
         case 0:
         case 1: x = lcg.unit(); y = lcg.between(0.35f, 2.0f); break;
         case 2:
-        case 3: x = floatOf(randomBits % (one + 1)); y = lcg.between(0.35f, 2.0f); break;
+        case 3: x = floatFromBits(randomBits % (one + 1)); y = lcg.between(0.35f, 2.0f); break;
         case 4: {
             const float t = lcg.unit();
             x = t * t * (3.0f - 2.0f * t);
@@ -90,8 +80,8 @@ void sampleInput(Lcg& lcg, unsigned i, float& x, float& y) {
         }
         case 5: x = lcg.unit(); y = 3.0f; break;
         case 6: x = 1.0f - lcg.unit(); y = i % 16 < 8 ? 2.0f : 3.0f; break;
-        default: x = floatOf(randomBits ^ static_cast<std::uint32_t>(lcg.unit() * 16777216.0f) << 24);
-                 y = floatOf(randomBits * 2654435761u);
+        default: x = floatFromBits(randomBits ^ static_cast<std::uint32_t>(lcg.unit() * 16777216.0f) << 24);
+                 y = floatFromBits(randomBits * 2654435761u);
     }
 }
 
@@ -117,7 +107,7 @@ TEST(FloatPow, LargeExponentsOnBasesNearOneMatchTheRuntime) {
     PowRun run;
     for (unsigned i = 0; i < 200000; ++i) {
         const std::uint32_t step = 1 + static_cast<std::uint32_t>(lcg.unit() * 4096.0f);
-        const float x = floatOf(i % 2 ? bitsOf(1.0f) - step : bitsOf(1.0f) + step);
+        const float x = floatFromBits(i % 2 ? floatBits(1.0f) - step : floatBits(1.0f) + step);
         const float y = (i % 4 < 2 ? 1.0f : -1.0f) * lcg.between(8.0f, 1.0e7f);
         run.check(x, y);
     }
@@ -134,7 +124,7 @@ TEST(FloatPow4, EveryLaneMatchesTheRuntimeBitForBit) {
         alignas(16) float x[4], y[4], got[4];
         for (unsigned lane = 0; lane < 4; ++lane) sampleInput(lcg, i * 3 + lane * 5, x[lane], y[lane]);
         _mm_store_ps(got, dent::floatPow4(_mm_load_ps(x), _mm_load_ps(y)));
-        for (unsigned lane = 0; lane < 4; ++lane) mismatches += bitsOf(got[lane]) != bitsOf(plainPow(x[lane], y[lane]));
+        for (unsigned lane = 0; lane < 4; ++lane) mismatches += floatBits(got[lane]) != floatBits(plainPow(x[lane], y[lane]));
     }
     EXPECT_EQ(0u, mismatches);
 }
