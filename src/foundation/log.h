@@ -34,9 +34,15 @@ inline void setPhase(const char* text) { phase = text; }
 
 #include <cstdio>
 
+#include "foundation/fpu.h"
+
 template <unsigned BufferSize, typename... Args>
 void kerbmark::logFormatted(const char* format, Args... args) {
     char buffer[BufferSize];
-    std::snprintf(buffer, sizeof buffer, format, args...);
+    {
+        // The 32-bit runtime formats floats partly on the x87.
+        const dent::X87ExtendedPrecision extended;
+        std::snprintf(buffer, sizeof buffer, format, args...);
+    }
     logLine(buffer);
 }

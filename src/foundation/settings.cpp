@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/fpu.h"
+
 namespace kerbmark {
 
 Settings settings;
@@ -22,7 +24,13 @@ ModulePaths derivePaths(const char* modulePath) {
 
 bool parseFloatValue(const char* text, float& value) {
     char* end = nullptr;
-    const float parsed = std::strtof(text, &end);
+    float parsed;
+    {
+        // The 32-bit runtime's conversion computes partly on the x87.
+        const dent::X87ExtendedPrecision extended;
+        parsed = std::strtof(text, &end);
+        dent::fpuOrderPoint(parsed);
+    }
     if (end == text || *end != '\0' || !std::isfinite(parsed)) return false;
     value = parsed;
     return true;

@@ -1,11 +1,13 @@
 // Plain 3-vector and host matrix shared by every geometry routine.
 //
 // All arithmetic is IEEE single precision, evaluated in the order written;
-// powers go through double and are rounded back to float (floatPow).
+// powers are the C runtime's double pow rounded back to float (floatPow, power.h).
 #pragma once
 
 #include <cmath>
 #include <cstdint>
+
+#include "foundation/power.h"
 
 // The module lists its mathematics in its export table; elsewhere this is nothing.
 #if defined(_WIN32)
@@ -36,11 +38,6 @@ inline Vec normalized(Vec a) {
     float len = length(a);
     if (len > 0.00001f) return a / len;
     return {0.0f, 0.0f, 0.0f};
-}
-
-// base^exponent evaluated in double on the float inputs, rounded to float.
-inline float floatPow(float base, float exponent) {
-    return static_cast<float>(std::pow(static_cast<double>(base), static_cast<double>(exponent)));
 }
 
 // lo when x < lo, else min(hi, x); a NaN therefore comes out as hi.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <map>
 
+#include "foundation/fpu.h"
+
 namespace dent {
 
 namespace {
@@ -11,7 +13,7 @@ namespace {
 constexpr float kMaxCoordinate = 10000.0f;
 
 std::int64_t gridCoordinate(float value) {
-    return static_cast<std::int64_t>(std::llround(static_cast<double>(value) * 100000.0));
+    return roundHalfAway(static_cast<double>(value) * 100000.0);
 }
 
 bool usablePosition(Vec p) {

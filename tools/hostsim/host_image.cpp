@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/fpu.h"
 #include "host_functions.h"
 #include "host_world.h"
 
@@ -164,7 +165,59 @@ bool startHost(const HostOptions& options) {
     return true;
 }
 
-void callSite(std::uint32_t site) { reinterpret_cast<void (*)()>(static_cast<std::uintptr_t>(site))(); }
+namespace {
+
+GameX87 g_gameX87 = GameX87::Precision24;
+
+// The game thread's x87 word around one call into the module.
+class GameThreadX87 {
+public:
+    explicit GameThreadX87(const char* call) : call_(call), saved_(dent::x87ControlWord()) {
+        given_ = g_gameX87 == GameX87::Precision24
+                     ? static_cast<std::uint16_t>((saved_ & ~dent::kX87PrecisionAndRounding) | dent::kX87Precision24)
+                     : saved_;
+        dent::setX87ControlWord(given_);
+    }
+    ~GameThreadX87() {
+        const std::uint16_t returned = dent::x87ControlWord();
+        dent::setX87ControlWord(saved_);
+        if (returned != given_) {
+            char text[96];
+            std::snprintf(text, sizeof text, "%s: x87 control word 0x%04x came back as 0x%04x", call_, given_,
+                          returned);
+            hostFault(text);
+        }
+    }
+    GameThreadX87(const GameThreadX87&) = delete;
+    GameThreadX87& operator=(const GameThreadX87&) = delete;
+
+private:
+    const char* call_;
+    std::uint16_t saved_;
+    std::uint16_t given_;
+};
+
+}  // namespace
+
+void setGameX87(GameX87 mode) { g_gameX87 = mode; }
+GameX87 gameX87() { return g_gameX87; }
+
+bool parseGameX87(const char* text, GameX87& mode) {
+    if (std::strcmp(text, "24") == 0) {
+        mode = GameX87::Precision24;
+        return true;
+    }
+    if (std::strcmp(text, "default") == 0) {
+        mode = GameX87::Process;
+        return true;
+    }
+    return false;
+}
+
+void callSite(std::uint32_t site) {
+    const GameThreadX87 x87("call site");
+    reinterpret_cast<void (*)()>(static_cast<std::uintptr_t>(site))();
+}
 // The host's frame: its processing (with whatever the module does there), then drawing.
 void runFrame() {
     callSite(kFrameSite);
@@ -177,11 +230,13 @@ void runFrames(int count) {
 void advanceClock(std::uint32_t ms) { fixed<std::uint32_t>(kClock) += ms; }
 
 void* drawAlpha(void* atomic, std::uint32_t extra) {
+    const GameThreadX87 x87("alpha renderer");
     using Renderer = void* (*)(void*, std::uint32_t);
     return reinterpret_cast<Renderer>(static_cast<std::uintptr_t>(kAlphaRenderer))(atomic, extra);
 }
 
 void* colModelOf(void* entity) {
+    const GameThreadX87 x87("GetColModel");
     using Lookup = void*(__attribute__((thiscall)) *)(void*);
     return reinterpret_cast<Lookup>(static_cast<std::uintptr_t>(kGetColModel))(entity);
 }

@@ -40,6 +40,17 @@ void writeJump(std::uint32_t at, std::uintptr_t target);   // E9 rel32
 // Where the `E8`/`E9` at `at` leads.
 std::uintptr_t relativeTarget(std::uint32_t at);
 
+// The x87 control word the game thread has while the host calls into the
+// module (call sites, alpha renderer, collision lookup): the game's Direct3D
+// device leaves 24-bit precision, round to nearest (Precision24, the default);
+// Process keeps the word the process started with. A call that returns with a
+// different word than it was given is a host fault.
+enum class GameX87 { Precision24, Process };
+void setGameX87(GameX87 mode);
+GameX87 gameX87();
+// "24" or "default".
+bool parseGameX87(const char* text, GameX87& mode);
+
 // Calls the code at a call site the way the host does (no arguments).
 void callSite(std::uint32_t site);
 // One host frame: the frame site, then the host draws every vehicle.

@@ -2,8 +2,11 @@
 // vehicle with traffic around, loads a plug-in module the way an ASI loader
 // does and runs game frames; or runs the scripted demo drive.
 //
-//   hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]
-//   hostsim <module> --demo <folder> [--ini <settings>] [--model <car.obj>] [--preview]
+//   hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N] [--x87 24|default]
+//   hostsim <module> --demo <folder> [--ini <settings>] [--model <car.obj>] [--preview] [--x87 24|default]
+//
+// --x87: the x87 precision the game thread calls the module with (24 bits as
+// the game's renderer leaves it, or the process's default).
 //
 // --model builds the player's car from an OBJ model (obj_car.h); --preview
 // reports what the default drive does instead of requiring it.
@@ -28,8 +31,10 @@ namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]\n"
-                 "       hostsim <module> --demo <folder> [--ini <settings>] [--model <car.obj>] [--preview]\n");
+                 "usage: hostsim <module> [--frames N] [--identity hoodlum|compact|<hex word>] [--f7-frame N]"
+                 " [--x87 24|default]\n"
+                 "       hostsim <module> --demo <folder> [--ini <settings>] [--model <car.obj>] [--preview]"
+                 " [--x87 24|default]\n");
     return 1;
 }
 
@@ -57,6 +62,7 @@ int main(int argc, char** argv) {
     int f7Frame = -1;
     hostsim::HostOptions options;
     hostsim::DemoOptions demo{modulePath, "Kerbmark.ini", "", "", false};
+    hostsim::GameX87 x87 = hostsim::GameX87::Precision24;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--preview") == 0) {
             demo.preview = true;
@@ -73,6 +79,8 @@ int main(int argc, char** argv) {
             demo.ini = argv[++i];
         } else if (std::strcmp(argv[i], "--model") == 0) {
             demo.model = argv[++i];
+        } else if (std::strcmp(argv[i], "--x87") == 0) {
+            if (!hostsim::parseGameX87(argv[++i], x87)) return usage();
         } else if (std::strcmp(argv[i], "--identity") == 0) {
             if (!parseIdentity(argv[++i], options.identityWord)) return usage();
         } else {
@@ -80,6 +88,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    hostsim::setGameX87(x87);
     if (!demo.folder.empty()) return hostsim::runDemo(demo);
 
     if (!hostsim::startHost(options)) return 2;
