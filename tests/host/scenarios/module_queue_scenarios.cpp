@@ -301,7 +301,8 @@ void expectSameSettledState(const std::string& child, bool events) {
     // Each event met queued work of its car: that work left no "Hit:" line.
     const auto hitsOf = [](const std::vector<std::string>& lines, int handle) {
         return std::count_if(lines.begin(), lines.end(), [handle](const std::string& line) {
-            return line.rfind("Hit:", 0) == 0 && line.find(" handle=" + std::to_string(handle) + " ") != std::string::npos;
+            const std::string key = " handle=" + std::to_string(handle) + " ";
+            return line.rfind("Hit:", 0) == 0 && line.find(key) != std::string::npos;
         });
     };
     for (int handle : off.dropped) EXPECT_LT(hitsOf(on.log, handle), hitsOf(off.log, handle)) << handle;
@@ -360,6 +361,33 @@ TEST(TrafficBudget, WorkOfAChangedOrResetCarIsDroppedQuietly) {
     for (hostsim::Vehicle* car : {changed, other})
         for (const hostsim::Atomic* atomic : hostsim::clumpAtomics(car->clump))
             EXPECT_FALSE(atomic->geometry->hostMadeByModule);
+    expectNoHostFaults();
+}
+
+// 31 cars whose contacts grow every frame fill the queue (256 hits) within
+// ten frames while one item runs per frame; a car that collides then is not
+// handled (its rear lights stay whole) until the reset event empties the queue.
+TEST(TrafficBudget, AFullQueueHoldsFurtherTrafficUntilThereIsRoom) {
+    DrivenHost host;
+    startPileUpHost(host, 1);
+    std::vector<hostsim::Vehicle*> cars = spawnPileUp();
+    cars.pop_back();
+    hostsim::VehicleSpec design;
+    design.position = {0.0f, 5.0f, 0.0f};  // the nearest: first in the traffic order
+    hostsim::Vehicle* late = hostsim::spawnVehicle(design);
+    for (int step = 0; step < 10; ++step) {
+        const float impact = 0.1f + 0.05f * static_cast<float>(step);
+        for (hostsim::Vehicle* car : cars) hostsim::setContact(car, impact, kFront, kForward);
+        frame();
+    }
+    hostsim::setContact(late, 0.6f, kRear, kBackward);
+    frame();
+    EXPECT_EQ(hostsim::lightStatus(late, 2) + hostsim::lightStatus(late, 3), 0)
+        << "not handled while the queue is full";
+
+    hostsim::callSite(hostsim::kResetSiteA);
+    frame();
+    EXPECT_NE(hostsim::lightStatus(late, 2) + hostsim::lightStatus(late, 3), 0) << "handled once there is room";
     expectNoHostFaults();
 }
 
