@@ -17,6 +17,12 @@
 //     cars every sample;
 //   - the steady frame of the same pile-up, contacts repeating without growth.
 // Hit rows give the frame's time less the idle frame's.
+//
+//   host_frame_bench <Kerbmark.asi> <work folder> <WorkPerFrame>
+//
+// With Traffic/WorkPerFrame set instead: the same pile-up frame by frame
+// (medians per frame over fresh pile-ups): its first frame, its largest
+// frame, and how many frames pass until the last queued dent is done.
 #include <windows.h>
 
 #include <algorithm>
@@ -25,6 +31,7 @@
 #include <vector>
 
 #include "cpu_clock.h"
+#include "host_functions.h"
 #include "host_image.h"
 #include "host_world.h"
 #include "module_loader.h"
@@ -71,13 +78,14 @@ int regionsOfDraw(const hostsim::Atomic* atomic) {
     return static_cast<int>(bases.size());
 }
 
-bool copyModule(const std::string& from, const std::string& folder) {
+bool copyModule(const std::string& from, const std::string& folder, const char* workPerFrame) {
     CreateDirectoryA(folder.c_str(), nullptr);
     if (!CopyFileA(from.c_str(), (folder + "\\Kerbmark.asi").c_str(), FALSE)) return false;
     // Default settings, without per-hit log lines: the file writes are not what is measured.
     std::FILE* ini = std::fopen((folder + "\\Kerbmark.ini").c_str(), "w");
     if (!ini) return false;
     std::fputs("[General]\nLogHits=0\n", ini);
+    if (workPerFrame) std::fprintf(ini, "[Traffic]\nWorkPerFrame=%s\n", workPerFrame);
     return std::fclose(ini) == 0;
 }
 
@@ -107,6 +115,62 @@ void removeAll(std::vector<hostsim::Vehicle*>& cars) {
     hostsim::runFrames(2);  // the module drops the records of the gone cars
 }
 
+// The pile-up of 40 fresh cars (32 handled per frame), frame by frame until no
+// dent has been done for 30 frames: each frame's thread CPU time, and the
+// number of frames in which the module unlocked a geometry (dented a mesh).
+struct PileUpFrames {
+    std::vector<double> seconds;
+    int denting = 0;
+};
+
+PileUpFrames pileUpFrames() {
+    std::vector<hostsim::Vehicle*> nearby = spawnNearby();
+    hostsim::runFrames(2);
+    PileUpFrames frames;
+    int quiet = 0;
+    while (quiet < 30 && frames.seconds.size() < 5000) {
+        for (hostsim::Vehicle* car : nearby) hostsim::setContact(car, kImpact, kFront, kHeadOn);
+        hostsim::advanceClock(33);
+        const std::uint32_t unlocks = hostsim::calls(hostsim::HostFunction::Unlock);
+        const double start = bench::threadSeconds();
+        hostsim::runFrame();
+        frames.seconds.push_back(bench::threadSeconds() - start);
+        const bool dented = hostsim::calls(hostsim::HostFunction::Unlock) != unlocks;
+        quiet = dented ? 0 : quiet + 1;
+        if (dented) frames.denting = static_cast<int>(frames.seconds.size());
+    }
+    frames.seconds.resize(static_cast<std::size_t>(frames.denting));
+    removeAll(nearby);
+    return frames;
+}
+
+int budgetRows(const char* workPerFrame) {
+    const double idle = idleFrame(150);
+    std::vector<PileUpFrames> runs;
+    for (int sample = 0; sample < 5; ++sample) runs.push_back(pileUpFrames());
+    std::size_t longest = 0;
+    for (const PileUpFrames& run : runs) longest = std::max(longest, run.seconds.size());
+    std::vector<double> perFrame;
+    for (std::size_t f = 0; f < longest; ++f) {
+        std::vector<double> samples;
+        for (const PileUpFrames& run : runs)
+            if (f < run.seconds.size()) samples.push_back(run.seconds[f]);
+        perFrame.push_back(bench::median(samples));
+    }
+    const double largest = perFrame.empty() ? 0.0 : *std::max_element(perFrame.begin(), perFrame.end());
+    const double ns = 1e9;
+    char text[120];
+    std::snprintf(text, sizeof text, "32-car first-contact frame, WorkPerFrame=%s", workPerFrame);
+    bench::row("pileup_budget_first", perFrame.empty() ? 0.0 : perFrame[0] * ns, 0, "frame", text);
+    std::snprintf(text, sizeof text, "  its largest frame until drained (%d frames; idle frame %.3f ms)",
+                  runs.front().denting, idle * 1e3);
+    bench::row("pileup_budget_max", largest * ns, 0, "frame", text);
+    std::printf("NOTE\tframes\t%s", workPerFrame);
+    for (double seconds : perFrame) std::printf(" %.3f", seconds * 1e3);
+    std::printf("\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,7 +181,8 @@ int main(int argc, char** argv) {
     const std::string folder = argc > 2 ? argv[2] : "host_frame_bench";
     hostsim::HostOptions options;
     options.poolSlots = kPoolSlots;
-    if (!hostsim::startHost(options) || !copyModule(argv[1], folder)) return 2;
+    const char* workPerFrame = argc > 3 ? argv[3] : nullptr;
+    if (!hostsim::startHost(options) || !copyModule(argv[1], folder, workPerFrame)) return 2;
     std::printf("NOTE\tclock\t%s\n", bench::clockName());
 
     hostsim::Vehicle* player = spawnPlayerCar();
@@ -139,6 +204,7 @@ int main(int argc, char** argv) {
 
     if (!hostsim::loadModule(folder + "\\Kerbmark.asi")) return 2;
     hostsim::runFrames(2);  // hooks installed
+    if (workPerFrame) return budgetRows(workPerFrame);
 
     const double idle = idleFrame(150);
     const double drawGuarded = alphaDraw(bodyAtomic);

@@ -63,11 +63,10 @@ State* stateFor(kerbmark::VehicleRecord& record, const Model* hostModel) {
     return record.collisionState.get();
 }
 
-void drive(kerbmark::VehicleRecord& record, bool isPlayer) {
+void drive(kerbmark::VehicleRecord& record, bool isPlayer, const dent::Episode& episode) {
     if (!kerbmark::collisionHookActive || !original) return;
     if (!isPlayer && !kerbmark::settings.CollisionAffectNPCs) return;
     if (!record.vehicle || !allowsPrivateModel(record.vehicle)) return;
-    const dent::Episode& episode = record.episode;
     if (!(std::fabs(episode.direction.y) >= kLengthwise)) return;
 
     const auto* hostModel = static_cast<const Model*>(original(record.vehicle));
@@ -97,8 +96,12 @@ const kerbmark::VehicleRecord* recordWithModel(const kerbmark::RecordList& list,
 }  // namespace
 
 void updatePrivateCollision(kerbmark::VehicleRecord& record, bool isPlayer) {
+    updatePrivateCollision(record, isPlayer, record.episode);
+}
+
+void updatePrivateCollision(kerbmark::VehicleRecord& record, bool isPlayer, const dent::Episode& episode) {
     try {
-        drive(record, isPlayer);
+        drive(record, isPlayer, episode);
     } catch (...) {
         // Out of memory while refitting: the model keeps its last shape.
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/bindings.h"
+#include "impact/response.h"
 
 namespace kerbmark {
 struct VehicleRecord;
@@ -17,6 +18,8 @@ namespace collision {
 // Collision.AffectNPCs, for a vehicle without the host's private-model flag,
 // and for a hit that is not mainly lengthwise.
 void updatePrivateCollision(kerbmark::VehicleRecord& record, bool isPlayer);
+// The same with the episode as it was at the hit, for work finished frames later.
+void updatePrivateCollision(kerbmark::VehicleRecord& record, bool isPlayer, const dent::Episode& episode);
 
 // Called by the host as its own lookup (a member function on the entity);
 // returns the collision model the host is to use for the entity: the

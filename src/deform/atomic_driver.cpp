@@ -193,40 +193,56 @@ MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry
     return entry;
 }
 
-void deform(void* atomicPointer, DentRequest* request) {
-    breadcrumb("atomic: begin / inspect frame and geometry");
-    if (!atomicPointer || !request || !request->record) return;
-    if (!readableRange(atomicPointer, sizeof(host::Atomic))) return;
+// The atomic when it may be deformed at all: readable, with a frame and a
+// geometry of a deformable shape, not excluded by name, not a faulted copy.
+host::Atomic* deformableAtomic(void* atomicPointer, const VehicleRecord& record) {
+    if (!atomicPointer) return nullptr;
+    if (!readableRange(atomicPointer, sizeof(host::Atomic))) return nullptr;
     auto& atomic = *static_cast<host::Atomic*>(atomicPointer);
-    VehicleRecord& record = *request->record;
     host::Frame* frame = atomic.frame;
     host::Geometry* geometry = atomic.geometry;
 
-    if (faultedGeometry(record, geometry)) return;
-    if (!frame || !geometry) return;
-    if (excludedByName(frame)) return;
-    if (!deformableShape(geometry)) return;
+    if (faultedGeometry(record, geometry)) return nullptr;
+    if (!frame || !geometry) return nullptr;
+    if (excludedByName(frame)) return nullptr;
+    if (!deformableShape(geometry)) return nullptr;
+    return &atomic;
+}
 
+// The request's point and direction in the atomic's frame, from the frame's
+// world matrix as it is now.
+bool dentInFrame(const host::Atomic& atomic, const DentRequest& request, AtomicDent& out) {
     breadcrumb("atomic: get frame matrix");
-    if (!frameRecordReadable(frame)) return;
-    const dent::HostMatrix* worldMatrix = game::frameLTM(frame);
-    if (!worldMatrix || !readableRange(worldMatrix, sizeof *worldMatrix)) return;
+    if (!frameRecordReadable(atomic.frame)) return false;
+    const dent::HostMatrix* worldMatrix = game::frameLTM(atomic.frame);
+    if (!worldMatrix || !readableRange(worldMatrix, sizeof *worldMatrix)) return false;
     const dent::HostMatrix m = *worldMatrix;
-    if (!dent::isOrthonormal(m)) return;
+    if (!dent::isOrthonormal(m)) return false;
+    out.hit = dent::toAxes(m, request.point - m.position);
+    out.direction = dent::toAxes(m, request.direction);
+    return true;
+}
 
-    const dent::Vec hit = dent::toAxes(m, request->point - m.position);
-    const dent::Vec direction = dent::toAxes(m, request->direction);
+// Reach, the copy on the first reach, and the displacement of one atomic.
+void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request, MeshWork& work) {
+    VehicleRecord& record = *request.record;
+    host::Geometry* geometry = atomic.geometry;
+    const dent::Vec hit = at.hit;
+    const dent::Vec direction = at.direction;
 
     MeshEntry* entry = entryOfCopy(record, geometry);
     const auto vertexCount = static_cast<std::size_t>(geometry->vertexCount);
     if (entry && entry->restPositions.size() != vertexCount) return;
     const dent::Vec* reachFrom = entry ? entry->restPositions.data() : geometry->vertexBlock->positions;
-    if (!dent::reachesAny(reachFrom, vertexCount, hit, request->radius)) return;
+    work.scanned += static_cast<std::uint32_t>(vertexCount);
+    if (!dent::reachesAny(reachFrom, vertexCount, hit, request.radius)) return;
 
     if (!entry) {
-        entry = makeEntry(atomic, record, geometry, request->player);
+        entry = makeEntry(atomic, record, geometry, request.player);
         if (!entry) return;
         geometry = static_cast<host::Geometry*>(entry->copy);
+        work.copied += static_cast<std::uint32_t>(vertexCount);
+        if (entry->panel.kind != kNoPanel) work.rebuilt += static_cast<std::uint32_t>(vertexCount);
     }
 
     PanelState& panel = entry->panel;
@@ -243,10 +259,10 @@ void deform(void* atomicPointer, DentRequest* request) {
         !readableRange(block->positions, positionBytes(static_cast<std::int32_t>(count)))) {
         return;
     }
-    const bool sameEpisode = entry->lastEpisode == request->episode;
+    const bool sameEpisode = entry->lastEpisode == request.episode;
     const float previousDepth = sameEpisode ? entry->lastDepth : 0.0f;
     const float previousRadius = sameEpisode ? entry->lastRadius : 0.0f;
-    const dent::DentArguments arguments{hit,           direction,      request->depth, request->radius,
+    const dent::DentArguments arguments{hit,           direction,      request.depth, request.radius,
                                         previousDepth, previousRadius, settings.MaxTotalDisplacement,
                                         settings.FalloffPower};
     if (panelPath && panelListsFit(panel, count)) {
@@ -257,12 +273,14 @@ void deform(void* atomicPointer, DentRequest* request) {
         } else {
             foldPath(panel, !sameEpisode, entry->restPositions.data(), block->positions, normals, count, arguments);
         }
+        work.panelDented += static_cast<std::uint32_t>(count);
     } else {
         dent::dentMesh(entry->restPositions.data(), block->positions, count, arguments);
+        work.dented += static_cast<std::uint32_t>(count);
     }
-    entry->lastEpisode = request->episode;
-    entry->lastDepth = request->depth;
-    entry->lastRadius = request->radius;
+    entry->lastEpisode = request.episode;
+    entry->lastDepth = request.depth;
+    entry->lastRadius = request.radius;
     // The centre stays; the radius never shrinks.
     float* sphere = block->boundingSphere;
     sphere[3] = dent::grownBoundingRadius({sphere[0], sphere[1], sphere[2]}, sphere[3], block->positions, count);
@@ -271,9 +289,29 @@ void deform(void* atomicPointer, DentRequest* request) {
     locked.unlock();
     std::memcpy(atomic.boundingSphere, block->boundingSphere, sizeof atomic.boundingSphere);
     atomic.flags |= kAtomicDeformedBit;
-    request->meshes += 1;
+    request.meshes += 1;
 
     breadcrumb("atomic: complete");
+}
+
+void deform(void* atomicPointer, DentRequest* request) {
+    breadcrumb("atomic: begin / inspect frame and geometry");
+    if (!request || !request->record) return;
+    host::Atomic* atomic = deformableAtomic(atomicPointer, *request->record);
+    if (!atomic) return;
+    AtomicDent at{};
+    if (!dentInFrame(*atomic, *request, at)) return;
+    MeshWork work{};
+    dentAtomic(*atomic, at, *request, work);
+}
+
+void plan(void* atomicPointer, DentPlan* plan) {
+    if (!plan || !plan->request || !plan->request->record || !plan->dents) return;
+    host::Atomic* atomic = deformableAtomic(atomicPointer, *plan->request->record);
+    if (!atomic) return;
+    PlannedDent planned{atomicPointer, atomic->geometry, {}};
+    if (!dentInFrame(*atomic, *plan->request, planned.at)) return;
+    plan->dents->push_back(planned);
 }
 
 }  // namespace
@@ -306,6 +344,28 @@ int panelKind(void* frame) {
         return false;
     });
     return kind;
+}
+
+void* planAtomicDent(void* atomic, void* data) {
+    try {
+        plan(atomic, static_cast<DentPlan*>(data));
+    } catch (...) {
+        // Out of memory: this atomic is not planned; the enumeration goes on.
+    }
+    return atomic;
+}
+
+MeshWork dentPlannedAtomic(void* atomicPointer, const AtomicDent& at, DentRequest& request) {
+    MeshWork work{};
+    try {
+        breadcrumb("atomic: begin / inspect frame and geometry");
+        if (!request.record) return work;
+        host::Atomic* atomic = deformableAtomic(atomicPointer, *request.record);
+        if (atomic) dentAtomic(*atomic, at, request, work);
+    } catch (...) {
+        // As for deformAtomic: the atomic is left as it is.
+    }
+    return work;
 }
 
 void* deformAtomic(void* atomic, void* request) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "foundation/vec.h"
 
@@ -22,6 +23,37 @@ struct DentRequest {
     // The record is the player's vehicle's: when the all-vehicles vertex
     // budget refuses one of its meshes, other vehicles' records make room.
     bool player = false;
+};
+
+// A dent taken into one atomic's own frame space.
+struct AtomicDent {
+    dent::Vec hit;
+    dent::Vec direction;  // not normalised
+};
+
+// An atomic that a traffic hit reaches later: the atomic, the geometry it
+// had, and the dent in its frame as it stood at the hit.
+struct PlannedDent {
+    void* atomic;
+    void* geometry;
+    AtomicDent at;
+};
+
+// Data of planAtomicDent: the hit's request and where the planned atomics go.
+struct DentPlan {
+    const DentRequest* request;
+    std::vector<PlannedDent>* dents;
+};
+
+// Vertices one atomic's dent went through, by kind of work: scanned for the
+// reach, copied, rebuilt along a panel crease, dented on the ordinary path,
+// moved on a panel path.
+struct MeshWork {
+    std::uint32_t scanned = 0;
+    std::uint32_t copied = 0;
+    std::uint32_t rebuilt = 0;
+    std::uint32_t dented = 0;
+    std::uint32_t panelDented = 0;
 };
 
 // Panel kinds by frame name; the nearest frame that names a panel decides.
@@ -46,5 +78,15 @@ int panelKind(void* frame);
 // geometry the first time the dent reaches it and dents the copy. Always
 // returns the atomic, so that the enumeration goes on.
 void* deformAtomic(void* atomic, void* request);
+
+// Callback of game::atomics with a DentPlan as data: the checks of
+// deformAtomic up to the frame matrix; every atomic that passes them is
+// appended to the plan with the dent in its frame. Changes nothing.
+void* planAtomicDent(void* atomic, void* data);
+
+// The rest of deformAtomic for a planned atomic: the checks again on the
+// atomic as it is now, then reach, copy and displacement with the planned
+// dent (the frame's matrix is not read again).
+MeshWork dentPlannedAtomic(void* atomic, const AtomicDent& at, DentRequest& request);
 
 }  // namespace kerbmark

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "deform/work_queue.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "host/bindings.h"
@@ -162,6 +163,8 @@ bool makeVertexRoom(RecordList& list, const VehicleRecord& kept, std::uint64_t v
 }
 
 void resetRecord(VehicleRecord& record) {
+    // Queued traffic work of the record goes before anything else happens to it.
+    dropQueuedWork(record);
     if (!record.meshes.empty() && vehicleStillSame(record)) {
         game::atomics(record.clump, restoreOriginal, &record);
     }
@@ -172,6 +175,7 @@ void resetRecord(VehicleRecord& record) {
 
 void destroyRecord(std::unique_ptr<VehicleRecord> record) {
     if (!record) return;
+    dropQueuedWork(*record);
     record->collisionState.reset();
     destroyEntries(*record);
 }
@@ -185,6 +189,7 @@ void eraseRecord(RecordList& list, std::size_t index) {
 }
 
 void clearAllRecords(RecordList& list) {
+    dropAllQueuedWork();
     for (const auto& record : list.records) {
         if (record) resetRecord(*record);
     }

@@ -58,7 +58,9 @@ void handleVehicles(const PlayerInput& player) {
     }
     const std::vector<dent::TrafficCandidate> chosen = selectTraffic(reference, player.vehicle);
     const std::size_t count = std::min<std::size_t>(chosen.size(), settings.MaxNPCPerFrame);
-    for (std::size_t i = 0; i < count; ++i) handleHit(chosen[i].vehicle, false, false, player.vehicle);
+    for (std::size_t i = 0; i < count && !trafficWorkWaitsForRoom(); ++i) {
+        handleHit(chosen[i].vehicle, false, false, player.vehicle);
+    }
 }
 
 void moduleFrameWork() {
@@ -66,6 +68,7 @@ void moduleFrameWork() {
     installLazyHooks();
     keepRecordsInStep(*recordList);
     handleVehicles(readPlayerInput(*recordList));
+    if (settings.TrafficWorkPerFrame != 0) runQueuedTrafficWork(settings.TrafficWorkPerFrame);
 }
 
 }  // namespace

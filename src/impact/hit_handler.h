@@ -1,6 +1,8 @@
 // Where a collision the host recorded on a vehicle becomes deformation.
 #pragma once
 
+#include <cstdint>
+
 namespace kerbmark {
 
 // Reads the vehicle's latest collision and, when the contact grows the
@@ -8,5 +10,13 @@ namespace kerbmark {
 // resetRequested on a vehicle that has a record, restores the vehicle instead.
 // `playerVehicle` (may be null) is never evicted to make room for a record.
 void handleHit(void* vehicle, bool isPlayer, bool resetRequested, void* playerVehicle);
+
+// With Traffic/WorkPerFrame set, a traffic hit's mesh work waits in a queue:
+// runs the oldest queued work until `budget` work units are spent (the item
+// that crosses the budget finishes).
+void runQueuedTrafficWork(std::uint64_t budget);
+
+// The queue holds as many hits as it may: further traffic waits for a later frame.
+bool trafficWorkWaitsForRoom();
 
 }  // namespace kerbmark

@@ -99,7 +99,7 @@ TEST(IniSettings, ShippedIniHoldsTheDefaults) {
                         {"Collision", "StrengthPercent"},   {"Collision", "MaxCompressionCm"},
                         {"Traffic", "AffectNPCs"},          {"Traffic", "NPCRange"},
                         {"Traffic", "MaxTrackedVehicles"},  {"Traffic", "MaxNPCPerFrame"},
-                        {"Traffic", "MaxTotalVertices"}};
+                        {"Traffic", "MaxTotalVertices"},    {"Traffic", "WorkPerFrame"}};
     for (const Key& k : keys) {
         char text[80] = {};
         ini.readString(k.section, k.key, text, sizeof text);
@@ -148,6 +148,7 @@ TEST(IniSettings, ShippedIniHoldsTheDefaults) {
     EXPECT_EQ(s.MaxTrackedVehicles, defaults.MaxTrackedVehicles);
     EXPECT_EQ(s.MaxNPCPerFrame, defaults.MaxNPCPerFrame);
     EXPECT_EQ(s.MaxTotalVertices, defaults.MaxTotalVertices);
+    EXPECT_EQ(s.TrafficWorkPerFrame, defaults.TrafficWorkPerFrame);
 }
 
 }  // namespace

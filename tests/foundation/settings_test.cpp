@@ -48,6 +48,7 @@ TEST(Settings, MissingFileGivesDefaults) {
     EXPECT_EQ(s.impact.MinImpact, 0.04f);
     EXPECT_EQ(s.ContactGapMs, 180u);
     EXPECT_EQ(s.MaxTotalVertices, 400000u);
+    EXPECT_EQ(s.TrafficWorkPerFrame, 0u);
     EXPECT_EQ(s.StrengthPercent, 0.65f);
     EXPECT_EQ(s.NPCRange, 100.0f);
 }
@@ -113,6 +114,7 @@ TEST(Settings, IntegerClampsAreUnsigned) {
     profile.set("Traffic", "MaxTrackedVehicles", "1000");
     profile.set("Traffic", "MaxNPCPerFrame", "0");
     profile.set("Traffic", "MaxTotalVertices", "-5");  // wraps to a huge unsigned value
+    profile.set("Traffic", "WorkPerFrame", "-5");
     Settings s = readAll(profile);
     EXPECT_EQ(s.PanelWidthSegments, 2u);
     EXPECT_EQ(s.PanelMinDepth, 0.0f);
@@ -122,13 +124,16 @@ TEST(Settings, IntegerClampsAreUnsigned) {
     EXPECT_EQ(s.MaxTrackedVehicles, 128u);
     EXPECT_EQ(s.MaxNPCPerFrame, 1u);
     EXPECT_EQ(s.MaxTotalVertices, 1000000u);
+    EXPECT_EQ(s.TrafficWorkPerFrame, 100000000u);
 
     FakeProfile high;
     high.set("Deformation", "PanelWidthSegments", "40");
     high.set("Collision", "StrengthPercent", "250");
     high.set("Traffic", "MaxNPCPerFrame", "100");
     high.set("Traffic", "MaxNPCPerFrame", "-1");
+    high.set("Traffic", "WorkPerFrame", "150000");
     s = readAll(high);
+    EXPECT_EQ(s.TrafficWorkPerFrame, 150000u);
     EXPECT_EQ(s.PanelWidthSegments, 12u);
     EXPECT_EQ(s.StrengthPercent, 1.0f);
     EXPECT_EQ(s.MaxNPCPerFrame, 64u);

@@ -1,0 +1,62 @@
+// Traffic mesh work that waits for a later frame: one item per atomic a hit
+// reaches, then one that finishes the hit (collision model, "Hit:" line).
+// Items run oldest first; every way a record is reset or destroyed drops its
+// items first, so no item outlives its record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "deform/atomic_driver.h"
+#include "impact/response.h"
+
+namespace kerbmark {
+
+struct VehicleRecord;
+
+// The "Hit:" line's fields as they stood at the hit; the mesh count comes
+// when the hit's work is done.
+struct HitSummary {
+    bool isPlayer;
+    std::int32_t handle;
+    std::int32_t model;
+    std::uint32_t episode;
+    float impact;
+    float impulse;
+    float mass;
+    float speedAfter;
+    float healthLoss;
+    float depth;
+    float radius;
+    std::uint32_t piece;
+};
+
+struct QueuedWork {
+    // The record, checked again with the handle and clump it had at the hit.
+    VehicleRecord* record;
+    std::int32_t vehicleRef;
+    void* clump;
+    std::uint32_t hit;       // serial number of the hit; a hit's items are queued together
+    bool finish;             // false: one atomic's dent; true: what follows the hit's last dent
+    PlannedDent dent;        // the atomic's dent (not for finish)
+    dent::Episode episode;   // the episode as it stood at the hit
+    HitSummary summary;      // for finish
+};
+
+// Most hits waiting at once; past it, further traffic waits for its frame.
+constexpr std::size_t kMaxQueuedHits = 256;
+
+void queueWork(const QueuedWork& item);
+bool workQueueFull();
+bool hasQueuedWork();
+// Takes the oldest item out; false when there is none.
+bool takeOldestWork(QueuedWork& item);
+// Takes every item of the record out, oldest first, into `items`.
+std::vector<QueuedWork> takeWorkOf(const VehicleRecord& record);
+// Drops the items of one record / of every record.
+void dropQueuedWork(const VehicleRecord& record);
+void dropAllQueuedWork();
+std::size_t queuedItems();
+
+}  // namespace kerbmark

@@ -1,0 +1,398 @@
+// The built module with a per-frame work budget for traffic: a pile-up of 32
+// traffic cars and the player, driven once with the budget and once without
+// (each in a child process of its own, since a loaded module stays loaded).
+// Once the queue has drained, both runs must have left the same host state:
+// every mesh, collision model and light status bit for bit, and the same log
+// lines in any order.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dent_support.h"
+#include "host_checks.h"
+#include "host_functions.h"
+#include "host_layout.h"
+#include "host_image.h"
+#include "module_loader.h"
+
+namespace {
+
+using hostsim::Vec3;
+using namespace scenario;
+
+constexpr int kTraffic = 32;
+constexpr int kFramesAfter = 400;  // quiet frames for the queue to drain
+constexpr char kRunVariable[] = "KERBMARK_PILEUP_RUN";
+const Vec3 kFront{0.0f, 2.3f, -0.05f};
+const Vec3 kRear{0.0f, -2.3f, -0.05f};
+const Vec3 kForward{0.0f, 1.0f, 0.0f};
+const Vec3 kBackward{0.0f, -1.0f, 0.0f};
+const Vec3 kSide{1.1f, 0.4f, 0.1f};
+const Vec3 kRight{1.0f, 0.0f, 0.0f};
+
+// As startDriven, with a pool that holds the pile-up. The vertex budget is
+// left out of play: the player's car evicting idle traffic, and a car that
+// leaves with its work undone, change what fits.
+void startPileUpHost(DrivenHost& host, unsigned budget) {
+    hostsim::HostOptions options;
+    options.poolSlots = 64;
+    ASSERT_TRUE(hostsim::startHost(options));
+    host.player = hostsim::spawnVehicle();
+    hostsim::setPlayerVehicle(host.player);
+    const std::string ini =
+        "[Traffic]\r\nMaxTotalVertices=1000000\r\nWorkPerFrame=" + std::to_string(budget) + "\r\n";
+    ASSERT_NE(hostsim::loadModule(host.folder.installModule(ini)), nullptr);
+    host.log = host.folder.file("Kerbmark.log");
+}
+
+// Traffic cars in four rows before and behind the player, of several models,
+// turned a little each.
+std::vector<hostsim::Vehicle*> spawnPileUp() {
+    std::vector<hostsim::Vehicle*> cars;
+    for (int i = 0; i < kTraffic; ++i) {
+        hostsim::VehicleSpec design;
+        design.modelId = static_cast<std::int16_t>(400 + i % 5);
+        const float row = static_cast<float>(i / 8 + 1) * 7.0f * ((i / 8) % 2 == 0 ? 1.0f : -1.0f);
+        design.position = {static_cast<float>(i % 8 - 4) * 5.0f, row, 0.0f};
+        design.heading = 0.05f * static_cast<float>(i % 7);
+        cars.push_back(hostsim::spawnVehicle(design));
+    }
+    return cars;
+}
+
+void contact(hostsim::Vehicle* car, int i, float impact) {
+    if (i % 3 == 0) hostsim::setContact(car, impact, kFront, kForward);
+    else if (i % 3 == 1) hostsim::setContact(car, impact, kRear, kBackward);
+    else hostsim::setContact(car, impact, kSide, kRight);
+}
+
+void frame() {
+    hostsim::advanceClock(33);
+    hostsim::runFrame();
+}
+
+std::string hexFloats(const float* values, std::size_t count) {
+    std::string text;
+    char word[12];
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &values[i], sizeof bits);
+        std::snprintf(word, sizeof word, "%08x ", static_cast<unsigned>(bits));
+        text += word;
+    }
+    return text;
+}
+
+// Everything the module may have changed on a vehicle, as text. Bit 0 of an
+// atomic's flags says that the module deformed it once and stays through a
+// reset: `restored` leaves it out for a car restored before its queued work ran.
+// A shared geometry's references leave out those of a car that left the pool
+// (`gone`): it draws its copies when it was dented before it left.
+std::string vehicleState(hostsim::Vehicle* car, bool restored, const hostsim::Vehicle* gone) {
+    std::ostringstream out;
+    out << "vehicle " << hostsim::vehicleHandle(car) << " lights";
+    for (int light = 0; light < 4; ++light) out << ' ' << int{hostsim::lightStatus(car, light)};
+    out << '\n';
+    for (const hostsim::Atomic* atomic : hostsim::clumpAtomics(car->clump)) {
+        const hostsim::Geometry* g = atomic->geometry;
+        const int flags = restored ? atomic->flags & ~1 : atomic->flags;
+        int references = g->references;
+        if (gone)
+            for (const hostsim::Atomic* other : hostsim::clumpAtomics(gone->clump)) references -= other->geometry == g;
+        out << " atomic " << atomic->frame->hostName << " flags " << flags << " sphere "
+            << hexFloats(atomic->boundingSphere, 4) << " copy " << g->hostMadeByModule << " refs " << references
+            << " vertices " << g->vertexCount << " triangles " << g->triangleCount << '\n';
+        const hostsim::VertexBlock* block = g->vertexBlock;
+        out << "  block " << hexFloats(block->boundingSphere, 4) << '\n';
+        out << "  positions " << hexFloats(&block->positions[0].x, 3 * static_cast<std::size_t>(g->vertexCount))
+            << '\n';
+        if (block->normals)
+            out << "  normals " << hexFloats(&block->normals[0].x, 3 * static_cast<std::size_t>(g->vertexCount))
+                << '\n';
+        out << "  faces";
+        for (int t = 0; t < g->triangleCount; ++t)
+            out << ' ' << g->triangles[t].vertex[0] << ',' << g->triangles[t].vertex[1] << ','
+                << g->triangles[t].vertex[2] << ',' << g->triangles[t].material;
+        out << '\n';
+    }
+    const auto* model = static_cast<const hostsim::ColModel*>(hostsim::colModelOf(car));
+    out << " collision " << hexFloats(&model->boxMin.x, 10) << '\n';
+    if (const hostsim::ColData* data = model->data) {
+        out << "  spheres";
+        for (int s = 0; s < data->sphereCount; ++s) out << ' ' << hexFloats(&data->spheres[s].centre.x, 4);
+        out << "\n  boxes";
+        for (int b = 0; b < data->boxCount; ++b) out << ' ' << hexFloats(&data->boxes[b].min.x, 6);
+        out << "\n  faces";
+        int vertices = 0;
+        for (int t = 0; t < data->triangleCount; ++t)
+            for (int k = 0; k < 3; ++k) vertices = std::max(vertices, data->triangles[t].vertex[k] + 1);
+        for (int v = 0; v < vertices; ++v)
+            out << ' ' << data->vertices[v].x << ',' << data->vertices[v].y << ',' << data->vertices[v].z;
+        out << '\n';
+    }
+    return out.str();
+}
+
+// One drive of the pile-up, in a child process: the settings and the events
+// come from the run variable ("<WorkPerFrame> <events 0/1> <output file>").
+// Writes the handled hits after the first frame, the frame by which the last
+// "Hit:" line was written, the handles whose queued work the events dropped,
+// the host state and the log.
+void drivePileUp() {
+    const char* run = std::getenv(kRunVariable);
+    if (!run) GTEST_SKIP() << "run by PileUp scenarios only";
+    unsigned budget = 0;
+    int events = 0;
+    char output[MAX_PATH] = {};
+    ASSERT_EQ(std::sscanf(run, "%u %d %259[^\n]", &budget, &events, output), 3);
+
+    DrivenHost host;
+    startPileUpHost(host, budget);
+    std::vector<hostsim::Vehicle*> cars = spawnPileUp();
+    for (const hostsim::Vehicle* car : cars) ASSERT_NE(car, nullptr);
+    frame();
+
+    // The first contact everywhere at once, growing over three frames (one
+    // episode), while the cars are pushed aside and turned between frames.
+    std::size_t afterFirst = 0;
+    for (int step = 0; step < 3; ++step) {
+        for (int i = 0; i < kTraffic; ++i) contact(cars[i], i, 0.25f + 0.12f * static_cast<float>(step));
+        hostsim::setContact(host.player, 0.3f + 0.1f * static_cast<float>(step), kFront, kForward);
+        frame();
+        if (step == 0) afterFirst = hitLines(host.log).size();
+        for (int i = 0; i < kTraffic; ++i) {
+            const Vec3 at = hostsim::worldPoint(cars[i], {0.3f, 0.2f, 0.0f});
+            hostsim::placeVehicle(cars[i], at, 0.05f * static_cast<float>(i % 7) + 0.1f * static_cast<float>(step));
+        }
+    }
+    std::vector<int> dropped;
+    if (events) {
+        // While traffic work waits: the player takes over a traffic car and
+        // presses F7, another car is repaired, a third leaves the pool.
+        for (int i : {4, 7, 9}) dropped.push_back(hostsim::vehicleHandle(cars[i]));
+        hostsim::clearCollision(host.player);
+        hostsim::setPlayerVehicle(cars[4]);
+        hostsim::setKeyDown(hostsim::kKeyF7, true);
+        cars[7]->health = 1100.0f;
+        hostsim::removeVehicle(cars[9]);
+        for (hostsim::Vehicle* car : cars) hostsim::clearCollision(car);
+        frame();
+        hostsim::setKeyDown(hostsim::kKeyF7, false);
+    }
+    // A second episode on every other car, a second later.
+    hostsim::advanceClock(1000);
+    for (int i = 0; i < kTraffic; i += 2) contact(cars[i], i + 1, 0.5f);
+    frame();
+    for (hostsim::Vehicle* car : cars) hostsim::clearCollision(car);
+    hostsim::clearCollision(host.player);
+
+    std::size_t hits = hitLines(host.log).size();
+    int lastHitFrame = 0;
+    for (int f = 1; f <= kFramesAfter; ++f) {
+        frame();
+        const std::size_t now = hitLines(host.log).size();
+        if (now != hits) lastHitFrame = f;
+        hits = now;
+    }
+    EXPECT_LT(lastHitFrame, kFramesAfter - 10) << "the queue did not drain";
+    expectNoHostFaults();
+
+    std::ofstream out(output, std::ios::binary);
+    out << "afterFirst " << afterFirst << "\nlastHitFrame " << lastHitFrame << "\ndropped";
+    for (int handle : dropped) out << ' ' << handle;
+    out << "\n";
+    for (hostsim::Vehicle* car : hostsim::poolVehicles()) {
+        const bool restored = std::count(dropped.begin(), dropped.end(), hostsim::vehicleHandle(car)) != 0;
+        out << vehicleState(car, restored, events ? cars[9] : nullptr);
+    }
+    out << "log\n";
+    for (const std::string& line : readLog(host.log).lines) out << line << '\n';
+}
+
+struct PileUpRun {
+    std::size_t afterFirst = 0;
+    int lastHitFrame = 0;
+    std::vector<int> dropped;
+    std::vector<std::string> state;
+    std::vector<std::string> log;
+};
+
+PileUpRun runPileUp(const Folder& folder, const std::string& child, unsigned budget, bool events) {
+    const std::string output = folder.file(std::string("pileup_") + std::to_string(budget) + ".txt");
+    const std::string value = std::to_string(budget) + " " + (events ? "1" : "0") + " " + output;
+    SetEnvironmentVariableA(kRunVariable, value.c_str());
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    EXPECT_EQ(runProgram(self, "--gtest_brief=1 --gtest_filter=" + child, current, 120000), 0) << child;
+    SetEnvironmentVariableA(kRunVariable, nullptr);
+
+    PileUpRun run;
+    std::ifstream in(output, std::ios::binary);
+    std::string line;
+    std::string word;
+    std::getline(in, line);
+    std::istringstream(line) >> word >> run.afterFirst;
+    std::getline(in, line);
+    std::istringstream(line) >> word >> run.lastHitFrame;
+    std::getline(in, line);
+    std::istringstream dropped(line);
+    dropped >> word;
+    for (int handle; dropped >> handle;) run.dropped.push_back(handle);
+    bool inLog = false;
+    while (std::getline(in, line)) {
+        if (line == "log") inLog = true;
+        else (inLog ? run.log : run.state).push_back(line);
+    }
+    return run;
+}
+
+// Log lines of hits whose queued work was dropped exist only without the budget.
+std::vector<std::string> comparableLog(std::vector<std::string> lines, const std::vector<int>& dropped) {
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [&dropped](const std::string& line) {
+                                   if (line.rfind("Hit:", 0) != 0 && line.rfind("Collision: actor", 0) != 0)
+                                       return false;
+                                   for (int handle : dropped)
+                                       if (line.find(" handle=" + std::to_string(handle) + " ") != std::string::npos)
+                                           return true;
+                                   return false;
+                               }),
+                lines.end());
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+void expectSameSettledState(const std::string& child, bool events) {
+    constexpr unsigned kBudget = 20000;
+    const Folder folder;
+    const PileUpRun off = runPileUp(folder, child, 0, events);
+    const PileUpRun on = runPileUp(folder, child, kBudget, events);
+    ASSERT_FALSE(off.state.empty());
+    // All 32 traffic hits (and the player's) are done in the first frame
+    // without the budget; with it, the first frame finishes only a few.
+    EXPECT_EQ(off.afterFirst, static_cast<std::size_t>(kTraffic + 1));
+    EXPECT_LT(on.afterFirst, off.afterFirst / 2);
+    EXPECT_GT(on.lastHitFrame, off.lastHitFrame) << "the budget spread the work over frames";
+
+    ASSERT_EQ(on.state.size(), off.state.size());
+    for (std::size_t i = 0; i < off.state.size(); ++i) {
+        ASSERT_EQ(on.state[i], off.state[i]) << "first difference at line " << i;
+    }
+    EXPECT_EQ(on.dropped, off.dropped);
+    const std::vector<std::string> offLog = comparableLog(off.log, off.dropped);
+    const std::vector<std::string> onLog = comparableLog(on.log, on.dropped);
+    EXPECT_GT(offLog.size(), static_cast<std::size_t>(2 * kTraffic));
+    if (!events) {
+        EXPECT_EQ(onLog, offLog);
+        return;
+    }
+    // Each event met queued work of its car: that work left no "Hit:" line.
+    const auto hitsOf = [](const std::vector<std::string>& lines, int handle) {
+        return std::count_if(lines.begin(), lines.end(), [handle](const std::string& line) {
+            const std::string key = " handle=" + std::to_string(handle) + " ";
+            return line.rfind("Hit:", 0) == 0 && line.find(key) != std::string::npos;
+        });
+    };
+    for (int handle : off.dropped) EXPECT_LT(hitsOf(on.log, handle), hitsOf(off.log, handle)) << handle;
+    // The dropped work's panel lines carry no handle: they may be missing
+    // with the budget, and nothing else may.
+    std::vector<std::string> onlyOn, onlyOff;
+    std::set_difference(onLog.begin(), onLog.end(), offLog.begin(), offLog.end(), std::back_inserter(onlyOn));
+    std::set_difference(offLog.begin(), offLog.end(), onLog.begin(), onLog.end(), std::back_inserter(onlyOff));
+    EXPECT_TRUE(onlyOn.empty()) << onlyOn.front();
+    for (const std::string& line : onlyOff) EXPECT_EQ(line.rfind("Panel", 0), 0u) << line;
+}
+
+class PileUpRunChild : public ::testing::Test {};
+
+}  // namespace
+
+// The children, started by the scenarios below (not registered on their own).
+TEST_F(PileUpRunChild, Plain) { drivePileUp(); }
+TEST_F(PileUpRunChild, WithEvents) { drivePileUp(); }
+
+// One item per frame: the host gives a car's bumper another geometry while the
+// car's work waits, then the host's reset event comes while later work waits.
+TEST(TrafficBudget, WorkOfAChangedOrResetCarIsDroppedQuietly) {
+    DrivenHost host;
+    startPileUpHost(host, 1);
+    hostsim::VehicleSpec design;
+    design.modelId = 401;
+    design.position = {0.0f, 8.0f, 0.0f};
+    hostsim::Vehicle* changed = hostsim::spawnVehicle(design);
+    design.modelId = 402;
+    design.position = {6.0f, 8.0f, 0.0f};
+    hostsim::Vehicle* other = hostsim::spawnVehicle(design);
+    for (hostsim::Vehicle* car : {changed, other}) hostsim::setContact(car, 0.4f, kFront, kForward);
+    frame();
+    EXPECT_TRUE(hitLines(host.log).empty()) << "one item per frame finishes no hit yet";
+
+    hostsim::Atomic* body = hostsim::atomicNamed(changed, "bump_front_hi_ok");
+    hostsim::Geometry* foreign = hostsim::atomicNamed(other, "bump_front_hi_ok")->geometry;
+    ASSERT_FALSE(body->geometry->hostMadeByModule) << "the bumper's work still waits";
+    hostsim::attachGeometry(body, foreign);
+    for (hostsim::Vehicle* car : {changed, other}) hostsim::clearCollision(car);
+    for (int f = 0; f < 300 && hitLines(host.log).size() < 2; ++f) frame();
+    ASSERT_EQ(hitLines(host.log).size(), 2u);
+    EXPECT_EQ(body->geometry, foreign) << "the changed atomic is left as the host made it";
+    EXPECT_TRUE(hostsim::atomicNamed(other, "bump_front_hi_ok")->geometry->hostMadeByModule);
+
+    // A new episode on both, and the host's reset event before its work is done.
+    hostsim::advanceClock(1000);
+    for (hostsim::Vehicle* car : {changed, other}) hostsim::setContact(car, 0.6f, kRear, kBackward);
+    frame();
+    hostsim::callSite(hostsim::kResetSiteA);
+    for (hostsim::Vehicle* car : {changed, other}) hostsim::clearCollision(car);
+    for (int f = 0; f < 300; ++f) frame();
+    EXPECT_EQ(hitLines(host.log).size(), 2u) << "the dropped hits finish nothing";
+    EXPECT_TRUE(hostsim::liveModuleGeometries().empty());
+    for (hostsim::Vehicle* car : {changed, other})
+        for (const hostsim::Atomic* atomic : hostsim::clumpAtomics(car->clump))
+            EXPECT_FALSE(atomic->geometry->hostMadeByModule);
+    expectNoHostFaults();
+}
+
+// 31 cars whose contacts grow every frame fill the queue (256 hits) within
+// ten frames while one item runs per frame; a car that collides then is not
+// handled (its rear lights stay whole) until the reset event empties the queue.
+TEST(TrafficBudget, AFullQueueHoldsFurtherTrafficUntilThereIsRoom) {
+    DrivenHost host;
+    startPileUpHost(host, 1);
+    std::vector<hostsim::Vehicle*> cars = spawnPileUp();
+    cars.pop_back();
+    hostsim::VehicleSpec design;
+    design.position = {0.0f, 5.0f, 0.0f};  // the nearest: first in the traffic order
+    hostsim::Vehicle* late = hostsim::spawnVehicle(design);
+    for (int step = 0; step < 10; ++step) {
+        const float impact = 0.1f + 0.05f * static_cast<float>(step);
+        for (hostsim::Vehicle* car : cars) hostsim::setContact(car, impact, kFront, kForward);
+        frame();
+    }
+    hostsim::setContact(late, 0.6f, kRear, kBackward);
+    frame();
+    EXPECT_EQ(hostsim::lightStatus(late, 2) + hostsim::lightStatus(late, 3), 0)
+        << "not handled while the queue is full";
+
+    hostsim::callSite(hostsim::kResetSiteA);
+    frame();
+    EXPECT_NE(hostsim::lightStatus(late, 2) + hostsim::lightStatus(late, 3), 0) << "handled once there is room";
+    expectNoHostFaults();
+}
+
+TEST(TrafficBudget, PileUpSettlesAsWithoutBudget) { expectSameSettledState("PileUpRunChild.Plain", false); }
+
+TEST(TrafficBudget, PileUpWithF7RepairAndRemovalSettlesAsWithoutBudget) {
+    expectSameSettledState("PileUpRunChild.WithEvents", true);
+}
