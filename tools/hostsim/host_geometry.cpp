@@ -33,6 +33,10 @@ struct Geometries {
     std::map<const Geometry*, std::unique_ptr<GeometryStorage>> storage;
     std::vector<std::unique_ptr<Material>> materials;
     std::vector<Geometry*> madeByModule;
+    // The module works on one geometry at a time (a clone makes a call per triangle), and storage is never
+    // erased, so the last lookup answers most calls without walking the tree.
+    const Geometry* lastLooked = nullptr;
+    GeometryStorage* lastStorage = nullptr;
 };
 
 Geometries& geometries() {
@@ -42,8 +46,12 @@ Geometries& geometries() {
 
 GeometryStorage* storageOf(const Geometry* geometry) {
     Geometries& all = geometries();
+    if (geometry && geometry == all.lastLooked) return all.lastStorage;
     auto found = all.storage.find(geometry);
-    return found == all.storage.end() ? nullptr : found->second.get();
+    if (found == all.storage.end()) return nullptr;
+    all.lastLooked = geometry;
+    all.lastStorage = found->second.get();
+    return all.lastStorage;
 }
 
 std::string describe(const char* what, const void* pointer) {
@@ -269,9 +277,9 @@ int useMaterial(Geometry* geometry, Material* material) {
         hostFault(describe("a freed material was given to a geometry:", material));
         return -1;
     }
-    GeometryStorage* storage = storageOf(geometry);
     for (std::int32_t i = 0; i < geometry->materialCount; ++i)
         if (geometry->materials[i] == material) return i;
+    GeometryStorage* storage = storageOf(geometry);
     storage->materials.push_back(material);
     ++material->references;
     geometry->materials = storage->materials.data();
