@@ -173,10 +173,10 @@ void surfacePath(PanelState& state, const dent::Vec* rest, dent::Vec* positions,
     if (move) dent::dentSheetProbes(state.sheet.data(), count, dent);
     for (std::size_t i = 0; i < count; ++i) {
         positions[i] = rest[i] + state.lattice.displacement(rest[i], nodePositions);
-        if (writeNormals) {
-            normals[i] = dent::sheetNormal(state.sheet[i], shape, span, s.PanelFollowBody, dent.cap,
-                                           state.restNormals[i]);
-        }
+    }
+    if (writeNormals) {
+        dent::sheetNormals(state.sheet.data(), count, shape, span, s.PanelFollowBody, dent.cap,
+                           state.restNormals.data(), normals);
     }
 
     if (track && s.LogHits) {

@@ -1,6 +1,7 @@
 #include "panel/sheet_point.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "deform/dent_lanes.h"
@@ -193,6 +194,64 @@ Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const SpanFold
     const Vec p4 = foldedProbe(point, 4, shape, at4, follow, cap);
     const Vec p3 = foldedProbe(point, 3, shape, at3, follow, cap);
     return carriedNormal(point, p1, p2, p3, p4, restNormal);
+}
+
+namespace {
+
+// Fold profiles by the bits of the x they were read at. The station profile
+// and the fold depend on nothing else during one pass, and a panel's vertices
+// (and so their probes) share few distinct x: most lookups find the profile
+// already made. Direct mapped; a collision only costs a recomputation.
+class ProfileCache {
+public:
+    ProfileCache(const PanelShape& shape, const SpanFold& fold) : shape_(shape), fold_(fold) {
+        std::memset(filled_, 0, sizeof filled_);
+    }
+
+    const FoldProfile& at(float x) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        const unsigned slot = (bits * 0x9E3779B1u) >> (32 - kSlotBits);
+        if (!filled_[slot] || keys_[slot] != bits) {
+            profiles_[slot] = foldProfile(shape_, splineCompression(fold_, x));
+            keys_[slot] = bits;
+            filled_[slot] = 1;
+        }
+        return profiles_[slot];
+    }
+
+private:
+    static constexpr unsigned kSlotBits = 9;
+    static constexpr unsigned kSlots = 1u << kSlotBits;
+    const PanelShape& shape_;
+    const SpanFold& fold_;
+    std::uint32_t keys_[kSlots];
+    unsigned char filled_[kSlots];
+    FoldProfile profiles_[kSlots];
+};
+
+}  // namespace
+
+void sheetNormals(const SheetPoint* points, std::size_t count, const PanelShape& shape, const SpanFold& fold,
+                  bool follow, float cap, const Vec* restNormals, Vec* normals) {
+    ProfileCache profiles(shape, fold);
+    for (std::size_t i = 0; i < count; ++i) {
+        const SheetPoint& point = points[i];
+        if (0.000001f > point.stepX || 0.000001f > point.stepY) {
+            normals[i] = restNormals[i];
+            continue;
+        }
+        // Copies: a later lookup may reuse the slot of an earlier one.
+        const FoldProfile at1 = profiles.at(point.rest[1].x);
+        const FoldProfile at2 = profiles.at(point.rest[2].x);
+        const FoldProfile at4 = profiles.at(point.rest[4].x);
+        const FoldProfile at3 = profiles.at(point.rest[3].x);
+        const Vec p2 = foldedProbe(point, 2, shape, at2, follow, cap);
+        const Vec p1 = foldedProbe(point, 1, shape, at1, follow, cap);
+        const Vec p4 = foldedProbe(point, 4, shape, at4, follow, cap);
+        const Vec p3 = foldedProbe(point, 3, shape, at3, follow, cap);
+        normals[i] = carriedNormal(point, p1, p2, p3, p4, restNormals[i]);
+    }
 }
 
 void dentSheetProbesReference(SheetPoint* points, std::size_t count, const DentArguments& dent) {

@@ -41,6 +41,11 @@ DENT_API Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const
 DENT_API Vec sheetNormalReference(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow,
                                   float cap, Vec restNormal);
 
+// sheetNormal of every point, normals[i] from restNormals[i]; profiles read at
+// an x seen before in the same call are reused, with the same bits.
+DENT_API void sheetNormals(const SheetPoint* points, std::size_t count, const PanelShape& shape, const SpanFold& fold,
+                           bool follow, float cap, const Vec* restNormals, Vec* normals);
+
 // current[k] = displaceImpact(rest[k], current[k], ...) for the five probes of
 // every point. The fast version dents four probes at a time; the reference
 // probe by probe.
