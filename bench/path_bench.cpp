@@ -123,6 +123,19 @@ void surfaceRow(double floorPerVertex) {
     bench::keep(sink);
     bench::row("surface", seconds * 1e9 / static_cast<double>(sheet.size()), floorPerVertex, "vertex",
                "surface path: five probe dents and the normal, per panel vertex");
+
+    // The same as the module runs it: the probes four at a time, then the
+    // normals of the whole sheet with the profiles of a column shared.
+    const dent::DentArguments dent{kHit, kDirection, kDepth, kRadius, 0.0f, 0.0f, kCap, kPower};
+    const std::vector<Vec> restNormals(sheet.size(), restNormal);
+    std::vector<Vec> normals(sheet.size());
+    const double batch = medianSeconds(kRepeats, [&](int) { sheet = start; }, [&](int) {
+        dent::dentSheetProbes(sheet.data(), sheet.size(), dent);
+        dent::sheetNormals(sheet.data(), sheet.size(), kBonnet, fold, true, kCap, restNormals.data(), normals.data());
+    });
+    bench::keep(normals[sheet.size() / 2]);
+    bench::row("surface_batch", batch * 1e9 / static_cast<double>(sheet.size()), floorPerVertex, "vertex",
+               "  the same in batches (probes four at a time, profiles shared by column)");
 }
 
 // A bonnet-like grid of full-data triangles (normal, colour, one texture set),
