@@ -21,11 +21,11 @@ WorkQueue& queue() {
 template <typename Drop>
 void dropWhere(Drop drop) {
     WorkQueue& q = queue();
-    const auto kept = std::remove_if(q.items.begin(), q.items.end(), drop);
-    for (auto it = kept; it != q.items.end(); ++it) {
-        if (it->finish) --q.hits;
+    // Counted before removing: remove_if leaves unspecified items past its end.
+    for (const QueuedWork& item : q.items) {
+        if (item.finish && drop(item)) --q.hits;
     }
-    q.items.erase(kept, q.items.end());
+    q.items.erase(std::remove_if(q.items.begin(), q.items.end(), drop), q.items.end());
 }
 
 }  // namespace

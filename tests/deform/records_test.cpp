@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "deform/records.h"
+#include "deform/work_queue.h"
 #include "foundation/settings.h"
 #include "host/bindings.h"
 #include "host/support/fake_host.h"
@@ -360,3 +361,30 @@ TEST_F(Records, ResetWithABrokenCopyStillDropsTheEntryAndReleasesTheOriginal) {
 }
 
 }  // namespace
+
+// Dropping one record's work keeps the count of waiting hits exact, wherever
+// its items stand among the others' (the queue admits kMaxQueuedHits hits).
+TEST(WorkQueue, DroppingARecordsWorkFreesExactlyItsHits) {
+    VehicleRecord a{}, b{}, c{};
+    auto item = [](VehicleRecord& record, bool finish) {
+        kerbmark::QueuedWork work{};
+        work.record = &record;
+        work.finish = finish;
+        return work;
+    };
+    kerbmark::dropAllQueuedWork();
+    for (std::size_t i = 1; i < kerbmark::kMaxQueuedHits; ++i) kerbmark::queueWork(item(c, true));
+    kerbmark::queueWork(item(a, true));
+    kerbmark::queueWork(item(b, false));
+    EXPECT_TRUE(kerbmark::workQueueFull());
+    kerbmark::dropQueuedWork(a);
+    EXPECT_FALSE(kerbmark::workQueueFull());
+    EXPECT_EQ(kerbmark::queuedItems(), kerbmark::kMaxQueuedHits);
+    kerbmark::queueWork(item(a, true));
+    EXPECT_TRUE(kerbmark::workQueueFull());
+    kerbmark::dropQueuedWork(c);
+    kerbmark::dropQueuedWork(b);
+    EXPECT_FALSE(kerbmark::workQueueFull());
+    EXPECT_EQ(kerbmark::queuedItems(), 1u);
+    kerbmark::dropAllQueuedWork();
+}
