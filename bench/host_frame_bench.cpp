@@ -90,9 +90,9 @@ bool copyModule(const std::string& from, const std::string& folder, const char* 
 }
 
 hostsim::Vehicle* spawnPlayerCar() {
-    hostsim::VehicleSpec spec;
-    spec.bodyVertices = 30000;
-    hostsim::Vehicle* car = hostsim::spawnVehicle(spec);
+    hostsim::VehicleSpec largeBody;
+    largeBody.bodyVertices = 30000;
+    hostsim::Vehicle* car = hostsim::spawnVehicle(largeBody);
     if (car) hostsim::setPlayerVehicle(car);
     return car;
 }

@@ -123,9 +123,9 @@ double cloneWithoutHost(void* source, int repeats) {
 void moduleRows() {
     hostsim::HostOptions options;
     if (!hostsim::startHost(options)) return;
-    hostsim::VehicleSpec spec;
-    spec.bodyVertices = 30000;
-    hostsim::Vehicle* car = hostsim::spawnVehicle(spec);
+    hostsim::VehicleSpec largeBody;
+    largeBody.bodyVertices = 30000;
+    hostsim::Vehicle* car = hostsim::spawnVehicle(largeBody);
     void* body = geometryOf(car, "chassis");
     void* bonnet = geometryOf(car, "bonnet_hi_ok");
     if (!body || !bonnet) {
