@@ -1,5 +1,6 @@
 #include "deform/atomic_driver.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -144,16 +145,17 @@ bool copyWithinLimits(const host::Geometry* copy, const VehicleRecord& record, b
     return withinAllVehiclesBudget(record, vertices, player);
 }
 
-// Copies the atomic's geometry, records it and attaches the copy to the
-// atomic. Null when a limit, the clone or the bookkeeping refuses; nothing of
-// the copy is kept then.
-MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player) {
+// The first half of an entry: the copy of the atomic's geometry, for a
+// bonnet or boot rebuilt along its crease. Null when a limit or the clone
+// refuses.
+void* copyMesh(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player,
+               PanelState& panel) {
     if (record.meshes.size() >= kMaxMeshesPerVehicle) return nullptr;
     const auto originalVertices = static_cast<std::uint64_t>(original->vertexCount);
     if (record.totalVertices + originalVertices > kMaxVerticesPerVehicle) return nullptr;
     // Before the copy is made: an ordinary copy has the original's count, so
     // this is the final word for it; a panel rebuilt along its crease has more
-    // vertices and is checked again below.
+    // vertices and is checked again when it is attached.
     if (!withinAllVehiclesBudget(record, originalVertices, player)) return nullptr;
     breadcrumb("atomic: clone geometry");
     void* copy = cloneGeometry(original);
@@ -161,11 +163,25 @@ MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry
         logLine("Geometry clone failed; mesh skipped.");
         return nullptr;
     }
-    PanelState panel;
     if (settings.PanelBending) {
         const int kind = panelKind(atomic.frame);
         if (kind != kNoPanel) copy = preparePanel(&atomic, kind, record.creaseSeed, copy, panel);
     }
+    return copy;
+}
+
+// The readable normals of a copy that passed deformableShape, or null.
+const dent::Vec* copyNormals(const host::Geometry* copy) {
+    const dent::Vec* normals = copy->vertexBlock->normals;
+    if (normals && !readableRange(normals, positionBytes(copy->vertexCount))) return nullptr;
+    return normals;
+}
+
+// The second half: records the copy with its panel lists (made here unless
+// `listsMade`) and attaches it to the atomic. Null when a limit or the
+// bookkeeping refuses; the copy is released then.
+MeshEntry* attachCopy(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player,
+                      void* copy, PanelState& panel, bool listsMade = false) {
     MeshEntry* entry = nullptr;
     const auto* copied = static_cast<const host::Geometry*>(copy);
     if (copyWithinLimits(copied, record, player)) {
@@ -173,11 +189,7 @@ MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry
             const dent::Vec* positions = copied->vertexBlock->positions;
             const auto count = static_cast<std::size_t>(copied->vertexCount);
             std::vector<dent::Vec> rest(positions, positions + count);
-            if (panel.kind != kNoPanel) {
-                const dent::Vec* normals = copied->vertexBlock->normals;
-                if (normals && !readableRange(normals, positionBytes(copied->vertexCount))) normals = nullptr;
-                fillPanelLists(panel, rest.data(), normals, count);
-            }
+            if (panel.kind != kNoPanel && !listsMade) fillPanelLists(panel, rest.data(), copyNormals(copied), count);
             entry = addMeshEntry(record, original, copy, std::move(rest));
             if (entry) entry->panel = std::move(panel);
         } catch (...) {
@@ -191,6 +203,15 @@ MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry
     breadcrumb("atomic: attach copied geometry");
     game::setGeometry(&atomic, copy, 0);
     return entry;
+}
+
+// Copies the atomic's geometry, records it and attaches the copy to the
+// atomic. Null when a limit, the clone or the bookkeeping refuses; nothing of
+// the copy is kept then.
+MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player) {
+    PanelState panel;
+    void* copy = copyMesh(atomic, record, original, player, panel);
+    return copy ? attachCopy(atomic, record, original, player, copy, panel) : nullptr;
 }
 
 // The atomic when it may be deformed at all: readable, with a frame and a
@@ -223,64 +244,46 @@ bool dentInFrame(const host::Atomic& atomic, const DentRequest& request, AtomicD
     return true;
 }
 
-// Reach, the copy on the first reach, and the displacement of one atomic.
-void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request, MeshWork& work) {
-    VehicleRecord& record = *request.record;
-    host::Geometry* geometry = atomic.geometry;
-    const dent::Vec hit = at.hit;
-    const dent::Vec direction = at.direction;
-
-    MeshEntry* entry = entryOfCopy(record, geometry);
-    const auto vertexCount = static_cast<std::size_t>(geometry->vertexCount);
-    if (entry && entry->restPositions.size() != vertexCount) return;
-    const dent::Vec* reachFrom = entry ? entry->restPositions.data() : geometry->vertexBlock->positions;
-    work.scanned += static_cast<std::uint32_t>(vertexCount);
-    if (!dent::reachesAny(reachFrom, vertexCount, hit, request.radius)) return;
-
-    if (!entry) {
-        entry = makeEntry(atomic, record, geometry, request.player);
-        if (!entry) return;
-        geometry = static_cast<host::Geometry*>(entry->copy);
-        work.copied += static_cast<std::uint32_t>(vertexCount);
-        if (entry->panel.kind != kNoPanel) work.rebuilt += static_cast<std::uint32_t>(vertexCount);
-    }
-
-    PanelState& panel = entry->panel;
-    const bool panelPath = panel.kind != kNoPanel;
-    breadcrumb("atomic: lock vertices");
-    const std::int32_t lockMode = panelPath && !panel.restNormals.empty() ? kLockPositionsAndNormals : kLockPositions;
-    if (!game::lock(geometry, lockMode)) return;
-    LockedGeometry locked(geometry);
-
-    breadcrumb("atomic: displace vertices");
+// The copy's vertex block when its positions (and the entry's count of them)
+// can be written; null otherwise.
+host::VertexBlock* writableBlock(host::Geometry* geometry, std::size_t count) {
     host::VertexBlock* block = geometry->vertexBlock;
-    const std::size_t count = entry->restPositions.size();
     if (!block || !readableRange(block, sizeof *block) || !block->positions ||
         !readableRange(block->positions, positionBytes(static_cast<std::int32_t>(count)))) {
-        return;
+        return nullptr;
     }
-    const bool sameEpisode = entry->lastEpisode == request.episode;
-    const float previousDepth = sameEpisode ? entry->lastDepth : 0.0f;
-    const float previousRadius = sameEpisode ? entry->lastRadius : 0.0f;
-    const dent::DentArguments arguments{hit,           direction,      request.depth, request.radius,
-                                        previousDepth, previousRadius, settings.MaxTotalDisplacement,
-                                        settings.FalloffPower};
-    if (panelPath && panelListsFit(panel, count)) {
-        dent::Vec* normals = block->normals;
-        if (normals && !readableRange(normals, positionBytes(static_cast<std::int32_t>(count)))) normals = nullptr;
-        if (settings.PanelAsymmetry) {
-            surfacePath(panel, entry->restPositions.data(), block->positions, normals, count, arguments);
-        } else {
-            foldPath(panel, !sameEpisode, entry->restPositions.data(), block->positions, normals, count, arguments);
-        }
-        work.panelDented += static_cast<std::uint32_t>(count);
-    } else {
-        dent::dentMesh(entry->restPositions.data(), block->positions, count, arguments);
-        work.dented += static_cast<std::uint32_t>(count);
-    }
-    entry->lastEpisode = request.episode;
-    entry->lastDepth = request.depth;
-    entry->lastRadius = request.radius;
+    return block;
+}
+
+dent::Vec* writableNormals(host::VertexBlock* block, std::size_t count) {
+    dent::Vec* normals = block->normals;
+    if (normals && !readableRange(normals, positionBytes(static_cast<std::int32_t>(count)))) return nullptr;
+    return normals;
+}
+
+dent::DentArguments dentArguments(const MeshEntry& entry, const AtomicDent& at, const DentRequest& request) {
+    const bool sameEpisode = entry.lastEpisode == request.episode;
+    return dent::DentArguments{at.hit,
+                               at.direction,
+                               request.depth,
+                               request.radius,
+                               sameEpisode ? entry.lastDepth : 0.0f,
+                               sameEpisode ? entry.lastRadius : 0.0f,
+                               settings.MaxTotalDisplacement,
+                               settings.FalloffPower};
+}
+
+std::int32_t lockModeOf(const MeshEntry& entry) {
+    return entry.panel.kind != kNoPanel && !entry.panel.restNormals.empty() ? kLockPositionsAndNormals
+                                                                           : kLockPositions;
+}
+
+// What follows every displacement while the copy is still locked, and after.
+void closeDisplacement(host::Atomic& atomic, MeshEntry& entry, host::VertexBlock* block, std::size_t count,
+                       LockedGeometry& locked, DentRequest& request) {
+    entry.lastEpisode = request.episode;
+    entry.lastDepth = request.depth;
+    entry.lastRadius = request.radius;
     // The centre stays; the radius never shrinks.
     float* sphere = block->boundingSphere;
     sphere[3] = dent::grownBoundingRadius({sphere[0], sphere[1], sphere[2]}, sphere[3], block->positions, count);
@@ -294,6 +297,203 @@ void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request
     breadcrumb("atomic: complete");
 }
 
+// The displacement of an entry's copy, all in one go.
+void displace(host::Atomic& atomic, MeshEntry& entry, const AtomicDent& at, DentRequest& request) {
+    auto* geometry = static_cast<host::Geometry*>(entry.copy);
+    PanelState& panel = entry.panel;
+    const bool panelPath = panel.kind != kNoPanel;
+    breadcrumb("atomic: lock vertices");
+    if (!game::lock(geometry, lockModeOf(entry))) return;
+    LockedGeometry locked(geometry);
+
+    breadcrumb("atomic: displace vertices");
+    const std::size_t count = entry.restPositions.size();
+    host::VertexBlock* block = writableBlock(geometry, count);
+    if (!block) return;
+    const dent::DentArguments arguments = dentArguments(entry, at, request);
+    if (panelPath && panelListsFit(panel, count)) {
+        dent::Vec* normals = writableNormals(block, count);
+        if (settings.PanelAsymmetry) {
+            surfacePath(panel, entry.restPositions.data(), block->positions, normals, count, arguments);
+        } else {
+            const bool sameEpisode = entry.lastEpisode == request.episode;
+            foldPath(panel, !sameEpisode, entry.restPositions.data(), block->positions, normals, count, arguments);
+        }
+    } else {
+        dent::dentMesh(entry.restPositions.data(), block->positions, count, arguments);
+    }
+    closeDisplacement(atomic, entry, block, count, locked, request);
+}
+
+// Reach, the copy on the first reach, and the displacement of one atomic.
+void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request) {
+    VehicleRecord& record = *request.record;
+    host::Geometry* geometry = atomic.geometry;
+
+    MeshEntry* entry = entryOfCopy(record, geometry);
+    const auto vertexCount = static_cast<std::size_t>(geometry->vertexCount);
+    if (entry && entry->restPositions.size() != vertexCount) return;
+    const dent::Vec* reachFrom = entry ? entry->restPositions.data() : geometry->vertexBlock->positions;
+    if (!dent::reachesAny(reachFrom, vertexCount, at.hit, request.radius)) return;
+
+    if (!entry) {
+        entry = makeEntry(atomic, record, geometry, request.player);
+        if (!entry) return;
+    }
+    displace(atomic, *entry, at, request);
+}
+
+// Work units per vertex of each kind of step (about 10 ns each in the 32-bit
+// module under Wine, from the benchmarks): the reach scan; the copy with its
+// host calls, plus the host's create and extension calls once per copy; the
+// crease rebuild of a bonnet or boot (per vertex of the original); its lists
+// (per vertex of the rebuilt panel, fresh memory included); recording and
+// attaching a copy; the ordinary dent; the fold path; the surface path;
+// writing a staged surface into the copy.
+constexpr std::uint64_t kScanUnits = 1;
+constexpr std::uint64_t kCopyUnits = 11;
+constexpr std::uint64_t kCopyCallUnits = 3000;
+constexpr std::uint64_t kRebuildUnits = 117;
+constexpr std::uint64_t kListUnits = 8;
+constexpr std::uint64_t kAttachUnits = 1;
+constexpr std::uint64_t kDentUnits = 6;
+constexpr std::uint64_t kFoldUnits = 20;
+constexpr std::uint64_t kSurfaceUnits = 24;
+constexpr std::uint64_t kCommitUnits = 1;
+// Fewest vertices a surface or list step works out, so that a tiny budget
+// still finishes a panel in a bounded number of frames; a multiple of four.
+constexpr std::size_t kMinVertexStep = 1024;
+
+// Buffers of the last staged surface, kept for the next: a panel's are a few
+// megabytes, and fresh memory costs its page faults again.
+StagedSurface& spareSurface() {
+    static StagedSurface* const spare = new StagedSurface();
+    return *spare;
+}
+
+// Vertices of `remaining` that one step works on at `units` each: as many as
+// the allowance takes, at least kMinVertexStep when it is the frame's first
+// step; runs of four, as the probes are dented, but for the last.
+std::size_t vertexStep(std::size_t remaining, std::uint64_t units, const WorkAllowance& allowance) {
+    std::size_t vertices = static_cast<std::size_t>(std::min<std::uint64_t>(allowance.left / units, remaining));
+    if (vertices < remaining) vertices &= ~std::size_t{3};
+    if (!allowance.started) vertices = std::max(vertices, std::min(kMinVertexStep, remaining));
+    return vertices;
+}
+
+// Writes a fully worked-out staged surface into the copy and the panel.
+void commitStaged(host::Atomic& atomic, MeshEntry& entry, DentRequest& request, StagedSurface& staged) {
+    auto* geometry = static_cast<host::Geometry*>(entry.copy);
+    breadcrumb("atomic: lock vertices");
+    if (!game::lock(geometry, lockModeOf(entry))) return;
+    LockedGeometry locked(geometry);
+    breadcrumb("atomic: displace vertices");
+    const std::size_t count = entry.restPositions.size();
+    host::VertexBlock* block = writableBlock(geometry, count);
+    if (!block || staged.count != count || !panelListsFit(entry.panel, count)) return;
+    commitSurface(entry.panel, staged, block->positions, writableNormals(block, count));
+    closeDisplacement(atomic, entry, block, count, locked, request);
+}
+
+DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& request, DentProgress& progress,
+                 WorkAllowance& allowance) {
+    using Step = DentProgress::Step;
+    VehicleRecord& record = *request.record;
+    for (;;) {
+        auto* geometry = atomic.geometry;
+        const auto vertexCount = static_cast<std::size_t>(geometry->vertexCount);
+        switch (progress.step) {
+            case Step::Reach: {
+                if (!allowance.take(kScanUnits * vertexCount)) return DentStep::Waiting;
+                const MeshEntry* entry = entryOfCopy(record, geometry);
+                if (entry && entry->restPositions.size() != vertexCount) return DentStep::Done;
+                const dent::Vec* reachFrom = entry ? entry->restPositions.data() : geometry->vertexBlock->positions;
+                if (!dent::reachesAny(reachFrom, vertexCount, at.hit, request.radius)) return DentStep::Done;
+                progress.step = entry ? Step::Dent : Step::Copy;
+                break;
+            }
+            case Step::Copy: {
+                const bool panel = settings.PanelBending && panelKind(atomic.frame) != kNoPanel;
+                const std::uint64_t perVertex = kCopyUnits + (panel ? kRebuildUnits : 0);
+                if (!allowance.take(kCopyCallUnits + perVertex * vertexCount)) return DentStep::Waiting;
+                progress.pendingCopy = copyMesh(atomic, record, geometry, request.player, progress.pendingPanel);
+                if (!progress.pendingCopy) return DentStep::Done;
+                progress.step = Step::Lists;
+                break;
+            }
+            case Step::Lists: {
+                // A panel's lists, in runs of sheet points; the copy is not drawn yet.
+                const auto* copy = static_cast<const host::Geometry*>(progress.pendingCopy);
+                PanelState& panel = progress.pendingPanel;
+                if (panel.kind == kNoPanel || !deformableShape(copy)) {
+                    progress.step = Step::Attach;  // where the copy is refused, if it is
+                    break;
+                }
+                const auto count = static_cast<std::size_t>(copy->vertexCount);
+                const dent::Vec* rest = copy->vertexBlock->positions;
+                if (panel.working.size() != count) {
+                    if (!allowance.take(kAttachUnits * count)) return DentStep::Waiting;
+                    beginPanelLists(panel, rest, copyNormals(copy), count);
+                }
+                const std::size_t vertices = vertexStep(count - panel.sheet.size(), kListUnits, allowance);
+                if (vertices == 0 || !allowance.take(kListUnits * vertices)) return DentStep::Waiting;
+                if (continuePanelLists(panel, rest, count, vertices)) progress.step = Step::Attach;
+                break;
+            }
+            case Step::Attach: {
+                const auto* copy = static_cast<const host::Geometry*>(progress.pendingCopy);
+                const std::size_t count = geometryRecordReadable(copy) ? static_cast<std::uint32_t>(copy->vertexCount) : 0;
+                if (!allowance.take(kAttachUnits * count)) return DentStep::Waiting;
+                void* const made = progress.pendingCopy;
+                progress.pendingCopy = nullptr;  // attachCopy keeps it or releases it
+                const bool listsMade = progress.pendingPanel.kind != kNoPanel && progress.pendingPanel.working.size() == count;
+                if (!attachCopy(atomic, record, geometry, request.player, made, progress.pendingPanel, listsMade)) {
+                    return DentStep::Done;
+                }
+                progress.step = Step::Dent;
+                break;
+            }
+            case Step::Dent: {
+                MeshEntry* entry = entryOfCopy(record, geometry);
+                if (!entry || entry->restPositions.size() != vertexCount) return DentStep::Done;
+                const PanelState& panel = entry->panel;
+                const bool panelPath = panel.kind != kNoPanel && panelListsFit(panel, vertexCount);
+                const bool surface = panelPath && settings.PanelAsymmetry;
+                const std::uint64_t perVertex = surface ? kSurfaceUnits : panelPath ? kFoldUnits : kDentUnits;
+                const std::uint64_t units = perVertex * vertexCount;
+                // A surface that does not fit this frame is worked out in steps.
+                if (!surface || units <= allowance.left) {
+                    if (!allowance.take(units)) return DentStep::Waiting;
+                    displace(atomic, *entry, at, request);
+                    return DentStep::Done;
+                }
+                StagedSurface& staged = progress.surface;
+                if (staged.positions.capacity() < vertexCount) std::swap(staged, spareSurface());
+                const host::VertexBlock* block = geometry->vertexBlock;
+                const bool normals = block && readableRange(block, sizeof *block) && block->normals;
+                beginSurface(panel, vertexCount, normals, dentArguments(*entry, at, request), staged);
+                progress.step = Step::Surface;
+                break;
+            }
+            case Step::Surface: {
+                MeshEntry* entry = entryOfCopy(record, geometry);
+                StagedSurface& staged = progress.surface;
+                if (!entry || entry->restPositions.size() != staged.count) return DentStep::Done;
+                if (staged.done < staged.count) {
+                    const std::size_t vertices = vertexStep(staged.count - staged.done, kSurfaceUnits, allowance);
+                    if (vertices == 0 || !allowance.take(kSurfaceUnits * vertices)) return DentStep::Waiting;
+                    continueSurface(entry->panel, entry->restPositions.data(), vertices, staged);
+                    break;
+                }
+                if (!allowance.take(kCommitUnits * staged.count)) return DentStep::Waiting;
+                commitStaged(atomic, *entry, request, staged);
+                if (staged.positions.capacity() > spareSurface().positions.capacity()) std::swap(staged, spareSurface());
+                return DentStep::Done;
+            }
+        }
+    }
+}
+
 void deform(void* atomicPointer, DentRequest* request) {
     breadcrumb("atomic: begin / inspect frame and geometry");
     if (!request || !request->record) return;
@@ -301,8 +501,7 @@ void deform(void* atomicPointer, DentRequest* request) {
     if (!atomic) return;
     AtomicDent at{};
     if (!dentInFrame(*atomic, *request, at)) return;
-    MeshWork work{};
-    dentAtomic(*atomic, at, *request, work);
+    dentAtomic(*atomic, at, *request);
 }
 
 void plan(void* atomicPointer, DentPlan* plan) {
@@ -355,17 +554,21 @@ void* planAtomicDent(void* atomic, void* data) {
     return atomic;
 }
 
-MeshWork dentPlannedAtomic(void* atomicPointer, const AtomicDent& at, DentRequest& request) {
-    MeshWork work{};
+DentProgress::~DentProgress() {
+    if (pendingCopy) releaseGeometry(pendingCopy);
+}
+
+DentStep advancePlannedDent(void* atomicPointer, const AtomicDent& at, DentRequest& request, DentProgress& progress,
+                            WorkAllowance& allowance) {
     try {
         breadcrumb("atomic: begin / inspect frame and geometry");
-        if (!request.record) return work;
+        if (!request.record) return DentStep::Done;
         host::Atomic* atomic = deformableAtomic(atomicPointer, *request.record);
-        if (atomic) dentAtomic(*atomic, at, request, work);
+        if (atomic) return advance(*atomic, at, request, progress, allowance);
     } catch (...) {
         // As for deformAtomic: the atomic is left as it is.
     }
-    return work;
+    return DentStep::Done;
 }
 
 void* deformAtomic(void* atomic, void* request) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "deform/panel_paths.h"
+#include "deform/panel_state.h"
 #include "foundation/vec.h"
 
 namespace kerbmark {
@@ -45,15 +47,42 @@ struct DentPlan {
     std::vector<PlannedDent>* dents;
 };
 
-// Vertices one atomic's dent went through, by kind of work: scanned for the
-// reach, copied, rebuilt along a panel crease, dented on the ordinary path,
-// moved on a panel path.
-struct MeshWork {
-    std::uint32_t scanned = 0;
-    std::uint32_t copied = 0;
-    std::uint32_t rebuilt = 0;
-    std::uint32_t dented = 0;
-    std::uint32_t panelDented = 0;
+// Work a frame may still spend on planned dents, in work units (about 10 ns
+// each of the 32-bit module; counted from vertex counts, never timed). The
+// frame's first step always runs, so that the work goes on however small the
+// budget; every later one must fit what is left.
+struct WorkAllowance {
+    std::uint64_t left = 0;
+    bool started = false;
+
+    static WorkAllowance unlimited() { return WorkAllowance{~std::uint64_t{0}, false}; }
+    // Charges `units` when the step may run now.
+    bool take(std::uint64_t units) {
+        if (started && units > left) return false;
+        left = units >= left ? 0 : left - units;
+        started = true;
+        return true;
+    }
+};
+
+// What the steps of a planned dent made so far for the next one. A copy made
+// but not yet attached is released when the progress is dropped.
+struct DentProgress {
+    enum class Step { Reach, Copy, Lists, Attach, Dent, Surface };
+    Step step = Step::Reach;
+    void* pendingCopy = nullptr;  // the copy (rebuilt along its crease for a panel), not attached yet
+    PanelState pendingPanel;
+    StagedSurface surface;  // Step::Surface: the surface path worked out so far
+
+    DentProgress() = default;
+    ~DentProgress();
+    DentProgress(const DentProgress&) = delete;
+    DentProgress& operator=(const DentProgress&) = delete;
+};
+
+enum class DentStep {
+    Done,     // dented, refused or given up: nothing more to do
+    Waiting,  // the next step waits for a frame with room for it
 };
 
 // Panel kinds by frame name; the nearest frame that names a panel decides.
@@ -84,9 +113,13 @@ void* deformAtomic(void* atomic, void* request);
 // appended to the plan with the dent in its frame. Changes nothing.
 void* planAtomicDent(void* atomic, void* data);
 
-// The rest of deformAtomic for a planned atomic: the checks again on the
-// atomic as it is now, then reach, copy and displacement with the planned
-// dent (the frame's matrix is not read again).
-MeshWork dentPlannedAtomic(void* atomic, const AtomicDent& at, DentRequest& request);
+// The rest of deformAtomic for a planned atomic, in steps while `allowance`
+// takes them: the checks again on the atomic as it is now, then reach, copy,
+// crease rebuild and lists, and the displacement with the planned dent (the
+// frame's matrix is not read again). A surface path that does not fit is
+// worked out over several frames and written in one go. Each step does what
+// deformAtomic does, in the same order, so the settled mesh is the same.
+DentStep advancePlannedDent(void* atomic, const AtomicDent& at, DentRequest& request, DentProgress& progress,
+                            WorkAllowance& allowance);
 
 }  // namespace kerbmark

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "deform/ordinary_path.h"
 #include "deform/panel_state.h"
@@ -24,6 +25,13 @@ void* preparePanel(void* atomic, int kind, std::uint32_t creaseSeed, void* copy,
 // PanelAsymmetry, one sheet point per vertex.
 void fillPanelLists(PanelState& state, const dent::Vec* rest, const dent::Vec* normals, std::size_t count);
 
+// fillPanelLists in steps, for work spread over frames: the lists but the
+// sheet points, then up to `vertices` more sheet points at a time (each a
+// vertex's own, so runs of them give the same bits). The sheet's memory is
+// touched as its points are made. True once every list is full.
+void beginPanelLists(PanelState& state, const dent::Vec* rest, const dent::Vec* normals, std::size_t count);
+bool continuePanelLists(PanelState& state, const dent::Vec* rest, std::size_t count, std::size_t vertices);
+
 // Whether the panel's lists fit a copy of `count` vertices, so that a path
 // may index them for every vertex.
 bool panelListsFit(const PanelState& state, std::size_t count);
@@ -38,5 +46,39 @@ void foldPath(PanelState& state, bool newEpisode, const dent::Vec* rest, dent::V
 // lattice (PanelAsymmetry on).
 void surfacePath(PanelState& state, const dent::Vec* rest, dent::Vec* positions, dent::Vec* normals,
                  std::size_t count, const dent::DentArguments& dent);
+
+// The surface path in steps, for a dent spread over frames: the same
+// arithmetic as surfacePath, its results held here until they are written in
+// one go, so that a copy never shows half a dent and a dent given up half way
+// leaves the panel as it was.
+struct StagedSurface {
+    dent::DentArguments dent{};
+    dent::SpanFold span{};
+    dent::PanelLattice lattice;           // the panel's lattice as this hit leaves it
+    std::vector<dent::Vec> nodePositions;  // its nodes' positions
+    bool move = false;                     // the sheet points take this hit's dents
+    bool track = false;                    // the hit is tracked (its line is logged)
+    bool normals = false;                  // normals are written
+    std::size_t count = 0;                 // the copy's vertices
+    std::size_t done = 0;                  // vertices worked out so far
+    // The first `count` of each hold this hit's results (the buffers may be
+    // longer, kept from a larger panel): with move, the sheet points after it.
+    std::vector<dent::SheetPoint> sheet;
+    std::vector<dent::Vec> positions;
+    std::vector<dent::Vec> normalList;
+};
+
+// The hit's span fold and lattice, from the panel as it is (nothing of it is
+// changed); `normals`: the copy has normals to write.
+void beginSurface(const PanelState& state, std::size_t count, bool normals, const dent::DentArguments& dent,
+                  StagedSurface& staged);
+
+// Works out up to `vertices` more vertices.
+void continueSurface(const PanelState& state, const dent::Vec* rest, std::size_t vertices, StagedSurface& staged);
+
+// With every vertex worked out (and the panel's lists still of the copy's
+// size): the panel's state takes the hit and the locked copy its positions
+// and normals (when it has them). Allocates nothing.
+void commitSurface(PanelState& state, StagedSurface& staged, dent::Vec* positions, dent::Vec* normals);
 
 }  // namespace kerbmark

@@ -30,10 +30,10 @@ void dropWhere(Drop drop) {
 
 }  // namespace
 
-void queueWork(const QueuedWork& item) {
+void queueWork(QueuedWork item) {
     WorkQueue& q = queue();
-    q.items.push_back(item);
     if (item.finish) ++q.hits;
+    q.items.push_back(std::move(item));
 }
 
 bool workQueueFull() { return queue().hits >= kMaxQueuedHits; }
@@ -43,17 +43,24 @@ bool hasQueuedWork() { return !queue().items.empty(); }
 bool takeOldestWork(QueuedWork& item) {
     WorkQueue& q = queue();
     if (q.items.empty()) return false;
-    item = q.items.front();
+    item = std::move(q.items.front());
     q.items.pop_front();
     if (item.finish) --q.hits;
     return true;
 }
 
+void putBackOldestWork(QueuedWork item) {
+    WorkQueue& q = queue();
+    if (item.finish) ++q.hits;
+    q.items.push_front(std::move(item));
+}
+
 std::vector<QueuedWork> takeWorkOf(const VehicleRecord& record) {
     std::vector<QueuedWork> taken;
-    for (const QueuedWork& item : queue().items) {
-        if (item.record == &record) taken.push_back(item);
+    for (QueuedWork& item : queue().items) {
+        if (item.record == &record) taken.push_back(std::move(item));
     }
+    // The moved-from items still name the record, so they go with the rest.
     if (!taken.empty()) dropQueuedWork(record);
     return taken;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "deform/atomic_driver.h"
@@ -42,16 +43,21 @@ struct QueuedWork {
     PlannedDent dent;        // the atomic's dent (not for finish)
     dent::Episode episode;   // the episode as it stood at the hit
     HitSummary summary;      // for finish
+    // The dent's steps done so far, once it has begun; dropping the item
+    // drops what they made and did not hand over yet.
+    std::unique_ptr<DentProgress> progress;
 };
 
 // Most hits waiting at once; past it, further traffic waits for its frame.
 constexpr std::size_t kMaxQueuedHits = 256;
 
-void queueWork(const QueuedWork& item);
+void queueWork(QueuedWork item);
 bool workQueueFull();
 bool hasQueuedWork();
 // Takes the oldest item out; false when there is none.
 bool takeOldestWork(QueuedWork& item);
+// Puts an item taken by takeOldestWork back in front, to go on next frame.
+void putBackOldestWork(QueuedWork item);
 // Takes every item of the record out, oldest first, into `items`.
 std::vector<QueuedWork> takeWorkOf(const VehicleRecord& record);
 // Drops the items of one record / of every record.

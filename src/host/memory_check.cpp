@@ -69,8 +69,29 @@ bool readableRun(std::uintptr_t start, std::uint32_t length, std::uintptr_t& run
 
 }  // namespace
 
+namespace {
+
+// The innermost live scope and the thread that made it. Scopes are made on
+// the game thread only; any other thread sees another thread's id here and
+// never looks at the scope.
+ReadableMemoryScope* volatile g_scope = nullptr;
+volatile std::uint32_t g_scopeThread = 0;
+
+}  // namespace
+
+ReadableMemoryScope::ReadableMemoryScope() : outer_(g_scope), outerThread_(g_scopeThread) {
+    g_scope = this;
+    g_scopeThread = GetCurrentThreadId();
+}
+
+ReadableMemoryScope::~ReadableMemoryScope() {
+    g_scopeThread = outerThread_;
+    g_scope = outer_;
+}
+
 bool readableRange(std::uintptr_t start, std::uint32_t length) {
     if (length == 0) return true;
+    if (g_scopeThread == GetCurrentThreadId() && g_scope) return g_scope->walk_.readable(start, length);
     std::uintptr_t runStart, runEnd;
     return readableRun(start, length, runStart, runEnd);
 }
@@ -78,11 +99,15 @@ bool readableRange(std::uintptr_t start, std::uint32_t length) {
 bool ReadableMemoryWalk::readable(std::uintptr_t start, std::uint32_t length) {
     if (length == 0) return true;
     const std::uintptr_t end = start + length;
-    if (end >= start && start >= knownStart_ && end <= knownEnd_) return true;
+    if (end >= start) {
+        for (const Run& run : runs_) {
+            if (start >= run.start && end <= run.end) return true;
+        }
+    }
     std::uintptr_t runStart, runEnd;
     if (!readableRun(start, length, runStart, runEnd)) return false;
-    knownStart_ = runStart;
-    knownEnd_ = runEnd;
+    runs_[nextRun_] = Run{runStart, runEnd};
+    nextRun_ = (nextRun_ + 1) % kRuns;
     return true;
 }
 

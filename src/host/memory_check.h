@@ -13,9 +13,10 @@ inline bool readableRange(const void* start, std::uint32_t length) {
 }
 
 // readableRange for a walk over many host records in one frame: remembers the
-// last readable run of regions it found, so that records lying in the same
-// pool cost one region query for all of them instead of one each. Valid only
-// while the host cannot change its memory, i.e. within one call on the game thread.
+// last readable runs of regions it found (a few), so that records lying in the
+// same pools cost one region query for all of them instead of one each. Valid
+// only while the host cannot change its memory, i.e. within one call on the
+// game thread that hands the host nothing to free.
 class ReadableMemoryWalk {
 public:
     bool readable(std::uintptr_t start, std::uint32_t length);
@@ -24,8 +25,31 @@ public:
     }
 
 private:
-    std::uintptr_t knownStart_ = 0;
-    std::uintptr_t knownEnd_ = 0;
+    static constexpr int kRuns = 8;
+    struct Run {
+        std::uintptr_t start = 0;
+        std::uintptr_t end = 0;
+    };
+    Run runs_[kRuns];
+    int nextRun_ = 0;  // the run a new one replaces
+};
+
+// While it lives, readableRange on the thread that made it answers through
+// one ReadableMemoryWalk; other threads are not affected. Made on the game
+// thread only, around host reads during which the module calls nothing that
+// may free host memory (a traffic hit's planning, say).
+class ReadableMemoryScope {
+public:
+    ReadableMemoryScope();
+    ~ReadableMemoryScope();
+    ReadableMemoryScope(const ReadableMemoryScope&) = delete;
+    ReadableMemoryScope& operator=(const ReadableMemoryScope&) = delete;
+
+private:
+    ReadableMemoryWalk walk_;
+    ReadableMemoryScope* outer_;
+    std::uint32_t outerThread_;
+    friend bool readableRange(std::uintptr_t start, std::uint32_t length);
 };
 
 // Host pointers below 64 KiB are never valid; a geometry record (96 bytes)

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "collision/private_model.h"
@@ -55,23 +57,8 @@ HitSummary summarize(const VehicleRecord& record, const host::Vehicle& vehicle, 
                       healthLoss,       request.depth,     request.radius,  vehicle.piece};
 }
 
-// Work units (about 10 ns each in the 32-bit module under Wine) per vertex of
-// each kind of mesh work, from the path benchmarks: the reach scan, the copy
-// with its host calls, the crease build of a bonnet or boot (per vertex of the
-// original), the ordinary dent, a panel path (per vertex of the rebuilt panel).
-// Counted, not timed: the same drive spreads over the same frames everywhere.
-constexpr std::uint64_t kScanCost = 1;
-constexpr std::uint64_t kCopyCost = 11;
-constexpr std::uint64_t kRebuildCost = 117;
-constexpr std::uint64_t kDentCost = 6;
-constexpr std::uint64_t kPanelDentCost = 54;
-// The collision model's update and the log line of a finished hit.
-constexpr std::uint64_t kFinishCost = 2000;
-
-std::uint64_t workUnits(const MeshWork& work) {
-    return kScanCost * work.scanned + kCopyCost * work.copied + kRebuildCost * work.rebuilt +
-           kDentCost * work.dented + kPanelDentCost * work.panelDented;
-}
+// Work units of a finished hit: the collision model's update and the log line.
+constexpr std::uint64_t kFinishUnits = 2000;
 
 // Meshes dented so far by the hit whose items are running.
 struct HitProgress {
@@ -112,27 +99,30 @@ bool atomicStillSame(VehicleRecord& record, const PlannedDent& dent) {
     return false;
 }
 
-// Runs one queued item; its cost in work units. An item whose record, car,
-// atomic or geometry is no longer what it was at the hit is dropped quietly.
-std::uint64_t runQueued(const QueuedWork& item, HitProgress& progress) {
+// Runs one queued item, or its next steps, as far as the allowance takes
+// them; true when the item is done. An item whose record, car, atomic or
+// geometry is no longer what it was at the hit is dropped quietly.
+bool runQueued(QueuedWork& item, HitProgress& progress, WorkAllowance& allowance) {
     if (progress.hit != item.hit) progress = HitProgress{item.hit, 0};
     VehicleRecord* record = item.record;
     if (!recordListed(record) || record->vehicleRef != item.vehicleRef || record->clump != item.clump ||
         !vehicleStillSame(*record)) {
-        return 0;
+        return true;
     }
     if (item.finish) {
+        if (!allowance.take(kFinishUnits)) return false;
         if (progress.meshes != 0) collision::updatePrivateCollision(*record, item.summary.isPlayer, item.episode);
         breadcrumb("hit: complete; returning to game");
         if (settings.LogHits) logHit(item.summary, progress.meshes);
-        return kFinishCost;
+        return true;
     }
-    if (!atomicStillSame(*record, item.dent)) return 0;
+    if (!atomicStillSame(*record, item.dent)) return true;
     DentRequest request{record, {}, {}, item.episode.depth, item.episode.radius, item.episode.number, 0,
                         item.summary.isPlayer};
-    const MeshWork work = dentPlannedAtomic(item.dent.atomic, item.dent.at, request);
+    if (!item.progress) item.progress = std::make_unique<DentProgress>();
+    const DentStep step = advancePlannedDent(item.dent.atomic, item.dent.at, request, *item.progress, allowance);
     progress.meshes += request.meshes;
-    return workUnits(work);
+    return step == DentStep::Done;
 }
 
 // The drain's place in a hit that spans frames.
@@ -142,7 +132,8 @@ HitProgress drainProgress;
 void finishQueuedWorkOf(const VehicleRecord& record) {
     // A hit the drain has begun goes on with its count.
     HitProgress progress = drainProgress;
-    for (const QueuedWork& item : takeWorkOf(record)) runQueued(item, progress);
+    WorkAllowance unlimited = WorkAllowance::unlimited();
+    for (QueuedWork& item : takeWorkOf(record)) runQueued(item, progress, unlimited);
 }
 
 // The traffic hit's mesh work goes into the queue: every atomic that may be
@@ -152,15 +143,18 @@ void queueHit(VehicleRecord& record, const DentRequest& request, const HitSummar
     std::vector<PlannedDent> dents;
     DentPlan plan{&request, &dents};
     breadcrumb("hit: plan atomics");
-    game::atomics(record.clump, planAtomicDent, &plan);
-    QueuedWork item{&record, record.vehicleRef, record.clump, ++hitSerial, false, {}, record.episode, summary};
-    for (const PlannedDent& dent : dents) {
-        item.dent = dent;
-        queueWork(item);
+    {
+        // The planning only reads: a car's atomics, frames and geometries
+        // share a few memory regions, asked about once each.
+        ReadableMemoryScope remembered;
+        game::atomics(record.clump, planAtomicDent, &plan);
     }
-    item.finish = true;
-    item.dent = PlannedDent{};
-    queueWork(item);
+    const std::uint32_t hit = ++hitSerial;
+    auto item = [&](bool finish, const PlannedDent& dent) {
+        return QueuedWork{&record, record.vehicleRef, record.clump, hit, finish, dent, record.episode, summary, nullptr};
+    };
+    for (const PlannedDent& dent : dents) queueWork(item(false, dent));
+    queueWork(item(true, PlannedDent{}));
 }
 
 void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* playerVehicle) {
@@ -250,9 +244,14 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
 
 void runQueuedTrafficWork(std::uint64_t budget) {
     try {
-        std::uint64_t spent = 0;
+        WorkAllowance allowance{budget, false};
         QueuedWork item{};
-        while (spent < budget && takeOldestWork(item)) spent += runQueued(item, drainProgress);
+        while (allowance.left != 0 && takeOldestWork(item)) {
+            if (!runQueued(item, drainProgress, allowance)) {
+                putBackOldestWork(std::move(item));
+                break;
+            }
+        }
     } catch (...) {
         // Out of memory in a dent: the item is gone, the rest waits for the next frame.
     }

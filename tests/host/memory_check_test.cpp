@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "host/memory_check.h"
 #include "host/support/memory_pages.h"
@@ -125,6 +126,39 @@ TEST(ReadableMemoryWalk, AsksOncePerReadableRunAndNeverTrustsWhatItHasNotSeen) {
     EXPECT_EQ(queries.count(), afterLast);
     EXPECT_TRUE(walk.readable(nullptr, 0));
     EXPECT_FALSE(walk.readable(std::uintptr_t{0xFFFFFFF0}, 0x20));
+}
+
+// While a scope lives, its thread's readableRange asks once per readable run
+// (up to eight runs); another thread, and the same thread after the scope,
+// ask the platform every time.
+TEST(ReadableMemoryScope, RemembersRunsForItsOwnThreadOnly) {
+    PageBlock blocks[9] = {PageBlock(2), PageBlock(2), PageBlock(2), PageBlock(2), PageBlock(2),
+                           PageBlock(2), PageBlock(2), PageBlock(2), PageBlock(2)};
+    for (PageBlock& block : blocks) block.commit(0, PAGE_READWRITE);  // page 1 only reserved
+    RegionQueryCounter queries;
+    {
+        kerbmark::ReadableMemoryScope scope;
+        for (int i = 0; i < 8; ++i) EXPECT_TRUE(readableRange(blocks[i].page(0), 16));
+        const unsigned asked = queries.count();
+        for (int i = 0; i < 8; ++i) EXPECT_TRUE(readableRange(blocks[i].page(0) + 100, 16));
+        EXPECT_EQ(queries.count(), asked);
+        EXPECT_FALSE(readableRange(blocks[0].page(1), 4)) << "never remembered as readable";
+
+        bool otherThread = true;
+        const unsigned before = queries.count();
+        std::thread([&] { otherThread = readableRange(blocks[0].page(0), 16); }).join();
+        EXPECT_TRUE(otherThread);
+        EXPECT_GT(queries.count(), before) << "another thread asks for itself";
+
+        // A ninth run takes the place of the oldest.
+        EXPECT_TRUE(readableRange(blocks[8].page(0), 16));
+        const unsigned ninth = queries.count();
+        EXPECT_TRUE(readableRange(blocks[0].page(0), 16));
+        EXPECT_GT(queries.count(), ninth);
+    }
+    const unsigned after = queries.count();
+    EXPECT_TRUE(readableRange(blocks[1].page(0), 16));
+    EXPECT_GT(queries.count(), after);
 }
 
 TEST(MaterialTable, CountAndCapacityLimits) {
