@@ -62,6 +62,7 @@ bench: deps
 	@build/bench/bench/path_bench > build/bench-native.txt
 	@scripts/wine-run build/mingw/bench/path_bench.exe > build/bench-win32.txt
 	@scripts/wine-run build/mingw/bench/host_frame_bench.exe build/mingw/bin/Kerbmark.asi 'build\mingw\bench\work' > build/bench-frames32.txt
+	@scripts/wine-run build/mingw/bench/host_frame_bench.exe build/mingw/bin/Kerbmark.asi 'build\mingw\bench\work' 0 >> build/bench-frames32.txt
 	@scripts/wine-run build/mingw/bench/host_frame_bench.exe build/mingw/bin/Kerbmark.asi 'build\mingw\bench\work' 100000 >> build/bench-frames32.txt
 	@bench/table.sh build/bench-native.txt build/bench-win32.txt build/bench-frames32.txt
 

@@ -114,7 +114,7 @@ void readRemainingKeys(ProfileSource& source, Settings& s) {
     const std::uint32_t perFrame = source.readInt("Traffic", "MaxNPCPerFrame", 32);
     s.MaxNPCPerFrame = perFrame == 0 ? 1u : (perFrame < 64u ? perFrame : 64u);
     s.MaxTotalVertices = readUnsigned(source, "Traffic", "MaxTotalVertices", 400000, 50000, 1000000);
-    s.TrafficWorkPerFrame = readUnsigned(source, "Traffic", "WorkPerFrame", 0, 0, 100000000);
+    s.TrafficWorkPerFrame = readUnsigned(source, "Traffic", "WorkPerFrame", 100000, 0, 100000000);
 }
 
 }  // namespace kerbmark

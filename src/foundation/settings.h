@@ -41,7 +41,7 @@ struct Settings {
     std::uint32_t MaxNPCPerFrame = 32;
     std::uint32_t MaxTotalVertices = 400000;
     // Traffic mesh work per frame, in work units (see the hit handler); 0: all at once.
-    std::uint32_t TrafficWorkPerFrame = 0;
+    std::uint32_t TrafficWorkPerFrame = 100000;
 };
 
 // The process-wide settings and the separate diagnostics switch.

@@ -12,8 +12,8 @@ namespace kerbmark {
 void handleHit(void* vehicle, bool isPlayer, bool resetRequested, void* playerVehicle);
 
 // With Traffic/WorkPerFrame set, a traffic hit's mesh work waits in a queue:
-// runs the oldest queued work until `budget` work units are spent (the item
-// that crosses the budget finishes).
+// runs the oldest queued work, step by step, while the steps fit `budget`
+// work units (the frame's first step always runs, so the queue moves on).
 void runQueuedTrafficWork(std::uint64_t budget);
 
 // The queue holds as many hits as it may: further traffic waits for a later frame.

@@ -48,7 +48,7 @@ TEST(Settings, MissingFileGivesDefaults) {
     EXPECT_EQ(s.impact.MinImpact, 0.04f);
     EXPECT_EQ(s.ContactGapMs, 180u);
     EXPECT_EQ(s.MaxTotalVertices, 400000u);
-    EXPECT_EQ(s.TrafficWorkPerFrame, 0u);
+    EXPECT_EQ(s.TrafficWorkPerFrame, 100000u);
     EXPECT_EQ(s.StrengthPercent, 0.65f);
     EXPECT_EQ(s.NPCRange, 100.0f);
 }

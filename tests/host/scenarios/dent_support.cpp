@@ -93,6 +93,8 @@ void holdContact(hostsim::Vehicle* vehicle, float impact, hostsim::Vec3 point, h
     hostsim::clearCollision(vehicle);
 }
 
+void settleTrafficWork() { hostsim::runFrames(60); }
+
 void quietFrames(hostsim::Vehicle* vehicle, int frames) {
     hostsim::clearCollision(vehicle);
     hostsim::runFrames(frames);

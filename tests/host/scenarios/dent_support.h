@@ -60,6 +60,9 @@ std::vector<std::string> linesStartingWith(const std::string& log, const std::st
 // A contact in the vehicle's model frame that stays for `frames` frames
 // (the host reports it again every frame), then is gone.
 void holdContact(hostsim::Vehicle* vehicle, float impact, hostsim::Vec3 point, hostsim::Vec3 normal, int frames);
+// Frames for a traffic hit's mesh work, spread over frames by the default
+// work budget, to be done (a car's first hit takes about twenty).
+void settleTrafficWork();
 // Frames without any contact.
 void quietFrames(hostsim::Vehicle* vehicle, int frames);
 

@@ -320,7 +320,8 @@ TEST(Dent, TrafficRearHitBreaksItsLight) {
     design.position = {3.0f, 15.0f, 0.0f};
     hostsim::Vehicle* traffic = hostsim::spawnVehicle(design);
     holdContact(traffic, 0.25f, hostsim::kRearLightPosition, {0.0f, -1.0f, 0.0f}, 1);
-    EXPECT_EQ(hostsim::lightStatus(traffic, hostsim::kRearLightRight), 1);
+    EXPECT_EQ(hostsim::lightStatus(traffic, hostsim::kRearLightRight), 1) << "at once, before the mesh work";
+    settleTrafficWork();
     EXPECT_EQ(hostsim::lightStatus(host.player, hostsim::kRearLightRight), 0);
     EXPECT_EQ(linesStartingWith(host.log, "RearLight:"),
               std::vector<std::string>{"RearLight: actor=npc side=right model=401 smashed"});

@@ -131,6 +131,7 @@ TEST(Restore, RemovedVehicleLosesItsRecordUntouched) {
     retakeLedger(host);
     const hostsim::VehicleSnapshot trafficRest = hostsim::snapshotVehicle(traffic);
     holdContact(traffic, 0.4f, kFront, kBackward, 1);
+    settleTrafficWork();
     const std::vector<HitLine> hits = hitLines(host.log);
     ASSERT_EQ(hits.size(), 1u);
     ASSERT_EQ(hits[0].actor, "npc");
@@ -169,6 +170,7 @@ TEST(Restore, RemovedVehicleLosesItsRecordUntouched) {
     hostsim::Vehicle* next = hostsim::spawnVehicle(design);
     ASSERT_EQ(next, traffic);
     holdContact(next, 0.4f, kFront, kBackward, 1);
+    settleTrafficWork();
     const std::vector<HitLine> later = hitLines(host.log);
     ASSERT_EQ(later.size(), 2u);
     EXPECT_EQ(later[1].episode, 1u);
@@ -192,6 +194,7 @@ TEST(Restore, BothResetEventsRestoreEverything) {
     for (std::uint32_t site : sites) {
         dentAllRound(host.player);
         holdContact(traffic, 0.5f, kFront, kBackward, 1);
+        settleTrafficWork();
         ASSERT_GE(copiesOn(host.player), 8u);
         ASSERT_GE(copiesOn(traffic), 5u);
 

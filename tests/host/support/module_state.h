@@ -1,8 +1,11 @@
 // Puts the module's process-wide state back after a test changed it: the
-// settings, the diagnostics switch and the record list.
+// settings, the diagnostics switch and the record list. Queued traffic work
+// names records of the list it was made for, so it goes when a list is
+// swapped in or out.
 #pragma once
 
 #include "deform/records.h"
+#include "deform/work_queue.h"
 #include "foundation/settings.h"
 
 namespace testhost {
@@ -14,11 +17,13 @@ public:
     explicit ModuleState(kerbmark::RecordList* list = nullptr)
         : settings_(kerbmark::settings), list_(kerbmark::recordList), diagnostics_(kerbmark::diagnostics) {
         if (list) {
+            kerbmark::dropAllQueuedWork();
             kerbmark::recordList = list;
             kerbmark::diagnostics = false;
         }
     }
     ~ModuleState() {
+        if (kerbmark::recordList != list_) kerbmark::dropAllQueuedWork();
         kerbmark::settings = settings_;
         kerbmark::recordList = list_;
         kerbmark::diagnostics = diagnostics_;
