@@ -297,11 +297,11 @@ void closeDisplacement(host::Atomic& atomic, MeshEntry& entry, host::VertexBlock
     breadcrumb("atomic: complete");
 }
 
-// The displacement of an entry's copy, all in one go.
-void displace(host::Atomic& atomic, MeshEntry& entry, const AtomicDent& at, DentRequest& request) {
+// Locks the entry's copy, hands its writable vertex block to `write` (false:
+// nothing was written) and closes the displacement.
+template <typename Write>
+void displaceLocked(host::Atomic& atomic, MeshEntry& entry, DentRequest& request, Write write) {
     auto* geometry = static_cast<host::Geometry*>(entry.copy);
-    PanelState& panel = entry.panel;
-    const bool panelPath = panel.kind != kNoPanel;
     breadcrumb("atomic: lock vertices");
     if (!game::lock(geometry, lockModeOf(entry))) return;
     LockedGeometry locked(geometry);
@@ -309,20 +309,28 @@ void displace(host::Atomic& atomic, MeshEntry& entry, const AtomicDent& at, Dent
     breadcrumb("atomic: displace vertices");
     const std::size_t count = entry.restPositions.size();
     host::VertexBlock* block = writableBlock(geometry, count);
-    if (!block) return;
-    const dent::DentArguments arguments = dentArguments(entry, at, request);
-    if (panelPath && panelListsFit(panel, count)) {
-        dent::Vec* normals = writableNormals(block, count);
-        if (settings.PanelAsymmetry) {
-            surfacePath(panel, entry.restPositions.data(), block->positions, normals, count, arguments);
-        } else {
-            const bool sameEpisode = entry.lastEpisode == request.episode;
-            foldPath(panel, !sameEpisode, entry.restPositions.data(), block->positions, normals, count, arguments);
-        }
-    } else {
-        dent::dentMesh(entry.restPositions.data(), block->positions, count, arguments);
-    }
+    if (!block || !write(*block, count)) return;
     closeDisplacement(atomic, entry, block, count, locked, request);
+}
+
+// The displacement of an entry's copy, all in one go.
+void displace(host::Atomic& atomic, MeshEntry& entry, const AtomicDent& at, DentRequest& request) {
+    displaceLocked(atomic, entry, request, [&](host::VertexBlock& block, std::size_t count) {
+        PanelState& panel = entry.panel;
+        const dent::DentArguments arguments = dentArguments(entry, at, request);
+        if (panel.kind != kNoPanel && panelListsFit(panel, count)) {
+            dent::Vec* normals = writableNormals(&block, count);
+            if (settings.PanelAsymmetry) {
+                surfacePath(panel, entry.restPositions.data(), block.positions, normals, count, arguments);
+            } else {
+                const bool sameEpisode = entry.lastEpisode == request.episode;
+                foldPath(panel, !sameEpisode, entry.restPositions.data(), block.positions, normals, count, arguments);
+            }
+        } else {
+            dent::dentMesh(entry.restPositions.data(), block.positions, count, arguments);
+        }
+        return true;
+    });
 }
 
 // Reach, the copy on the first reach, and the displacement of one atomic.
@@ -383,16 +391,11 @@ std::size_t vertexStep(std::size_t remaining, std::uint64_t units, const WorkAll
 
 // Writes a fully worked-out staged surface into the copy and the panel.
 void commitStaged(host::Atomic& atomic, MeshEntry& entry, DentRequest& request, StagedSurface& staged) {
-    auto* geometry = static_cast<host::Geometry*>(entry.copy);
-    breadcrumb("atomic: lock vertices");
-    if (!game::lock(geometry, lockModeOf(entry))) return;
-    LockedGeometry locked(geometry);
-    breadcrumb("atomic: displace vertices");
-    const std::size_t count = entry.restPositions.size();
-    host::VertexBlock* block = writableBlock(geometry, count);
-    if (!block || staged.count != count || !panelListsFit(entry.panel, count)) return;
-    commitSurface(entry.panel, staged, block->positions, writableNormals(block, count));
-    closeDisplacement(atomic, entry, block, count, locked, request);
+    displaceLocked(atomic, entry, request, [&](host::VertexBlock& block, std::size_t count) {
+        if (staged.count != count || !panelListsFit(entry.panel, count)) return false;
+        commitSurface(entry.panel, staged, block.positions, writableNormals(&block, count));
+        return true;
+    });
 }
 
 DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& request, DentProgress& progress,
