@@ -21,10 +21,11 @@
 //   host_frame_bench <Kerbmark.asi> <work folder> <WorkPerFrame>
 //
 // With Traffic/WorkPerFrame set instead (0 for none): the same pile-up frame
-// by frame, medians per frame over fresh pile-ups less the host's own frame
-// of the same pile-up measured before the module is loaded: the module's
-// share of its first frame, of its largest frame, and how many frames pass
-// until the last dent is done.
+// by frame, medians per frame over fresh pile-ups: the module's frame work
+// (the call at the host's frame site, where the host's own routine does next
+// to nothing) in its first and its largest frame, how many frames pass until
+// the last dent is done, and the largest frame's drawing (the host's, with the
+// module's guards) beside the host's own drawing of the same cars.
 #include <windows.h>
 
 #include <algorithm>
@@ -121,7 +122,8 @@ void removeAll(std::vector<hostsim::Vehicle*>& cars) {
 // dent has been done for 30 frames: each frame's thread CPU time, and the
 // number of frames in which the module unlocked a geometry (dented a mesh).
 struct PileUpFrames {
-    std::vector<double> seconds;
+    std::vector<double> seconds;  // the module's frame work (the frame call site)
+    std::vector<double> drawing;  // the frame's drawing (the host's, with the module's guards)
     int denting = 0;
 };
 
@@ -135,43 +137,57 @@ PileUpFrames pileUpFrames() {
         hostsim::advanceClock(33);
         const std::uint32_t unlocks = hostsim::calls(hostsim::HostFunction::Unlock);
         const double start = bench::threadSeconds();
-        hostsim::runFrame();
-        frames.seconds.push_back(bench::threadSeconds() - start);
+        hostsim::callSite(hostsim::kFrameSite);
+        const double drawn = bench::threadSeconds();
+        hostsim::renderVehicles();
+        frames.seconds.push_back(drawn - start);
+        frames.drawing.push_back(bench::threadSeconds() - drawn);
         const bool dented = hostsim::calls(hostsim::HostFunction::Unlock) != unlocks;
         quiet = dented ? 0 : quiet + 1;
         if (dented) frames.denting = static_cast<int>(frames.seconds.size());
     }
     frames.seconds.resize(static_cast<std::size_t>(frames.denting));
+    frames.drawing.resize(static_cast<std::size_t>(frames.denting));
     removeAll(nearby);
     return frames;
 }
 
-int budgetRows(const char* workPerFrame, double hostPileUp) {
-    std::vector<PileUpFrames> runs;
-    for (int sample = 0; sample < 5; ++sample) runs.push_back(pileUpFrames());
+// Medians per frame over the runs of one of their series.
+std::vector<double> perFrameMedians(const std::vector<PileUpFrames>& runs, std::vector<double> PileUpFrames::*series) {
     std::size_t longest = 0;
-    for (const PileUpFrames& run : runs) longest = std::max(longest, run.seconds.size());
-    // Per frame: the median over the runs, less the host's own pile-up frame.
-    std::vector<double> perFrame;
+    for (const PileUpFrames& run : runs) longest = std::max(longest, (run.*series).size());
+    std::vector<double> medians;
     for (std::size_t f = 0; f < longest; ++f) {
         std::vector<double> samples;
         for (const PileUpFrames& run : runs)
-            if (f < run.seconds.size()) samples.push_back(run.seconds[f]);
-        perFrame.push_back(bench::median(samples) - hostPileUp);
+            if (f < (run.*series).size()) samples.push_back((run.*series)[f]);
+        medians.push_back(bench::median(samples));
     }
+    return medians;
+}
+
+int budgetRows(const char* workPerFrame, double hostDrawing) {
+    std::vector<PileUpFrames> runs;
+    for (int sample = 0; sample < 5; ++sample) runs.push_back(pileUpFrames());
+    const std::vector<double> perFrame = perFrameMedians(runs, &PileUpFrames::seconds);
+    const std::vector<double> drawing = perFrameMedians(runs, &PileUpFrames::drawing);
     std::vector<int> drained;
     for (const PileUpFrames& run : runs) drained.push_back(run.denting);
     std::sort(drained.begin(), drained.end());
     const double largest = perFrame.empty() ? 0.0 : *std::max_element(perFrame.begin(), perFrame.end());
+    const double largestDrawing = drawing.empty() ? 0.0 : *std::max_element(drawing.begin(), drawing.end());
     const double ns = 1e9;
     char text[160];
-    std::snprintf(text, sizeof text, "pile-up, WorkPerFrame=%s: module's share of its first frame", workPerFrame);
+    std::snprintf(text, sizeof text, "pile-up, WorkPerFrame=%s: the module's frame work, first frame", workPerFrame);
     bench::row((std::string("pileup_first_") + workPerFrame).c_str(), perFrame.empty() ? 0.0 : perFrame[0] * ns, 0,
                "frame", text);
-    std::snprintf(text, sizeof text, "  its largest frame until the last dent (%d-%d frames; host's own %.3f ms)",
-                  drained.front(), drained.back(), hostPileUp * 1e3);
+    std::snprintf(text, sizeof text, "  its largest frame until the last dent (%d-%d frames)", drained.front(),
+                  drained.back());
     bench::row((std::string("pileup_max_") + workPerFrame).c_str(), largest * ns, 0, "frame", text);
-    std::printf("NOTE\tframes\t%s (module's share, ms)", workPerFrame);
+    std::snprintf(text, sizeof text, "  drawing, largest frame (guards included; the host alone %.3f ms)",
+                  hostDrawing * 1e3);
+    bench::row((std::string("pileup_drawing_") + workPerFrame).c_str(), largestDrawing * ns, 0, "frame", text);
+    std::printf("NOTE\tframes\t%s (module's frame work, ms)", workPerFrame);
     for (double seconds : perFrame) std::printf(" %.2f", seconds * 1e3);
     std::printf("\n");
     return 0;
@@ -207,20 +223,17 @@ int main(int argc, char** argv) {
 
     const double hostOnly = idleFrame(150);
     const double drawUnguarded = alphaDraw(bodyAtomic);
-    // The host's own frame of the pile-up: the same cars and contacts, no module.
-    double hostPileUp = 0.0;
+    // The host's own drawing of the pile-up's cars, no module.
+    double hostDrawing = 0.0;
     if (workPerFrame) {
         std::vector<hostsim::Vehicle*> nearby = spawnNearby();
-        hostPileUp = medianFrame(60, [&nearby](int) {
-            for (hostsim::Vehicle* car : nearby) hostsim::setContact(car, kImpact, kFront, kHeadOn);
-            hostsim::advanceClock(33);
-        });
+        hostDrawing = bench::medianSeconds(60, [](int) { hostsim::renderVehicles(); });
         removeAll(nearby);
     }
 
     if (!hostsim::loadModule(folder + "\\Kerbmark.asi")) return 2;
     hostsim::runFrames(2);  // hooks installed
-    if (workPerFrame) return budgetRows(workPerFrame, hostPileUp);
+    if (workPerFrame) return budgetRows(workPerFrame, hostDrawing);
 
     const double idle = idleFrame(150);
     const double drawGuarded = alphaDraw(bodyAtomic);
