@@ -21,24 +21,26 @@ WorkQueue& queue() {
 template <typename Drop>
 void dropWhere(Drop drop) {
     WorkQueue& q = queue();
-    // Counted before removing: remove_if leaves unspecified items past its end.
-    for (const QueuedWork& item : q.items) {
-        if (item.finish && drop(item)) --q.hits;
-    }
-    q.items.erase(std::remove_if(q.items.begin(), q.items.end(), drop), q.items.end());
+    // Counted as they are dropped: remove_if leaves unspecified items past its end.
+    const auto counted = [&q, &drop](const QueuedWork& item) {
+        if (!drop(item)) return false;
+        if (item.finish) --q.hits;
+        return true;
+    };
+    q.items.erase(std::remove_if(q.items.begin(), q.items.end(), counted), q.items.end());
 }
 
 }  // namespace
 
+// A hit is counted once its item is held, so that a push that throws counts nothing.
 void queueWork(QueuedWork item) {
     WorkQueue& q = queue();
-    if (item.finish) ++q.hits;
+    const bool finish = item.finish;
     q.items.push_back(std::move(item));
+    if (finish) ++q.hits;
 }
 
 bool workQueueFull() { return queue().hits >= kMaxQueuedHits; }
-
-bool hasQueuedWork() { return !queue().items.empty(); }
 
 bool takeOldestWork(QueuedWork& item) {
     WorkQueue& q = queue();
@@ -51,8 +53,9 @@ bool takeOldestWork(QueuedWork& item) {
 
 void putBackOldestWork(QueuedWork item) {
     WorkQueue& q = queue();
-    if (item.finish) ++q.hits;
+    const bool finish = item.finish;
     q.items.push_front(std::move(item));
+    if (finish) ++q.hits;
 }
 
 std::vector<QueuedWork> takeWorkOf(const VehicleRecord& record) {

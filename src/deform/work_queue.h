@@ -53,7 +53,6 @@ constexpr std::size_t kMaxQueuedHits = 256;
 
 void queueWork(QueuedWork item);
 bool workQueueFull();
-bool hasQueuedWork();
 // Takes the oldest item out; false when there is none.
 bool takeOldestWork(QueuedWork& item);
 // Puts an item taken by takeOldestWork back in front, to go on next frame.
