@@ -68,7 +68,7 @@ void moduleFrameWork() {
     installLazyHooks();
     keepRecordsInStep(*recordList);
     handleVehicles(readPlayerInput(*recordList));
-    if (settings.TrafficWorkPerFrame != 0) runQueuedTrafficWork(settings.TrafficWorkPerFrame);
+    runQueuedTrafficWork(settings.TrafficWorkPerFrame);
 }
 
 }  // namespace

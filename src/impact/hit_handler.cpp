@@ -79,10 +79,12 @@ struct AtomicProbe {
     bool found;
 };
 
+// Callback of game::atomics: null (the enumeration stops) once the wanted atomic is met.
 void* findAtomic(void* atomic, void* data) {
     auto* probe = static_cast<AtomicProbe*>(data);
-    if (atomic == probe->wanted) probe->found = true;
-    return atomic;
+    if (atomic != probe->wanted) return atomic;
+    probe->found = true;
+    return nullptr;
 }
 
 // The atomic still belongs to the clump and draws the geometry it had at the
@@ -99,24 +101,39 @@ bool atomicStillSame(VehicleRecord& record, const PlannedDent& dent) {
     return false;
 }
 
+// What follows a hit's last dent: the collision model, when a mesh was
+// dented, and the "Hit:" line.
+void finishHit(VehicleRecord& record, const HitSummary& summary, const dent::Episode& episode,
+               std::uint32_t meshes) {
+    if (meshes != 0) collision::updatePrivateCollision(record, summary.isPlayer, episode);
+    breadcrumb("hit: complete; returning to game");
+    if (settings.LogHits) logHit(summary, meshes);
+}
+
+// The item's record, car and (for a dent) atomic are still what they were at the hit.
+bool itemStillSame(const QueuedWork& item) {
+    VehicleRecord* record = item.record;
+    // Only reads: the car's records share a few memory regions, asked about once each.
+    ReadableMemoryScope remembered;
+    if (!recordListed(record) || record->vehicleRef != item.vehicleRef || record->clump != item.clump ||
+        !vehicleStillSame(*record)) {
+        return false;
+    }
+    return item.finish || atomicStillSame(*record, item.dent);
+}
+
 // Runs one queued item, or its next steps, as far as the allowance takes
 // them; true when the item is done. An item whose record, car, atomic or
 // geometry is no longer what it was at the hit is dropped quietly.
 bool runQueued(QueuedWork& item, HitProgress& progress, WorkAllowance& allowance) {
     if (progress.hit != item.hit) progress = HitProgress{item.hit, 0};
+    if (!itemStillSame(item)) return true;
     VehicleRecord* record = item.record;
-    if (!recordListed(record) || record->vehicleRef != item.vehicleRef || record->clump != item.clump ||
-        !vehicleStillSame(*record)) {
-        return true;
-    }
     if (item.finish) {
         if (!allowance.take(kFinishUnits)) return false;
-        if (progress.meshes != 0) collision::updatePrivateCollision(*record, item.summary.isPlayer, item.episode);
-        breadcrumb("hit: complete; returning to game");
-        if (settings.LogHits) logHit(item.summary, progress.meshes);
+        finishHit(*record, item.summary, item.episode, progress.meshes);
         return true;
     }
-    if (!atomicStillSame(*record, item.dent)) return true;
     DentRequest request{record, {}, {}, item.episode.depth, item.episode.radius, item.episode.number, 0,
                         item.summary.isPlayer};
     if (!item.progress) item.progress = std::make_unique<DentProgress>();
@@ -234,10 +251,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
     }
     breadcrumb("hit: enumerate atomics");
     game::atomics(record->clump, deformAtomic, &request);
-    if (request.meshes != 0) collision::updatePrivateCollision(*record, isPlayer);
-    breadcrumb("hit: complete; returning to game");
-
-    if (settings.LogHits) logHit(summarize(*record, vehicle, isPlayer, r, healthLoss, request), request.meshes);
+    finishHit(*record, summarize(*record, vehicle, isPlayer, r, healthLoss, request), record->episode, request.meshes);
 }
 
 }  // namespace

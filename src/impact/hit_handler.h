@@ -13,7 +13,8 @@ void handleHit(void* vehicle, bool isPlayer, bool resetRequested, void* playerVe
 
 // With Traffic/WorkPerFrame set, a traffic hit's mesh work waits in a queue:
 // runs the oldest queued work, step by step, while the steps fit `budget`
-// work units (the frame's first step always runs, so the queue moves on).
+// work units (the frame's first step always runs, so the queue moves on);
+// nothing with a budget of 0.
 void runQueuedTrafficWork(std::uint64_t budget);
 
 // The queue holds as many hits as it may: further traffic waits for a later frame.
