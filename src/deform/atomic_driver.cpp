@@ -145,10 +145,13 @@ bool copyWithinLimits(const host::Geometry* copy, const VehicleRecord& record, b
     return withinAllVehiclesBudget(record, vertices, player);
 }
 
+// The panel kind a copy of the atomic is made for (kNoPanel without PanelBending).
+int panelKindOf(const host::Atomic& atomic) { return settings.PanelBending ? panelKind(atomic.frame) : kNoPanel; }
+
 // The first half of an entry: the copy of the atomic's geometry, for a
 // bonnet or boot rebuilt along its crease. Null when a limit or the clone
-// refuses.
-void* copyMesh(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player,
+// refuses. `kind`: the atomic's panelKindOf.
+void* copyMesh(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player, int kind,
                PanelState& panel) {
     if (record.meshes.size() >= kMaxMeshesPerVehicle) return nullptr;
     const auto originalVertices = static_cast<std::uint64_t>(original->vertexCount);
@@ -163,10 +166,7 @@ void* copyMesh(host::Atomic& atomic, VehicleRecord& record, host::Geometry* orig
         logLine("Geometry clone failed; mesh skipped.");
         return nullptr;
     }
-    if (settings.PanelBending) {
-        const int kind = panelKind(atomic.frame);
-        if (kind != kNoPanel) copy = preparePanel(&atomic, kind, record.creaseSeed, copy, panel);
-    }
+    if (kind != kNoPanel) copy = preparePanel(&atomic, kind, record.creaseSeed, copy, panel);
     return copy;
 }
 
@@ -178,10 +178,10 @@ const dent::Vec* copyNormals(const host::Geometry* copy) {
 }
 
 // The second half: records the copy with its panel lists (made here unless
-// `listsMade`) and attaches it to the atomic. Null when a limit or the
-// bookkeeping refuses; the copy is released then.
+// they were made in steps already) and attaches it to the atomic. Null when a
+// limit or the bookkeeping refuses; the copy is released then.
 MeshEntry* attachCopy(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player,
-                      void* copy, PanelState& panel, bool listsMade = false) {
+                      void* copy, PanelState& panel) {
     MeshEntry* entry = nullptr;
     const auto* copied = static_cast<const host::Geometry*>(copy);
     if (copyWithinLimits(copied, record, player)) {
@@ -189,7 +189,9 @@ MeshEntry* attachCopy(host::Atomic& atomic, VehicleRecord& record, host::Geometr
             const dent::Vec* positions = copied->vertexBlock->positions;
             const auto count = static_cast<std::size_t>(copied->vertexCount);
             std::vector<dent::Vec> rest(positions, positions + count);
-            if (panel.kind != kNoPanel && !listsMade) fillPanelLists(panel, rest.data(), copyNormals(copied), count);
+            if (panel.kind != kNoPanel && panel.working.size() != count) {
+                fillPanelLists(panel, rest.data(), copyNormals(copied), count);
+            }
             entry = addMeshEntry(record, original, copy, std::move(rest));
             if (entry) entry->panel = std::move(panel);
         } catch (...) {
@@ -210,7 +212,7 @@ MeshEntry* attachCopy(host::Atomic& atomic, VehicleRecord& record, host::Geometr
 // the copy is kept then.
 MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player) {
     PanelState panel;
-    void* copy = copyMesh(atomic, record, original, player, panel);
+    void* copy = copyMesh(atomic, record, original, player, panelKindOf(atomic), panel);
     return copy ? attachCopy(atomic, record, original, player, copy, panel) : nullptr;
 }
 
@@ -297,6 +299,15 @@ void closeDisplacement(host::Atomic& atomic, MeshEntry& entry, host::VertexBlock
     breadcrumb("atomic: complete");
 }
 
+enum class MeshPath { Ordinary, Fold, Surface };
+
+// How the entry's copy of `count` vertices is dented: a panel whose lists fit
+// folds (across its width with PanelAsymmetry), anything else dents vertex by vertex.
+MeshPath pathOf(const MeshEntry& entry, std::size_t count) {
+    if (entry.panel.kind == kNoPanel || !panelListsFit(entry.panel, count)) return MeshPath::Ordinary;
+    return settings.PanelAsymmetry ? MeshPath::Surface : MeshPath::Fold;
+}
+
 // Locks the entry's copy, hands its writable vertex block to `write` (false:
 // nothing was written) and closes the displacement.
 template <typename Write>
@@ -316,34 +327,44 @@ void displaceLocked(host::Atomic& atomic, MeshEntry& entry, DentRequest& request
 // The displacement of an entry's copy, all in one go.
 void displace(host::Atomic& atomic, MeshEntry& entry, const AtomicDent& at, DentRequest& request) {
     displaceLocked(atomic, entry, request, [&](host::VertexBlock& block, std::size_t count) {
-        PanelState& panel = entry.panel;
         const dent::DentArguments arguments = dentArguments(entry, at, request);
-        if (panel.kind != kNoPanel && panelListsFit(panel, count)) {
-            dent::Vec* normals = writableNormals(&block, count);
-            if (settings.PanelAsymmetry) {
-                surfacePath(panel, entry.restPositions.data(), block.positions, normals, count, arguments);
-            } else {
-                const bool sameEpisode = entry.lastEpisode == request.episode;
-                foldPath(panel, !sameEpisode, entry.restPositions.data(), block.positions, normals, count, arguments);
+        const dent::Vec* rest = entry.restPositions.data();
+        switch (pathOf(entry, count)) {
+            case MeshPath::Surface:
+                surfacePath(entry.panel, rest, block.positions, writableNormals(&block, count), count, arguments);
+                break;
+            case MeshPath::Fold: {
+                const bool newEpisode = entry.lastEpisode != request.episode;
+                foldPath(entry.panel, newEpisode, rest, block.positions, writableNormals(&block, count), count,
+                         arguments);
+                break;
             }
-        } else {
-            dent::dentMesh(entry.restPositions.data(), block.positions, count, arguments);
+            case MeshPath::Ordinary:
+                dent::dentMesh(rest, block.positions, count, arguments);
+                break;
         }
         return true;
     });
+}
+
+// Whether the dent reaches any point of the atomic's geometry: of its entry's
+// rest positions once it has one (`entry`; null before the first copy).
+// False when the entry no longer fits the geometry.
+bool reaches(VehicleRecord& record, const host::Geometry& geometry, const AtomicDent& at, float radius,
+             MeshEntry*& entry) {
+    entry = entryOfCopy(record, &geometry);
+    const auto vertexCount = static_cast<std::size_t>(geometry.vertexCount);
+    if (entry && entry->restPositions.size() != vertexCount) return false;
+    const dent::Vec* reachFrom = entry ? entry->restPositions.data() : geometry.vertexBlock->positions;
+    return dent::reachesAny(reachFrom, vertexCount, at.hit, radius);
 }
 
 // Reach, the copy on the first reach, and the displacement of one atomic.
 void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request) {
     VehicleRecord& record = *request.record;
     host::Geometry* geometry = atomic.geometry;
-
-    MeshEntry* entry = entryOfCopy(record, geometry);
-    const auto vertexCount = static_cast<std::size_t>(geometry->vertexCount);
-    if (entry && entry->restPositions.size() != vertexCount) return;
-    const dent::Vec* reachFrom = entry ? entry->restPositions.data() : geometry->vertexBlock->positions;
-    if (!dent::reachesAny(reachFrom, vertexCount, at.hit, request.radius)) return;
-
+    MeshEntry* entry = nullptr;
+    if (!reaches(record, *geometry, at, request.radius, entry)) return;
     if (!entry) {
         entry = makeEntry(atomic, record, geometry, request.player);
         if (!entry) return;
@@ -408,18 +429,16 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
         switch (progress.step) {
             case Step::Reach: {
                 if (!allowance.take(kScanUnits * vertexCount)) return DentStep::Waiting;
-                const MeshEntry* entry = entryOfCopy(record, geometry);
-                if (entry && entry->restPositions.size() != vertexCount) return DentStep::Done;
-                const dent::Vec* reachFrom = entry ? entry->restPositions.data() : geometry->vertexBlock->positions;
-                if (!dent::reachesAny(reachFrom, vertexCount, at.hit, request.radius)) return DentStep::Done;
+                MeshEntry* entry = nullptr;
+                if (!reaches(record, *geometry, at, request.radius, entry)) return DentStep::Done;
                 progress.step = entry ? Step::Dent : Step::Copy;
                 break;
             }
             case Step::Copy: {
-                const bool panel = settings.PanelBending && panelKind(atomic.frame) != kNoPanel;
-                const std::uint64_t perVertex = kCopyUnits + (panel ? kRebuildUnits : 0);
+                const int kind = panelKindOf(atomic);
+                const std::uint64_t perVertex = kCopyUnits + (kind != kNoPanel ? kRebuildUnits : 0);
                 if (!allowance.take(kCopyCallUnits + perVertex * vertexCount)) return DentStep::Waiting;
-                progress.pendingCopy = copyMesh(atomic, record, geometry, request.player, progress.pendingPanel);
+                progress.pendingCopy = copyMesh(atomic, record, geometry, request.player, kind, progress.pendingPanel);
                 if (!progress.pendingCopy) return DentStep::Done;
                 progress.step = Step::Lists;
                 break;
@@ -449,8 +468,7 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 if (!allowance.take(kAttachUnits * count)) return DentStep::Waiting;
                 void* const made = progress.pendingCopy;
                 progress.pendingCopy = nullptr;  // attachCopy keeps it or releases it
-                const bool listsMade = progress.pendingPanel.kind != kNoPanel && progress.pendingPanel.working.size() == count;
-                if (!attachCopy(atomic, record, geometry, request.player, made, progress.pendingPanel, listsMade)) {
+                if (!attachCopy(atomic, record, geometry, request.player, made, progress.pendingPanel)) {
                     return DentStep::Done;
                 }
                 progress.step = Step::Dent;
@@ -459,10 +477,9 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
             case Step::Dent: {
                 MeshEntry* entry = entryOfCopy(record, geometry);
                 if (!entry || entry->restPositions.size() != vertexCount) return DentStep::Done;
-                const PanelState& panel = entry->panel;
-                const bool panelPath = panel.kind != kNoPanel && panelListsFit(panel, vertexCount);
-                const bool surface = panelPath && settings.PanelAsymmetry;
-                const std::uint64_t perVertex = surface ? kSurfaceUnits : panelPath ? kFoldUnits : kDentUnits;
+                const MeshPath path = pathOf(*entry, vertexCount);
+                const bool surface = path == MeshPath::Surface;
+                const std::uint64_t perVertex = surface ? kSurfaceUnits : path == MeshPath::Fold ? kFoldUnits : kDentUnits;
                 const std::uint64_t units = perVertex * vertexCount;
                 // A surface that does not fit this frame is worked out in steps.
                 if (!surface || units <= allowance.left) {
@@ -472,9 +489,7 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 }
                 StagedSurface& staged = progress.surface;
                 if (staged.positions.capacity() < vertexCount) std::swap(staged, spareSurface());
-                const host::VertexBlock* block = geometry->vertexBlock;
-                const bool normals = block && readableRange(block, sizeof *block) && block->normals;
-                beginSurface(panel, vertexCount, normals, dentArguments(*entry, at, request), staged);
+                beginSurface(entry->panel, vertexCount, dentArguments(*entry, at, request), staged);
                 progress.step = Step::Surface;
                 break;
             }
@@ -500,10 +515,14 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
 void deform(void* atomicPointer, DentRequest* request) {
     breadcrumb("atomic: begin / inspect frame and geometry");
     if (!request || !request->record) return;
-    host::Atomic* atomic = deformableAtomic(atomicPointer, *request->record);
-    if (!atomic) return;
+    host::Atomic* atomic = nullptr;
     AtomicDent at{};
-    if (!dentInFrame(*atomic, *request, at)) return;
+    {
+        // The checks only read: the atomic's frames and geometry are asked about once per region.
+        ReadableMemoryScope remembered;
+        atomic = deformableAtomic(atomicPointer, *request->record);
+        if (!atomic || !dentInFrame(*atomic, *request, at)) return;
+    }
     dentAtomic(*atomic, at, *request);
 }
 
@@ -566,7 +585,11 @@ DentStep advancePlannedDent(void* atomicPointer, const AtomicDent& at, DentReque
     try {
         breadcrumb("atomic: begin / inspect frame and geometry");
         if (!request.record) return DentStep::Done;
-        host::Atomic* atomic = deformableAtomic(atomicPointer, *request.record);
+        host::Atomic* atomic = nullptr;
+        {
+            ReadableMemoryScope remembered;  // the checks only read
+            atomic = deformableAtomic(atomicPointer, *request.record);
+        }
         if (atomic) return advance(*atomic, at, request, progress, allowance);
     } catch (...) {
         // As for deformAtomic: the atomic is left as it is.

@@ -251,7 +251,7 @@ void holdAtLeast(std::vector<T>& buffer, std::size_t count) {
 
 }  // namespace
 
-void beginSurface(const PanelState& state, std::size_t count, bool normals, const dent::DentArguments& dent,
+void beginSurface(const PanelState& state, std::size_t count, const dent::DentArguments& dent,
                   StagedSurface& staged) {
     const SurfaceHit hit = surfaceHit(state, dent);
     staged.dent = dent;
@@ -267,7 +267,7 @@ void beginSurface(const PanelState& state, std::size_t count, bool normals, cons
 
     staged.count = count;
     staged.done = 0;
-    staged.normals = normals && !state.restNormals.empty();
+    staged.normals = !state.restNormals.empty();
     if (hit.move) holdAtLeast(staged.sheet, count);
     holdAtLeast(staged.positions, count);
     if (staged.normals) holdAtLeast(staged.normalList, count);
@@ -297,7 +297,6 @@ void commitSurface(PanelState& state, StagedSurface& staged, dent::Vec* position
     state.spanFold = staged.span;
     state.lattice.nodes.swap(staged.lattice.nodes);
     state.lattice.accepted.swap(staged.lattice.accepted);
-    state.nodePositions.swap(staged.nodePositions);
     // Copied rather than swapped: the staged buffers stay roomy for the next panel.
     if (staged.move) std::copy_n(staged.sheet.begin(), staged.count, state.sheet.begin());
     std::copy_n(staged.positions.begin(), staged.count, positions);

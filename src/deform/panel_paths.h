@@ -58,7 +58,7 @@ struct StagedSurface {
     std::vector<dent::Vec> nodePositions;  // its nodes' positions
     bool move = false;                     // the sheet points take this hit's dents
     bool track = false;                    // the hit is tracked (its line is logged)
-    bool normals = false;                  // normals are written
+    bool normals = false;                  // normals are worked out
     std::size_t count = 0;                 // the copy's vertices
     std::size_t done = 0;                  // vertices worked out so far
     // The first `count` of each hold this hit's results (the buffers may be
@@ -69,8 +69,8 @@ struct StagedSurface {
 };
 
 // The hit's span fold and lattice, from the panel as it is (nothing of it is
-// changed); `normals`: the copy has normals to write.
-void beginSurface(const PanelState& state, std::size_t count, bool normals, const dent::DentArguments& dent,
+// changed). Normals are worked out when the panel keeps rest normals.
+void beginSurface(const PanelState& state, std::size_t count, const dent::DentArguments& dent,
                   StagedSurface& staged);
 
 // Works out up to `vertices` more vertices.

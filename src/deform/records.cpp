@@ -139,16 +139,10 @@ bool makeRecordRoom(RecordList& list, const void* protectedVehicle, std::uint32_
 
 bool makeVertexRoom(RecordList& list, const VehicleRecord& kept, std::uint64_t vertices, std::uint64_t budget,
                     std::uint32_t nowMs) {
-    std::uint64_t total = 0;
-    std::uint64_t others = 0;
-    for (const auto& record : list.records) {
-        if (!record) continue;
-        total += record->totalVertices;
-        if (record.get() != &kept) others += record->totalVertices;
-    }
+    std::uint64_t total = totalVerticesOfAllRecords(list);
     if (total + vertices <= budget) return true;
     // Emptying the others would not be enough: keep them as they are.
-    if (total - others + vertices > budget) return false;
+    if (kept.totalVertices + vertices > budget) return false;
 
     // Only records that hold vertices free any; the kept record is the one
     // being dented and is never touched.
