@@ -419,4 +419,41 @@ TEST_F(PanelPaths, FailedAllocationWhileLockedLeavesTheEntryAsItWas) {
     watch.failing = false;
 }
 
+// The surface path in steps (runs of four, an odd last run) gives the one-go
+// path's bits, and until it is written it leaves the panel as it was.
+TEST_F(PanelPaths, StagedSurfaceGivesTheOneGoBits) {
+    kerbmark::settings.PanelAsymmetry = true;
+    host::Atomic* atomic = panel("bonnet");
+    ASSERT_EQ(run(request({0, 1, 0}, {0, -1, 0})), 1u);
+    const kerbmark::MeshEntry& built = entry();
+    const std::size_t count = built.restPositions.size();
+    const Vec* normals = atomic->geometry->vertexBlock->normals;
+    const std::vector<Vec> positions = positionsOf(atomic);
+    const std::vector<Vec> normalsBefore(normals, normals + count);
+    const float cap = kerbmark::settings.MaxTotalDisplacement;
+    const float falloff = kerbmark::settings.FalloffPower;
+    const dent::DentArguments hits[] = {{{0, 1, 0}, {0, -1, 0}, 0.5f, 1.0f, 0.3f, 1.0f, cap, falloff},
+                                        {{0.1f, 0.5f, 0}, {1, 0, 0}, 0.4f, 0.3f, 0.0f, 0.0f, cap, falloff},
+                                        {{0, 0.5f, 0}, {0, 0, -1}, 0.3f, 1.0f, 0.0f, 0.0f, cap, falloff}};
+    kerbmark::StagedSurface staged;
+    for (const dent::DentArguments& hit : hits) {
+        kerbmark::PanelState oneGo = built.panel;
+        std::vector<Vec> oneGoPositions = positions, oneGoNormals = normalsBefore;
+        kerbmark::surfacePath(oneGo, built.restPositions.data(), oneGoPositions.data(), oneGoNormals.data(), count,
+                              hit);
+
+        kerbmark::PanelState inSteps = built.panel;
+        std::vector<Vec> stepPositions = positions, stepNormals = normalsBefore;
+        kerbmark::beginSurface(inSteps, count, hit, staged);
+        for (std::size_t run = 4; staged.done < count; run += 8) {
+            kerbmark::continueSurface(inSteps, built.restPositions.data(), run, staged);
+        }
+        expectSameSurface(inSteps, built.panel);
+        kerbmark::commitSurface(inSteps, staged, stepPositions.data(), stepNormals.data());
+        expectSameSurface(inSteps, oneGo);
+        EXPECT_TRUE(sameBytes(stepPositions, oneGoPositions));
+        EXPECT_TRUE(sameBytes(stepNormals, oneGoNormals));
+    }
+}
+
 }  // namespace
