@@ -414,23 +414,6 @@ void appendCrease(const PanelTriangle& t, float sign, float creaseS, std::vector
 
 namespace {
 
-// The cell diagonal cut of the piece last appended to `out`, in place.
-void cutLastAlongCellDiagonal(const PanelLattice& lattice, std::vector<PanelTriangle>& out) {
-    const DiagonalLine line = cellDiagonalOf(lattice, out.back());
-    float d[3];
-    if (!cornerDistances(out.back(), line, d)) return;
-    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
-    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
-    if (allHigh || allLow) return;
-    const std::uint32_t material = out.back().material;
-    Polygon low, high;
-    clipBoth(out.back(), line, d, low, high);
-    out.pop_back();
-    VectorSink sink{out};
-    fanInto(low, material, -1, sink);
-    fanInto(high, material, -1, sink);
-}
-
 // The crease, station and row lines splitPanelSurface cuts along, computed by
 // the same expressions; kept in the scratch while the panel stays the same.
 const PanelCutScratch::Lines& cutLinesOf(const PanelShape& shape, const SpanFold& fold, PanelCutScratch& scratch) {
@@ -472,9 +455,14 @@ bool appendUncutSurfacePiece(const PanelTriangle& t, const PanelShape& shape, co
     for (float row : lines.rows) {
         if (!range.leavesWhole(RowLine{row})) return false;
     }
-    out.push_back(t);
-    markSide(out.back(), (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
-    if (lattice.usable()) cutLastAlongCellDiagonal(lattice, out);
+    PanelTriangle piece = t;
+    markSide(piece, (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
+    if (!lattice.usable()) {
+        out.push_back(piece);
+        return true;
+    }
+    VectorSink sink{out};
+    cutInto(piece, cellDiagonalOf(lattice, piece), false, sink);
     return true;
 }
 
