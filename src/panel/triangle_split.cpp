@@ -187,6 +187,15 @@ std::vector<PanelTriangle> splitBy(const PanelTriangle& t, const Line& line, boo
 
 // ---------------------------------------------------------------- fast cutting
 
+// splitBy's test: true when the line leaves every corner on one side or on the
+// line, with `side` the side splitBy marks then (1 when a corner lies beyond).
+bool oneSide(const float d[3], std::int32_t& side) {
+    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
+    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
+    side = (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0;
+    return allHigh || allLow;
+}
+
 // clipBy for both sides at once: each crossing vertex is worked out once and
 // goes to both polygons (clipBy would work out the same vertex twice).
 template <class Line>
@@ -284,10 +293,9 @@ void cutArenaPiece(std::uint32_t index, const Line& line, bool markSides, ArenaS
     {
         PanelTriangle& t = sink.arena[index];
         if (!cornerDistances(t, line, d)) return sink.keep(index);
-        const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
-        const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
-        if (allHigh || allLow) {
-            if (markSides) markSide(t, (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
+        std::int32_t side;
+        if (oneSide(d, side)) {
+            if (markSides) markSide(t, side);
             return sink.keep(index);
         }
     }
@@ -309,11 +317,10 @@ void cutInto(const PanelTriangle& t, const Line& line, bool markSides, VectorSin
         sink.out.push_back(t);
         return;
     }
-    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
-    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
-    if (allHigh || allLow) {
+    std::int32_t side;
+    if (oneSide(d, side)) {
         sink.out.push_back(t);
-        if (markSides) markSide(sink.out.back(), (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
+        if (markSides) markSide(sink.out.back(), side);
         return;
     }
     Polygon low, high;
@@ -445,9 +452,8 @@ bool appendUncutSurfacePiece(const PanelTriangle& t, const PanelShape& shape, co
                              const PanelLattice& lattice, std::vector<PanelTriangle>& out) {
     float d[3];
     if (!cornerDistances(t, CreaseLine{shape.sign, lines.creaseS}, d)) return false;
-    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
-    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
-    if (!allHigh && !allLow) return false;
+    std::int32_t side;
+    if (!oneSide(d, side)) return false;
     const PlanarRange range = rangeOf(t);
     for (unsigned j = 0; j < lines.stationCount; ++j) {
         if (!range.leavesWhole(WidthLine{lines.stations[j]})) return false;
@@ -456,7 +462,7 @@ bool appendUncutSurfacePiece(const PanelTriangle& t, const PanelShape& shape, co
         if (!range.leavesWhole(RowLine{row})) return false;
     }
     PanelTriangle piece = t;
-    markSide(piece, (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
+    markSide(piece, side);
     if (!lattice.usable()) {
         out.push_back(piece);
         return true;
