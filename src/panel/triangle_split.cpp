@@ -187,13 +187,14 @@ std::vector<PanelTriangle> splitBy(const PanelTriangle& t, const Line& line, boo
 
 // ---------------------------------------------------------------- fast cutting
 
-// splitBy's test: true when the line leaves every corner on one side or on the
-// line, with `side` the side splitBy marks then (1 when a corner lies beyond).
-bool oneSide(const float d[3], std::int32_t& side) {
+// splitBy's test and mark: -1 when the line crosses the triangle; else it
+// leaves every corner on one side or on the line, and the side splitBy marks
+// is 1 when a corner lies beyond, 0 when none does.
+inline std::int32_t wholeSide(const float d[3]) {
     const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
     const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
-    side = (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0;
-    return allHigh || allLow;
+    if (!allHigh && !allLow) return -1;
+    return (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0;
 }
 
 // clipBy for both sides at once: each crossing vertex is worked out once and
@@ -293,8 +294,8 @@ void cutArenaPiece(std::uint32_t index, const Line& line, bool markSides, ArenaS
     {
         PanelTriangle& t = sink.arena[index];
         if (!cornerDistances(t, line, d)) return sink.keep(index);
-        std::int32_t side;
-        if (oneSide(d, side)) {
+        const std::int32_t side = wholeSide(d);
+        if (side >= 0) {
             if (markSides) markSide(t, side);
             return sink.keep(index);
         }
@@ -317,8 +318,8 @@ void cutInto(const PanelTriangle& t, const Line& line, bool markSides, VectorSin
         sink.out.push_back(t);
         return;
     }
-    std::int32_t side;
-    if (oneSide(d, side)) {
+    const std::int32_t side = wholeSide(d);
+    if (side >= 0) {
         sink.out.push_back(t);
         if (markSides) markSide(sink.out.back(), side);
         return;
@@ -452,8 +453,8 @@ bool appendUncutSurfacePiece(const PanelTriangle& t, const PanelShape& shape, co
                              const PanelLattice& lattice, std::vector<PanelTriangle>& out) {
     float d[3];
     if (!cornerDistances(t, CreaseLine{shape.sign, lines.creaseS}, d)) return false;
-    std::int32_t side;
-    if (!oneSide(d, side)) return false;
+    const std::int32_t side = wholeSide(d);
+    if (side < 0) return false;
     const PlanarRange range = rangeOf(t);
     for (unsigned j = 0; j < lines.stationCount; ++j) {
         if (!range.leavesWhole(WidthLine{lines.stations[j]})) return false;
