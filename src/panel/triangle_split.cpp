@@ -462,14 +462,16 @@ bool appendUncutSurfacePiece(const PanelTriangle& t, const PanelShape& shape, co
     for (float row : lines.rows) {
         if (!range.leavesWhole(RowLine{row})) return false;
     }
-    PanelTriangle piece = t;
-    markSide(piece, side);
-    if (!lattice.usable()) {
-        out.push_back(piece);
-        return true;
+    const std::size_t first = out.size();
+    if (lattice.usable()) {
+        VectorSink sink{out};
+        cutInto(t, cellDiagonalOf(lattice, t), false, sink);
+    } else {
+        out.push_back(t);
     }
-    VectorSink sink{out};
-    cutInto(piece, cellDiagonalOf(lattice, piece), false, sink);
+    // Every vertex of the diagonal's pieces takes its side from a corner of t,
+    // so marking them afterwards marks them as marking t first would.
+    for (std::size_t k = first; k < out.size(); ++k) markSide(out[k], side);
     return true;
 }
 
