@@ -95,7 +95,8 @@ dent::SpanFold foldedSpan(unsigned segments) {
     return fold;
 }
 
-// One panel vertex on the surface path: its five probes dented, then its normal.
+// One panel vertex on the surface path, point by point through the plain code:
+// its five probes dented one by one, then its normal (the reference).
 void surfaceRow(double floorPerVertex) {
     const dent::SpanFold fold = foldedSpan(6);
     std::vector<dent::SheetPoint> sheet;
@@ -117,12 +118,12 @@ void surfaceRow(double floorPerVertex) {
             for (int k = 0; k < 5; ++k)
                 point.current[k] = dent::displaceImpact(point.rest[k], point.current[k], kHit, kDirection, kDepth,
                                                         kRadius, 0.0f, 0.0f, kCap, kPower);
-            sink = sink + dent::sheetNormal(point, kBonnet, fold, true, kCap, restNormal);
+            sink = sink + dent::sheetNormalReference(point, kBonnet, fold, true, kCap, restNormal);
         }
     });
     bench::keep(sink);
     bench::row("surface", seconds * 1e9 / static_cast<double>(sheet.size()), floorPerVertex, "vertex",
-               "surface path: five probe dents and the normal, per panel vertex");
+               "surface path point by point: five probe dents and the plain normal, per panel vertex");
 
     // The same as the module runs it: the probes four at a time, then the
     // normals of the whole sheet with the profiles of a column shared.
@@ -220,7 +221,7 @@ void restNormalRows(double floorPerVertex) {
 }  // namespace
 
 int main() {
-    std::printf("NOTE\tclock\t%s\n", bench::clockName());
+    bench::note("clock", bench::clockName());
     const double floorVertex = bench::copyFloorNs(sizeof(Vec), kVertices);
     bench::row("floor_vertex", floorVertex, floorVertex, "vertex", "copy floor: one 12-byte position per vertex");
     powerRows(bench::copyFloorNs(sizeof(float), 100000));

@@ -4,7 +4,10 @@
 #pragma once
 
 #include "host/bindings.h"
-#include "impact/response.h"
+
+namespace dent {
+struct Episode;
+}
 
 namespace kerbmark {
 struct VehicleRecord;

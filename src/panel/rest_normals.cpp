@@ -29,27 +29,14 @@ PositionKey positionKey(Vec position) {
 
 namespace {
 
-// The normalised sum of the normals of `group` whose dot product with
-// normals[i] exceeds 0.25, summed in the group's order; normals[i] itself when
-// that sum is too short.
-Vec blendedNormal(const std::vector<Vec>& normals, std::uint32_t i, const std::uint32_t* group, std::size_t count,
-                  Vec kept) {
-    const Vec own = normals[i];
-    Vec sum{0.0f, 0.0f, 0.0f};
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::uint32_t j = group[k];
-        if (dot(own, normals[j]) > 0.25f) sum = sum + normals[j];
-    }
-    const float len = length(sum);
-    return len > 0.00001f ? sum / len : kept;
-}
-
 // A usable coordinate is at most 10000 in magnitude, so its grid key is at
 // most 10^9 in magnitude and fits 32 bits.
 std::int32_t gridCoordinate32(float value) {
     const double scaled = static_cast<double>(value) * 100000.0;
     // Rounded half away from zero, as llround does: the truncation and the
-    // fraction left are exact for doubles of this size.
+    // fraction left are exact for doubles of this size. roundHalfAway does the
+    // same, but called out of line three times a vertex it doubles the cost of
+    // the whole grouping.
     const auto truncated = static_cast<std::int32_t>(scaled);
     const double fraction = scaled - static_cast<double>(truncated);
     if (fraction >= 0.5) return truncated + 1;
@@ -61,6 +48,20 @@ struct KeyedVertex {
     std::int32_t x, y, z;
     std::uint32_t index;
 };
+
+// The normalised sum of the normals of the group's vertices whose dot product
+// with normals[i] exceeds 0.25, summed in the group's order; normals[i] itself
+// when that sum is too short.
+Vec blendedNormal(const std::vector<Vec>& normals, std::uint32_t i, const KeyedVertex* group, std::size_t count) {
+    const Vec own = normals[i];
+    Vec sum{0.0f, 0.0f, 0.0f};
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint32_t j = group[k].index;
+        if (dot(own, normals[j]) > 0.25f) sum = sum + normals[j];
+    }
+    const float len = length(sum);
+    return len > 0.00001f ? sum / len : own;
+}
 
 bool keyThenIndexBefore(const KeyedVertex& a, const KeyedVertex& b) {
     if (a.x != b.x) return a.x < b.x;
@@ -90,13 +91,11 @@ std::vector<Vec> panelRestNormals(const std::vector<Vec>& positions, const std::
     std::sort(keyed.begin(), keyed.end(), keyThenIndexBefore);
 
     std::vector<Vec> result = normals;
-    std::vector<std::uint32_t> group;
     for (std::size_t first = 0; first < keyed.size();) {
         std::size_t end = first + 1;
         while (end < keyed.size() && sameKey(keyed[end], keyed[first])) ++end;
-        group.clear();
-        for (std::size_t k = first; k < end; ++k) group.push_back(keyed[k].index);
-        for (std::uint32_t i : group) result[i] = blendedNormal(normals, i, group.data(), group.size(), result[i]);
+        for (std::size_t k = first; k < end; ++k)
+            result[keyed[k].index] = blendedNormal(normals, keyed[k].index, &keyed[first], end - first);
         first = end;
     }
     return result;

@@ -134,8 +134,6 @@ Vec carriedNormal(const SheetPoint& point, Vec p1, Vec p2, Vec p3, Vec p4, Vec r
     return r / size;
 }
 
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 }  // namespace
 
 void SheetPoint::init(Vec p, float z, const PanelShape& shape, int beyondCrease) {
@@ -179,21 +177,9 @@ Vec sheetNormalReference(const SheetPoint& point, const PanelShape& shape, const
 
 Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow, float cap,
                 Vec restNormal) {
-    if (0.000001f > point.stepX || 0.000001f > point.stepY) return restNormal;
-
-    // Probes 3 and 4 lie above and below the point, at its x: one spline and one
-    // fold profile serve both (compared by bits, so a -0 apart is read twice).
-    const FoldProfile at1 = profileAtProbe(point, 1, shape, fold);
-    const FoldProfile at2 = profileAtProbe(point, 2, shape, fold);
-    const FoldProfile at4 = profileAtProbe(point, 4, shape, fold);
-    const FoldProfile at3 =
-        sameBits(point.rest[3].x, point.rest[4].x) ? at4 : profileAtProbe(point, 3, shape, fold);
-
-    const Vec p2 = foldedProbe(point, 2, shape, at2, follow, cap);
-    const Vec p1 = foldedProbe(point, 1, shape, at1, follow, cap);
-    const Vec p4 = foldedProbe(point, 4, shape, at4, follow, cap);
-    const Vec p3 = foldedProbe(point, 3, shape, at3, follow, cap);
-    return carriedNormal(point, p1, p2, p3, p4, restNormal);
+    Vec n;
+    sheetNormals(&point, 1, shape, fold, follow, cap, &restNormal, &n);
+    return n;
 }
 
 namespace {

@@ -34,8 +34,9 @@ DENT_API Vec sheetPosition(const SheetPoint& point, unsigned probe, const PanelS
 
 // A rest normal carried through the folded and dented sheet at the point:
 // sheetPosition differentiated over probes 1 to 4. The reference evaluates the
-// four positions one by one; sheetNormal reads the station profile once for
-// probes 3 and 4, which share their x, and gives the same bits.
+// four positions one by one; sheetNormal is sheetNormals of the one point
+// (probes 3 and 4, which share their x, read the station profile once) and
+// gives the same bits.
 DENT_API Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow, float cap,
                 Vec restNormal);
 DENT_API Vec sheetNormalReference(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow,

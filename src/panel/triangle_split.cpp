@@ -187,6 +187,16 @@ std::vector<PanelTriangle> splitBy(const PanelTriangle& t, const Line& line, boo
 
 // ---------------------------------------------------------------- fast cutting
 
+// splitBy's test and mark: -1 when the line crosses the triangle; else it
+// leaves every corner on one side or on the line, and the side splitBy marks
+// is 1 when a corner lies beyond, 0 when none does.
+inline std::int32_t wholeSide(const float d[3]) {
+    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
+    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
+    if (!allHigh && !allLow) return -1;
+    return (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0;
+}
+
 // clipBy for both sides at once: each crossing vertex is worked out once and
 // goes to both polygons (clipBy would work out the same vertex twice).
 template <class Line>
@@ -284,10 +294,9 @@ void cutArenaPiece(std::uint32_t index, const Line& line, bool markSides, ArenaS
     {
         PanelTriangle& t = sink.arena[index];
         if (!cornerDistances(t, line, d)) return sink.keep(index);
-        const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
-        const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
-        if (allHigh || allLow) {
-            if (markSides) markSide(t, (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
+        const std::int32_t side = wholeSide(d);
+        if (side >= 0) {
+            if (markSides) markSide(t, side);
             return sink.keep(index);
         }
     }
@@ -309,11 +318,10 @@ void cutInto(const PanelTriangle& t, const Line& line, bool markSides, VectorSin
         sink.out.push_back(t);
         return;
     }
-    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
-    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
-    if (allHigh || allLow) {
+    const std::int32_t side = wholeSide(d);
+    if (side >= 0) {
         sink.out.push_back(t);
-        if (markSides) markSide(sink.out.back(), (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
+        if (markSides) markSide(sink.out.back(), side);
         return;
     }
     Polygon low, high;
@@ -414,23 +422,6 @@ void appendCrease(const PanelTriangle& t, float sign, float creaseS, std::vector
 
 namespace {
 
-// The cell diagonal cut of the piece last appended to `out`, in place.
-void cutLastAlongCellDiagonal(const PanelLattice& lattice, std::vector<PanelTriangle>& out) {
-    const DiagonalLine line = cellDiagonalOf(lattice, out.back());
-    float d[3];
-    if (!cornerDistances(out.back(), line, d)) return;
-    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
-    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
-    if (allHigh || allLow) return;
-    const std::uint32_t material = out.back().material;
-    Polygon low, high;
-    clipBoth(out.back(), line, d, low, high);
-    out.pop_back();
-    VectorSink sink{out};
-    fanInto(low, material, -1, sink);
-    fanInto(high, material, -1, sink);
-}
-
 // The crease, station and row lines splitPanelSurface cuts along, computed by
 // the same expressions; kept in the scratch while the panel stays the same.
 const PanelCutScratch::Lines& cutLinesOf(const PanelShape& shape, const SpanFold& fold, PanelCutScratch& scratch) {
@@ -462,9 +453,8 @@ bool appendUncutSurfacePiece(const PanelTriangle& t, const PanelShape& shape, co
                              const PanelLattice& lattice, std::vector<PanelTriangle>& out) {
     float d[3];
     if (!cornerDistances(t, CreaseLine{shape.sign, lines.creaseS}, d)) return false;
-    const bool allHigh = d[0] >= 0.0f && d[1] >= 0.0f && d[2] >= 0.0f;
-    const bool allLow = d[0] <= 0.0f && d[1] <= 0.0f && d[2] <= 0.0f;
-    if (!allHigh && !allLow) return false;
+    const std::int32_t side = wholeSide(d);
+    if (side < 0) return false;
     const PlanarRange range = rangeOf(t);
     for (unsigned j = 0; j < lines.stationCount; ++j) {
         if (!range.leavesWhole(WidthLine{lines.stations[j]})) return false;
@@ -472,9 +462,16 @@ bool appendUncutSurfacePiece(const PanelTriangle& t, const PanelShape& shape, co
     for (float row : lines.rows) {
         if (!range.leavesWhole(RowLine{row})) return false;
     }
-    out.push_back(t);
-    markSide(out.back(), (d[0] > 0.0f || d[1] > 0.0f || d[2] > 0.0f) ? 1 : 0);
-    if (lattice.usable()) cutLastAlongCellDiagonal(lattice, out);
+    const std::size_t first = out.size();
+    if (lattice.usable()) {
+        VectorSink sink{out};
+        cutInto(t, cellDiagonalOf(lattice, t), false, sink);
+    } else {
+        out.push_back(t);
+    }
+    // Every vertex of the diagonal's pieces takes its side from a corner of t,
+    // so marking them afterwards marks them as marking t first would.
+    for (std::size_t k = first; k < out.size(); ++k) markSide(out[k], side);
     return true;
 }
 
