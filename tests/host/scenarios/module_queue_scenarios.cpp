@@ -234,13 +234,9 @@ struct PileUpRun {
 PileUpRun runPileUp(const Folder& folder, const std::string& child, unsigned budget, bool events) {
     const std::string output = folder.file(std::string("pileup_") + std::to_string(budget) + ".txt");
     const std::string value = std::to_string(budget) + " " + (events ? "1" : "0") + " " + output;
-    SetEnvironmentVariableA(kRunVariable, value.c_str());
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
     char current[MAX_PATH];
     GetCurrentDirectoryA(sizeof current, current);
-    EXPECT_EQ(runProgram(self, "--gtest_brief=1 --gtest_filter=" + child, current, 120000), 0) << child;
-    SetEnvironmentVariableA(kRunVariable, nullptr);
+    EXPECT_EQ(runSelf(kRunVariable, value, child, current), 0) << child;
 
     PileUpRun run;
     std::ifstream in(output, std::ios::binary);

@@ -18,6 +18,7 @@
 
 #include "dent_support.h"
 #include "foundation/fpu.h"
+#include "foundation/temp_dir.h"
 #include "host_checks.h"
 #include "host_functions.h"
 #include "host_image.h"
@@ -118,13 +119,6 @@ void driveAndDump(const std::string& request) {
     std::ofstream(request.substr(bar + 1), std::ios::binary) << state;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::string firstDifference(const std::string& a, const std::string& b) {
     std::istringstream left(a), right(b);
     for (int line = 1; left || right; ++line) {
@@ -142,20 +136,16 @@ TEST(X87, DriveGivesTheSameBitsAtGameAndFullPrecision) {
         return;
     }
     Folder folder;
-    char self[MAX_PATH];
-    ASSERT_GT(GetModuleFileNameA(nullptr, self, sizeof self), 0u);
     std::string dumps[2];
     const char* modes[2] = {"24", "default"};
     for (int i = 0; i < 2; ++i) {
         const std::string where = folder.file(std::string("x87-") + modes[i]);
         CreateDirectoryA(where.c_str(), nullptr);
         const std::string dump = where + "\\state.txt";
-        SetEnvironmentVariableA(kDriveVariable, (std::string(modes[i]) + "|" + dump).c_str());
-        EXPECT_EQ(runProgram(self, std::string("--gtest_filter=") + kScenario + " --gtest_brief=1", where, 80000), 0)
+        EXPECT_EQ(runSelf(kDriveVariable, std::string(modes[i]) + "|" + dump, kScenario, where), 0)
             << "the drive at x87 " << modes[i];
         dumps[i] = readFile(dump);
     }
-    SetEnvironmentVariableA(kDriveVariable, nullptr);
     ASSERT_NE(dumps[0].find("PanelSurface: kind=bonnet"), std::string::npos);
     ASSERT_NE(dumps[0].find("collision spheres"), std::string::npos);
     EXPECT_TRUE(dumps[0] == dumps[1]) << "first difference: " << firstDifference(dumps[0], dumps[1]);
