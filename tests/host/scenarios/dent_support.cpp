@@ -113,6 +113,13 @@ const hostsim::PartSnapshot* part(const hostsim::VehicleSnapshot& snapshot, cons
     return nullptr;
 }
 
+std::size_t collisionVertexCount(const hostsim::ColData& data) {
+    std::size_t vertices = 0;
+    for (int t = 0; t < data.triangleCount; ++t)
+        for (std::uint16_t v : data.triangles[t].vertex) vertices = std::max<std::size_t>(vertices, v + 1u);
+    return vertices;
+}
+
 void expectLedgerUnchanged(const DrivenHost& host) {
     EXPECT_EQ(hostsim::ledgerDifferences(host.ledger, hostsim::referenceLedger()), "");
     EXPECT_TRUE(hostsim::liveModuleGeometries().empty())

@@ -69,6 +69,8 @@ void quietFrames(hostsim::Vehicle* vehicle, int frames);
 // Largest distance of any vertex of any part from its place in `rest`.
 float largestMove(const hostsim::VehicleSnapshot& now, const hostsim::VehicleSnapshot& rest);
 const hostsim::PartSnapshot* part(const hostsim::VehicleSnapshot& snapshot, const std::string& name);
+// Vertices a collision model's faces use (its vertex array has no count of its own).
+std::size_t collisionVertexCount(const hostsim::ColData& data);
 
 // Every atomic draws its original geometry again with its rest positions,
 // every reference count equals the ledger's, and no copy made by the module

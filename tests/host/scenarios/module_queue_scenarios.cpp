@@ -136,10 +136,8 @@ std::string vehicleState(hostsim::Vehicle* car, bool restored, const hostsim::Ve
         out << "\n  boxes";
         for (int b = 0; b < data->boxCount; ++b) out << ' ' << hexFloats(&data->boxes[b].min.x, 6);
         out << "\n  faces";
-        int vertices = 0;
-        for (int t = 0; t < data->triangleCount; ++t)
-            for (int k = 0; k < 3; ++k) vertices = std::max(vertices, data->triangles[t].vertex[k] + 1);
-        for (int v = 0; v < vertices; ++v)
+        const std::size_t vertices = collisionVertexCount(*data);
+        for (std::size_t v = 0; v < vertices; ++v)
             out << ' ' << data->vertices[v].x << ',' << data->vertices[v].y << ',' << data->vertices[v].z;
         out << '\n';
     }

@@ -67,9 +67,7 @@ std::string driveState(const DrivenHost& host) {
         appendWords(out, data->spheres, data->sphereCount);
         out += "collision boxes " + std::to_string(data->boxCount) + "\n";
         appendWords(out, data->boxes, data->boxCount);
-        std::size_t vertices = 0;
-        for (int i = 0; i < data->triangleCount; ++i)
-            for (std::uint16_t v : data->triangles[i].vertex) vertices = std::max<std::size_t>(vertices, v + 1u);
+        const std::size_t vertices = collisionVertexCount(*data);
         out += "collision vertices " + std::to_string(vertices) + "\n";
         appendWords(out, data->vertices, vertices);
     }
