@@ -86,8 +86,7 @@ void checkBlock(const float* xs, const float* ys, std::size_t n, Counts& counts)
         }
         fast[i] = r;
     }
-    const std::uint16_t single =
-        static_cast<std::uint16_t>((start & ~dent::kX87PrecisionAndRounding) | dent::kX87Precision24);
+    const std::uint16_t single = dent::x87WithPrecision(start, dent::kX87Precision24);
     dent::setX87ControlWord(single);
     for (std::size_t i = 0; i < n; ++i) fast24[i] = dent::floatPow(xs[i], ys[i]);
     for (std::size_t i = 0; i < n; i += 4) {

@@ -87,9 +87,7 @@ void driveAndDump(const std::string& request) {
     hostsim::setGameX87(mode);
     const std::uint16_t start = dent::x87ControlWord();
     const std::uint16_t given =
-        mode == hostsim::GameX87::Precision24
-            ? static_cast<std::uint16_t>((start & ~dent::kX87PrecisionAndRounding) | dent::kX87Precision24)
-            : start;
+        mode == hostsim::GameX87::Precision24 ? dent::x87WithPrecision(start, dent::kX87Precision24) : start;
     if (mode == hostsim::GameX87::Process) {
         ASSERT_EQ(start & dent::kX87PrecisionAndRounding, dent::kX87Precision64) << "the process starts at 64 bits";
     }
