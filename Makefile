@@ -35,19 +35,15 @@ test-native: native
 	ctest --preset native -j2
 
 test-mingw: mingw
-	ctest --preset mingw -j2 $(WINE_CTEST)
+	ctest --preset mingw -j2
 
 test-release: release
-	ctest --preset release -j2 $(WINE_CTEST)
-
-# Under Wine a program that connects just as the Wine server exits between two
-# parallel runs is dropped ("wine client error"): such a test gets one rerun.
-WINE_CTEST = --repeat until-pass:2
+	ctest --preset release -j2
 
 test: native mingw release
 	ctest --preset native -j2
-	ctest --preset mingw -j2 $(WINE_CTEST)
-	ctest --preset release -j2 $(WINE_CTEST)
+	ctest --preset mingw -j2
+	ctest --preset release -j2
 
 demo: mingw
 	@scripts/demo $(if $(INI),--ini "$(INI)") $(if $(MODEL),--model "$(MODEL)")

@@ -166,7 +166,7 @@ std::vector<double> perFrameMedians(const std::vector<PileUpFrames>& runs, std::
     return medians;
 }
 
-int budgetRows(const char* workPerFrame, double hostDrawing) {
+void budgetRows(const char* workPerFrame, double hostDrawing) {
     std::vector<PileUpFrames> runs;
     for (int sample = 0; sample < 5; ++sample) runs.push_back(pileUpFrames());
     const std::vector<double> perFrame = perFrameMedians(runs, &PileUpFrames::seconds);
@@ -187,10 +187,12 @@ int budgetRows(const char* workPerFrame, double hostDrawing) {
     std::snprintf(text, sizeof text, "  drawing, largest frame (guards included; the host alone %.3f ms)",
                   hostDrawing * 1e3);
     bench::row((std::string("pileup_drawing_") + workPerFrame).c_str(), largestDrawing * ns, 0, "frame", text);
-    std::printf("NOTE\tframes\t%s (module's frame work, ms)", workPerFrame);
-    for (double seconds : perFrame) std::printf(" %.2f", seconds * 1e3);
-    std::printf("\n");
-    return 0;
+    std::string frames = std::string(workPerFrame) + " (module's frame work, ms)";
+    for (double seconds : perFrame) {
+        std::snprintf(text, sizeof text, " %.2f", seconds * 1e3);
+        frames += text;
+    }
+    bench::note("frames", frames.c_str());
 }
 
 }  // namespace
@@ -205,7 +207,7 @@ int main(int argc, char** argv) {
     options.poolSlots = kPoolSlots;
     const char* workPerFrame = argc > 3 ? argv[3] : nullptr;
     if (!hostsim::startHost(options) || !copyModule(argv[1], folder, workPerFrame)) return 2;
-    std::printf("NOTE\tclock\t%s\n", bench::clockName());
+    bench::note("clock", bench::clockName());
 
     hostsim::Vehicle* player = spawnPlayerCar();
     // The rest of the pool: parked box cars out of range (the nearby cars come later).
@@ -233,7 +235,10 @@ int main(int argc, char** argv) {
 
     if (!hostsim::loadModule(folder + "\\Kerbmark.asi")) return 2;
     hostsim::runFrames(2);  // hooks installed
-    if (workPerFrame) return budgetRows(workPerFrame, hostDrawing);
+    if (workPerFrame) {
+        budgetRows(workPerFrame, hostDrawing);
+        return 0;
+    }
 
     const double idle = idleFrame(150);
     const double drawGuarded = alphaDraw(bodyAtomic);

@@ -26,17 +26,27 @@ void* geometryOf(hostsim::Vehicle* vehicle, const char* frame) {
     return atomic ? static_cast<void*>(atomic->geometry) : nullptr;
 }
 
+// Every triangle's corners and material set on `copy` through the host's
+// calls, as the clone sets them.
+void triangleCalls(host::Geometry* copy, const host::Geometry& source) {
+    for (std::int32_t i = 0; i < source.triangleCount; ++i) {
+        const host::Triangle& t = source.triangles[i];
+        game::triangleVertices(copy, &copy->triangles[i], t.vertex[0], t.vertex[1], t.vertex[2]);
+        game::triangleMaterial(copy, &copy->triangles[i], source.materials[t.material]);
+    }
+}
+
+// Bytes of one vertex of `g`: position, normal, colour, texture sets.
+std::size_t vertexBytes(const host::Geometry& g) {
+    return 12 + (g.vertexBlock->normals ? 12 : 0) + (g.colors ? 4 : 0) + 8 * static_cast<std::size_t>(g.texCoordSets);
+}
+
 // The host calls a copy of `source` costs, without the module's checks and
 // copies: create, every triangle's corners and material, extensions, unlock,
 // and the release.
 void hostCallsOfClone(const host::Geometry& source, std::uint32_t format) {
     void* created = game::createGeometry(source.vertexCount, source.triangleCount, format);
-    auto* copy = static_cast<host::Geometry*>(created);
-    for (std::int32_t i = 0; i < source.triangleCount; ++i) {
-        const host::Triangle& t = source.triangles[i];
-        game::triangleVertices(created, &copy->triangles[i], t.vertex[0], t.vertex[1], t.vertex[2]);
-        game::triangleMaterial(created, &copy->triangles[i], source.materials[t.material]);
-    }
+    triangleCalls(static_cast<host::Geometry*>(created), source);
     void* registry = reinterpret_cast<void*>(static_cast<std::uintptr_t>(host::kExtensionRegistry));
     game::copyExtensions(registry, created, &source);
     game::unlock(created);
@@ -100,13 +110,7 @@ double cloneWithoutHost(void* source, int repeats) {
     game::unlock = plainUnlock;
     // The stand-in calls alone, made the way the clone makes them.
     const auto& from = *static_cast<const host::Geometry*>(source);
-    g_callsAlone = bench::medianSeconds(repeats, [&](int) {
-        for (std::int32_t i = 0; i < from.triangleCount; ++i) {
-            const host::Triangle& t = from.triangles[i];
-            game::triangleVertices(g_reusedCopy, &g_reusedCopy->triangles[i], t.vertex[0], t.vertex[1], t.vertex[2]);
-            game::triangleMaterial(g_reusedCopy, &g_reusedCopy->triangles[i], from.materials[t.material]);
-        }
-    });
+    g_callsAlone = bench::medianSeconds(repeats, [&](int) { triangleCalls(g_reusedCopy, from); });
     bool same = true;
     const double seconds = bench::medianSeconds(repeats, [&](int) { same = same && kerbmark::cloneGeometry(source) == g_reusedCopy; });
     game::createGeometry = create;
@@ -143,10 +147,8 @@ void moduleRows() {
     const std::uint32_t format = kerbmark::cloneFormat(source.flags, source.vertexBlock->normals != nullptr,
                                                        source.colors != nullptr, source.texCoordSets);
     const double hostClone = bench::medianSeconds(kRepeats, [&](int) { hostCallsOfClone(source, format); });
-    // What the clone copies per vertex: position, normal, colour, texture sets.
-    const std::size_t cloneBytes = 12 + (source.vertexBlock->normals ? 12 : 0) + (source.colors ? 4 : 0) +
-                                   8 * static_cast<std::size_t>(source.texCoordSets);
-    const double cloneFloor = bench::copyFloorNs(cloneBytes, vertices);
+    // What the clone copies per vertex.
+    const double cloneFloor = bench::copyFloorNs(vertexBytes(source), vertices);
     char text[200];
     std::snprintf(text, sizeof text, "clone of a %d-vertex, %d-triangle body, host calls included%s",
                   static_cast<int>(source.vertexCount), static_cast<int>(source.triangleCount),
@@ -186,10 +188,9 @@ void moduleRows() {
         (static_cast<std::uint32_t>(panelSource.texCoordSets) << 16) | (panelSource.flags & 0xFEu);
     const double hostCrease = bench::medianSeconds(kRepeats, [&](int) { hostCallsOfCrease(panelSource, n, creaseFormat); });
     const double triangles = panelSource.triangleCount;
-    // What the build writes per output vertex: position, normal, colour, texture sets.
-    const std::size_t outBytes = 3 * (12 + (panelSource.vertexBlock->normals ? 12 : 0) + (panelSource.colors ? 4 : 0) +
-                                      8 * static_cast<std::size_t>(panelSource.texCoordSets));
-    const double creaseFloor = bench::copyFloorNs(outBytes, static_cast<std::size_t>(n)) * n / triangles;
+    // What the build writes per output triangle: three vertices.
+    const double creaseFloor =
+        bench::copyFloorNs(3 * vertexBytes(panelSource), static_cast<std::size_t>(n)) * n / triangles;
     std::snprintf(text, sizeof text, "crease build of a %d-triangle bonnet into %d triangles, host calls included%s",
                   static_cast<int>(panelSource.triangleCount), static_cast<int>(n), built.back() ? "" : " (FAILED)");
     bench::row("crease", crease * 1e9 / triangles, creaseFloor, "triangle", text);

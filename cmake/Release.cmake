@@ -7,7 +7,10 @@
 # <dist>/Kerbmark-<version>.zip            Kerbmark.asi, Kerbmark.ini and Kerbmark.txt (CR LF)
 # <dist>/Kerbmark-<version>.asi.debug      beside the zip, not in it
 
-find_program(KERBMARK_OBJCOPY NAMES i686-w64-mingw32-objcopy REQUIRED)
+# The toolchain's objcopy, as CMake found it beside the compiler.
+if(NOT CMAKE_OBJCOPY)
+  message(FATAL_ERROR "no objcopy found beside the compiler ${CMAKE_CXX_COMPILER}")
+endif()
 set(KERBMARK_DIST_DIR ${PROJECT_BINARY_DIR}/dist CACHE PATH "Where the package and the debug information go")
 
 set(KERBMARK_PACKAGE_DIR ${PROJECT_BINARY_DIR}/package)
@@ -19,8 +22,8 @@ set(KERBMARK_ZIP ${KERBMARK_DIST_DIR}/Kerbmark-${PROJECT_VERSION}.zip)
 add_custom_command(
   OUTPUT ${KERBMARK_SHIPPED_MODULE} ${KERBMARK_DEBUG_FILE}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${KERBMARK_PACKAGE_DIR}
-  COMMAND ${KERBMARK_OBJCOPY} --only-keep-debug $<TARGET_FILE:kerbmark_module> ${KERBMARK_DEBUG_FILE}
-  COMMAND ${KERBMARK_OBJCOPY} --strip-all --add-gnu-debuglink=${KERBMARK_DEBUG_FILE}
+  COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:kerbmark_module> ${KERBMARK_DEBUG_FILE}
+  COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${KERBMARK_DEBUG_FILE}
           $<TARGET_FILE:kerbmark_module> ${KERBMARK_SHIPPED_MODULE}
   DEPENDS kerbmark_module
   COMMENT "Splitting the debug information off the module")

@@ -28,15 +28,19 @@ inline void setX87ControlWord(std::uint16_t) {}
 // Precision control (bits 8-9) and rounding control (bits 10-11) of the control word.
 constexpr std::uint16_t kX87PrecisionAndRounding = 0x0f00;
 constexpr std::uint16_t kX87Precision24 = 0x0000;
-constexpr std::uint16_t kX87Precision53 = 0x0200;
 constexpr std::uint16_t kX87Precision64 = 0x0300;
+
+// `word` with the given precision and round-to-nearest; exception masks kept.
+inline std::uint16_t x87WithPrecision(std::uint16_t word, std::uint16_t precision) {
+    return static_cast<std::uint16_t>((word & ~kX87PrecisionAndRounding) | precision);
+}
 
 // The x87 at 64-bit precision and round-to-nearest for the scope; the caller's
 // control word (exception masks included) comes back when the scope ends.
 class X87ExtendedPrecision {
 public:
     X87ExtendedPrecision() : saved_(x87ControlWord()) {
-        setX87ControlWord(static_cast<std::uint16_t>((saved_ & ~kX87PrecisionAndRounding) | kX87Precision64));
+        setX87ControlWord(x87WithPrecision(saved_, kX87Precision64));
     }
     ~X87ExtendedPrecision() { setX87ControlWord(saved_); }
     X87ExtendedPrecision(const X87ExtendedPrecision&) = delete;

@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <limits>
+
+#include "deform/support/dent_cases.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ using dent::Vec;
 constexpr float kCap = 1.05f;
 constexpr float kPower = 0.65f;
 
-bool sameBits(Vec a, Vec b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+using testdeform::sameBits;
 
 Vec dentOnce(Vec rest, Vec current, float depth, float radius, float prevDepth = 0, float prevRadius = 0,
              float cap = kCap, float power = kPower) {

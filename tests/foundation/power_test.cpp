@@ -13,13 +13,10 @@ namespace {
 
 using dent::power_detail::floatBits;
 using dent::power_detail::floatFromBits;
+using dent::x87WithPrecision;
 
 float plainPow(float base, float exponent) {
     return static_cast<float>(std::pow(static_cast<double>(base), static_cast<double>(exponent)));
-}
-
-std::uint16_t withPrecision(std::uint16_t word, std::uint16_t precision) {
-    return static_cast<std::uint16_t>((word & ~dent::kX87PrecisionAndRounding) | precision);
 }
 
 // Counts of one differential run: floatPow as the x87 stands and at 24-bit precision.
@@ -31,7 +28,7 @@ struct PowRun {
         fast += dent::tryFastPow(x, y, unused) ? 1 : 0;
         mismatches += floatBits(dent::floatPow(x, y)) != floatBits(want) ? 1 : 0;
         const std::uint16_t start = dent::x87ControlWord();
-        dent::setX87ControlWord(withPrecision(start, dent::kX87Precision24));
+        dent::setX87ControlWord(x87WithPrecision(start, dent::kX87Precision24));
         const float single = dent::floatPow(x, y);
         dent::setX87ControlWord(start);
         mismatches24 += floatBits(single) != floatBits(want) ? 1 : 0;
@@ -132,7 +129,7 @@ TEST(FloatPow4, EveryLaneMatchesTheRuntimeBitForBit) {
 
 TEST(X87ExtendedPrecision, SetsFullPrecisionAndRestoresTheCallersWord) {
     const std::uint16_t start = dent::x87ControlWord();
-    const std::uint16_t single = withPrecision(start, dent::kX87Precision24) | 0x0c00;  // and round toward zero
+    const std::uint16_t single = x87WithPrecision(start, dent::kX87Precision24) | 0x0c00;  // and round toward zero
     dent::setX87ControlWord(single);
     std::uint16_t inside;
     {
@@ -142,7 +139,7 @@ TEST(X87ExtendedPrecision, SetsFullPrecisionAndRestoresTheCallersWord) {
     const std::uint16_t after = dent::x87ControlWord();
     dent::setX87ControlWord(start);
 #if defined(__i386__) || defined(__x86_64__)
-    EXPECT_EQ(withPrecision(single, dent::kX87Precision64), inside);
+    EXPECT_EQ(x87WithPrecision(single, dent::kX87Precision64), inside);
     EXPECT_EQ(single, after);
 #endif
 }

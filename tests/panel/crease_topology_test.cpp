@@ -394,7 +394,6 @@ std::vector<dent::PanelTriangle> plainPieces(const host::Geometry& g, const kerb
 // the same vertices, sides and triangles, bit for bit, in the same order.
 TEST_F(CreaseTopology, BuildGivesThePlainPiecesBitForBit) {
     Lcg rng{0xB0B0u};
-    const kerbmark::Settings saved = kerbmark::settings;
     for (int panelCase = 0; panelCase < 24; ++panelCase) {
         const bool asymmetry = panelCase % 2 == 0;
         kerbmark::settings.PanelAsymmetry = asymmetry;
@@ -435,7 +434,6 @@ TEST_F(CreaseTopology, BuildGivesThePlainPiecesBitForBit) {
             }
         }
     }
-    kerbmark::settings = saved;
 }
 
 }  // namespace

@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <utility>
 #include <vector>
+
+#include "deform/support/dent_cases.h"
 
 namespace {
 
@@ -29,9 +30,7 @@ bool samePositions(const std::vector<Vec>& a, const std::vector<Vec>& b) {
     return true;
 }
 
-bool sameBits(const std::vector<Vec>& a, const std::vector<Vec>& b) {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(Vec)) == 0);
-}
+using testdeform::sameBits;
 
 PanelLattice makeLattice(const PanelShape& shape, float minX = -0.6f, float maxX = 0.6f, unsigned segments = 6,
                          float z = 0.2f) {

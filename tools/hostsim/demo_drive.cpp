@@ -285,7 +285,6 @@ int runDemo(const DemoOptions& options) {
     // settings or another car reports it instead of requiring it.
     Checks checks;
     const bool drive = !options.preview && options.model.empty();
-    const DriveTargets& t = targets;
     checks.expect(countStarting(lines, "Hit: actor=player") >= 5, "the wall, the barrier and the rear hit each dent",
                   drive);
     checks.expect(countStarting(lines, "Hit: actor=npc") >= 1, "the traffic car dents", drive);
@@ -294,16 +293,17 @@ int runDemo(const DemoOptions& options) {
     checks.expect(lightStatus(player.vehicle, kRearLightRight) == 1, "the right rear light is broken in the host",
                   drive);
     checks.expect(countStarting(lines, "Player deformation reset.") == 1, "F7 resets once", drive);
-    checks.expect(largestBodyMove(playerDented, playerRest, [&](Vec3 p) { return p.y > t.frontFrom; }) > 0.3f,
+    checks.expect(largestBodyMove(playerDented, playerRest, [&](Vec3 p) { return p.y > targets.frontFrom; }) > 0.3f,
                   "the front is pushed in", drive);
     checks.expect(largestBodyMove(playerDented, playerRest,
-                                  [&](Vec3 p) { return p.x < t.leftBelow && std::fabs(p.y - t.middle) < t.leftSpan; }) >
-                      0.05f,
+                                  [&](Vec3 p) {
+                                      return p.x < targets.leftBelow &&
+                                             std::fabs(p.y - targets.middle) < targets.leftSpan;
+                                  }) > 0.05f,
                   "the left side is scraped", drive);
-    checks.expect(
-        largestBodyMove(playerDented, playerRest, [&](Vec3 p) { return p.y < t.rearBelow && p.x > t.rearRightOf; }) >
-            0.1f,
-        "the right rear corner is pushed in", drive);
+    checks.expect(largestBodyMove(playerDented, playerRest,
+                                  [&](Vec3 p) { return p.y < targets.rearBelow && p.x > targets.rearRightOf; }) > 0.1f,
+                  "the right rear corner is pushed in", drive);
     bool restored = playerRestored.size() == playerRest.size();
     for (std::size_t i = 0; restored && i < playerRest.size(); ++i) {
         restored = playerRestored[i].geometry == playerRest[i].geometry &&

@@ -173,9 +173,7 @@ GameX87 g_gameX87 = GameX87::Precision24;
 class GameThreadX87 {
 public:
     explicit GameThreadX87(const char* call) : call_(call), saved_(dent::x87ControlWord()) {
-        given_ = g_gameX87 == GameX87::Precision24
-                     ? static_cast<std::uint16_t>((saved_ & ~dent::kX87PrecisionAndRounding) | dent::kX87Precision24)
-                     : saved_;
+        given_ = g_gameX87 == GameX87::Precision24 ? dent::x87WithPrecision(saved_, dent::kX87Precision24) : saved_;
         dent::setX87ControlWord(given_);
     }
     ~GameThreadX87() {
@@ -200,7 +198,6 @@ private:
 }  // namespace
 
 void setGameX87(GameX87 mode) { g_gameX87 = mode; }
-GameX87 gameX87() { return g_gameX87; }
 
 bool parseGameX87(const char* text, GameX87& mode) {
     if (std::strcmp(text, "24") == 0) {

@@ -47,7 +47,6 @@ std::uintptr_t relativeTarget(std::uint32_t at);
 // different word than it was given is a host fault.
 enum class GameX87 { Precision24, Process };
 void setGameX87(GameX87 mode);
-GameX87 gameX87();
 // "24" or "default".
 bool parseGameX87(const char* text, GameX87& mode);
 

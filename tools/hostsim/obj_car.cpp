@@ -106,6 +106,12 @@ bool finiteAll(const std::vector<tinyobj::real_t>& values, std::size_t& first) {
     return true;
 }
 
+// Grows the box from `low` to `high` to hold `p`.
+void takeIn(Vec3& low, Vec3& high, Vec3 p) {
+    low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+    high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+}
+
 }  // namespace
 
 bool loadObjCar(const std::string& path, std::uint32_t paint, ObjCar& car, std::string& error) {
@@ -188,11 +194,8 @@ bool loadObjCar(const std::string& path, std::uint32_t paint, ObjCar& car, std::
     // Bounds of the whole car, then every part in its frame.
     car = ObjCar{};
     car.low = car.high = {attrib.vertices[0], attrib.vertices[1], attrib.vertices[2]};
-    for (std::size_t i = 0; i < vertexCount; ++i) {
-        const Vec3 p{attrib.vertices[3 * i], attrib.vertices[3 * i + 1], attrib.vertices[3 * i + 2]};
-        car.low = {std::min(car.low.x, p.x), std::min(car.low.y, p.y), std::min(car.low.z, p.z)};
-        car.high = {std::max(car.high.x, p.x), std::max(car.high.y, p.y), std::max(car.high.z, p.z)};
-    }
+    for (std::size_t i = 0; i < vertexCount; ++i)
+        takeIn(car.low, car.high, {attrib.vertices[3 * i], attrib.vertices[3 * i + 1], attrib.vertices[3 * i + 2]});
     std::vector<ModelFrame>& frames = car.model.frames;
     frames.push_back(ModelFrame{"car_obj", -1, {0.0f, 0.0f, 0.0f}, 0.0f, nullptr});
     frames.push_back(ModelFrame{"chassis_dummy", 0, {0.0f, 0.0f, 0.0f}, 0.0f, nullptr});
@@ -213,8 +216,7 @@ bool loadObjCar(const std::string& path, std::uint32_t paint, ObjCar& car, std::
             Vec3 low{INFINITY, INFINITY, INFINITY}, high{-INFINITY, -INFINITY, -INFINITY};
             for (const tinyobj::index_t& corner : part.corners) {
                 const float* p = &attrib.vertices[3 * corner.vertex_index];
-                low = {std::min(low.x, p[0]), std::min(low.y, p[1]), std::min(low.z, p[2])};
-                high = {std::max(high.x, p[0]), std::max(high.y, p[1]), std::max(high.z, p[2])};
+                takeIn(low, high, {p[0], p[1], p[2]});
             }
             origin = {(low.x + high.x) * 0.5f, (low.y + high.y) * 0.5f, (low.z + high.z) * 0.5f};
         }

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
+#include "cpu_clock.h"
 #include "foundation/fpu.h"
 #include "foundation/power.h"
 
@@ -20,23 +20,9 @@ namespace {
 
 constexpr std::size_t kBlock = 4096;
 
-double threadSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
-
-std::uint32_t bitsOf(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-float floatOf(std::uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
+using bench::threadSeconds;
+using dent::power_detail::floatBits;
+using dent::power_detail::floatFromBits;
 
 // The plain form every power in the module had: the runtime's pow as the x87 stands.
 float plainPow(float base, float exponent) {
@@ -69,8 +55,8 @@ unsigned reportedMismatches = 0;
 void reportMismatch(const char* what, float x, float y, float got, float want) {
     if (++reportedMismatches > 20) return;
     std::printf("  MISMATCH %s: pow(%a, %a) = %a (0x%08" PRIx32 "), plain %a (0x%08" PRIx32 ")\n", what,
-                static_cast<double>(x), static_cast<double>(y), static_cast<double>(got), bitsOf(got),
-                static_cast<double>(want), bitsOf(want));
+                static_cast<double>(x), static_cast<double>(y), static_cast<double>(got), floatBits(got),
+                static_cast<double>(want), floatBits(want));
 }
 
 // Checks n pairs; the plain results are computed first with the x87 untouched.
@@ -86,8 +72,7 @@ void checkBlock(const float* xs, const float* ys, std::size_t n, Counts& counts)
         }
         fast[i] = r;
     }
-    const std::uint16_t single =
-        static_cast<std::uint16_t>((start & ~dent::kX87PrecisionAndRounding) | dent::kX87Precision24);
+    const std::uint16_t single = dent::x87WithPrecision(start, dent::kX87Precision24);
     dent::setX87ControlWord(single);
     for (std::size_t i = 0; i < n; ++i) fast24[i] = dent::floatPow(xs[i], ys[i]);
     for (std::size_t i = 0; i < n; i += 4) {
@@ -101,15 +86,15 @@ void checkBlock(const float* xs, const float* ys, std::size_t n, Counts& counts)
     if (dent::x87ControlWord() != single) ++counts.controlWordChanged;
     dent::setX87ControlWord(start);
     for (std::size_t i = 0; i < n; ++i) {
-        if (bitsOf(fast[i]) != bitsOf(plain[i])) {
+        if (floatBits(fast[i]) != floatBits(plain[i])) {
             ++counts.mismatches;
             reportMismatch("x87 as at start", xs[i], ys[i], fast[i], plain[i]);
         }
-        if (bitsOf(lanes[i]) != bitsOf(plain[i])) {
+        if (floatBits(lanes[i]) != floatBits(plain[i])) {
             ++counts.mismatches4;
             reportMismatch("floatPow4", xs[i], ys[i], lanes[i], plain[i]);
         }
-        if (bitsOf(fast24[i]) != bitsOf(plain[i])) {
+        if (floatBits(fast24[i]) != floatBits(plain[i])) {
             ++counts.mismatches24;
             reportMismatch("x87 at 24 bits", xs[i], ys[i], fast24[i], plain[i]);
         }
@@ -118,7 +103,7 @@ void checkBlock(const float* xs, const float* ys, std::size_t n, Counts& counts)
     if ((counts.inputs / kBlock) % 16 == 0) {
         for (std::size_t i = 0; i < n; ++i) reference[i] = dent::referencePow(xs[i], ys[i]);
         for (std::size_t i = 0; i < n; ++i) {
-            if (bitsOf(reference[i]) != bitsOf(plain[i])) {
+            if (floatBits(reference[i]) != floatBits(plain[i])) {
                 ++counts.referenceDiffers;
                 reportMismatch("reference", xs[i], ys[i], reference[i], plain[i]);
             }
@@ -138,7 +123,7 @@ void print(const char* label, const Counts& c) {
 
 Counts exhaustive() {
     const float exponents[] = {0.35f, 0.65f, 1.15f, 2.0f, 3.0f};
-    const std::uint32_t last = bitsOf(1.0f);
+    const std::uint32_t last = floatBits(1.0f);
     Counts total;
     std::vector<float> xs(kBlock), ys(kBlock);
     for (float y : exponents) {
@@ -147,7 +132,7 @@ Counts exhaustive() {
         std::fill(ys.begin(), ys.end(), y);
         for (std::uint64_t bits = 0; bits <= last;) {
             std::size_t n = 0;
-            for (; n < kBlock && bits <= last; ++n, ++bits) xs[n] = floatOf(static_cast<std::uint32_t>(bits));
+            for (; n < kBlock && bits <= last; ++n, ++bits) xs[n] = floatFromBits(static_cast<std::uint32_t>(bits));
             checkBlock(xs.data(), ys.data(), n, counts);
         }
         counts.seconds = threadSeconds() - started;
@@ -184,7 +169,7 @@ void randomInput(SplitMix& rng, float& x, float& y) {
         x = static_cast<float>(rng.unit());
         y = rng.between(0.35f, 2.0f);
     } else if (kind < 9) {  // every float in [0, 1] equally likely
-        x = floatOf(static_cast<std::uint32_t>(rng.next() % (bitsOf(1.0f) + 1ull)));
+        x = floatFromBits(static_cast<std::uint32_t>(rng.next() % (floatBits(1.0f) + 1ull)));
         y = rng.between(0.35f, 2.0f);
     } else if (kind < 13) {  // a falloff weight's base
         const float t = static_cast<float>(rng.unit());
@@ -196,10 +181,10 @@ void randomInput(SplitMix& rng, float& x, float& y) {
         x = rng.next() % 2 ? f : 1.0f - f;
         y = rng.next() % 2 ? 2.0f : 3.0f;
     } else {  // anything
-        x = floatOf(static_cast<std::uint32_t>(rng.next()));
+        x = floatFromBits(static_cast<std::uint32_t>(rng.next()));
         const std::uint64_t pick = rng.next() % 8;
         const float special[] = {0.0f, -0.0f, 1.0f, -1.0f, 2.0f, 3.0f, 0.5f};
-        y = pick < 7 && rng.next() % 2 ? special[pick] : floatOf(static_cast<std::uint32_t>(rng.next()));
+        y = pick < 7 && rng.next() % 2 ? special[pick] : floatFromBits(static_cast<std::uint32_t>(rng.next()));
     }
 }
 
@@ -232,15 +217,14 @@ double nsPerCall(const std::vector<float>& xs, const std::vector<float>& ys, Pow
         double elapsed = 0.0;
         std::uint64_t calls = 0;
         do {
-            for (std::size_t i = 0; i < xs.size(); ++i) sink += bitsOf(power(xs[i], ys[i]));
+            for (std::size_t i = 0; i < xs.size(); ++i) sink += floatBits(power(xs[i], ys[i]));
             calls += xs.size();
             elapsed = threadSeconds() - started;
         } while (elapsed < 0.2);
         samples.push_back(elapsed * 1e9 / static_cast<double>(calls));
     }
     benchSink = benchSink + sink;
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
+    return bench::median(samples);
 }
 
 // The same for floatPow4, per lane.
@@ -260,11 +244,10 @@ double nsPerLane(const std::vector<float>& xs, const std::vector<float>& ys) {
         samples.push_back(elapsed * 1e9 / static_cast<double>(lanes));
     }
     benchSink = benchSink + static_cast<std::uint32_t>(_mm_cvtsi128_si32(sink));
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
+    return bench::median(samples);
 }
 
-void bench() {
+void timePowers() {
     SplitMix rng{0xbe4c4ull};
     const std::size_t n = 1 << 14;
     std::vector<float> xs(n), ys(n), cubes(n), three(n, 3.0f);
@@ -316,7 +299,7 @@ int main(int argc, char** argv) {
     Counts all;
     if (runExhaustive) all.add(exhaustive());
     if (runRandom) all.add(randomRun(count));
-    if (runBench) bench();
+    if (runBench) timePowers();
     if (runExhaustive || runRandom) print("all checked", all);
     return all.mismatches || all.mismatches24 || all.mismatches4 || all.referenceDiffers || all.controlWordChanged
                ? 1

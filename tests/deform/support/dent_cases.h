@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "deform/ordinary_path.h"
 #include "support/lcg.h"
@@ -15,6 +16,10 @@ namespace testdeform {
 
 inline bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 inline bool sameBits(dent::Vec a, dent::Vec b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+template <typename T>
+bool sameBits(const std::vector<T>& a, const std::vector<T>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
 
 inline float fromBits(std::uint32_t bits) {
     float f;

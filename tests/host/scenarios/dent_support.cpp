@@ -36,8 +36,9 @@ float defaultWeight(float distance, float radius) {
     return static_cast<float>(std::pow(static_cast<double>(s), static_cast<double>(0.65f)));
 }
 
-void startDriven(DrivenHost& host, const std::string& ini, const hostsim::VehicleSpec& design) {
-    ASSERT_TRUE(hostsim::startHost());
+void startDriven(DrivenHost& host, const std::string& ini, const hostsim::VehicleSpec& design,
+                 const hostsim::HostOptions& options) {
+    ASSERT_TRUE(hostsim::startHost(options));
     host.player = hostsim::spawnVehicle(design);
     ASSERT_NE(host.player, nullptr);
     hostsim::setPlayerVehicle(host.player);
@@ -50,6 +51,20 @@ void startDriven(DrivenHost& host, const std::string& ini, const hostsim::Vehicl
 }
 
 void retakeLedger(DrivenHost& host) { host.ledger = hostsim::referenceLedger(); }
+
+hostsim::Vehicle* trafficAt(hostsim::Vec3 position, std::int16_t modelId) {
+    hostsim::VehicleSpec design;
+    design.modelId = modelId;
+    design.position = position;
+    return hostsim::spawnVehicle(design);
+}
+
+std::size_t copiesOn(const hostsim::Vehicle* vehicle) {
+    std::size_t copies = 0;
+    for (const hostsim::Atomic* atomic : hostsim::clumpAtomics(vehicle->clump))
+        copies += atomic->geometry->hostMadeByModule ? 1 : 0;
+    return copies;
+}
 
 std::vector<std::string> linesStartingWith(const std::string& log, const std::string& prefix) {
     std::vector<std::string> found;
@@ -111,6 +126,13 @@ const hostsim::PartSnapshot* part(const hostsim::VehicleSnapshot& snapshot, cons
     for (const hostsim::PartSnapshot& each : snapshot)
         if (each.name == name) return &each;
     return nullptr;
+}
+
+std::size_t collisionVertexCount(const hostsim::ColData& data) {
+    std::size_t vertices = 0;
+    for (int t = 0; t < data.triangleCount; ++t)
+        for (std::uint16_t v : data.triangles[t].vertex) vertices = std::max<std::size_t>(vertices, v + 1u);
+    return vertices;
 }
 
 void expectLedgerUnchanged(const DrivenHost& host) {

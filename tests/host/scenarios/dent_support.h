@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host_geometry.h"
+#include "host_image.h"
 #include "host_records.h"
 #include "host_world.h"
 #include "scenario_support.h"
@@ -37,11 +38,16 @@ struct DrivenHost {
     hostsim::ReferenceLedger ledger;  // every reference count before any contact
 };
 
-// Lays out the host, spawns the player's car (`design`), loads the module with
-// `ini` and runs the first frame. Takes the rest snapshot and the ledger.
-void startDriven(DrivenHost& host, const std::string& ini = "", const hostsim::VehicleSpec& design = {});
+// Lays out the host (`options`), spawns the player's car (`design`), loads the
+// module with `ini` and runs the first frame. Takes the rest snapshot and the ledger.
+void startDriven(DrivenHost& host, const std::string& ini = "", const hostsim::VehicleSpec& design = {},
+                 const hostsim::HostOptions& options = {});
 // Takes the ledger again (after spawning more vehicles).
 void retakeLedger(DrivenHost& host);
+// A traffic car of `modelId` at `position`, facing +y.
+hostsim::Vehicle* trafficAt(hostsim::Vec3 position, std::int16_t modelId = 401);
+// Atomics of the vehicle that draw a copy made by the module.
+std::size_t copiesOn(const hostsim::Vehicle* vehicle);
 
 // One "Hit:" line of the log, its fields read back.
 struct HitLine {
@@ -69,6 +75,8 @@ void quietFrames(hostsim::Vehicle* vehicle, int frames);
 // Largest distance of any vertex of any part from its place in `rest`.
 float largestMove(const hostsim::VehicleSnapshot& now, const hostsim::VehicleSnapshot& rest);
 const hostsim::PartSnapshot* part(const hostsim::VehicleSnapshot& snapshot, const std::string& name);
+// Vertices a collision model's faces use (its vertex array has no count of its own).
+std::size_t collisionVertexCount(const hostsim::ColData& data);
 
 // Every atomic draws its original geometry again with its rest positions,
 // every reference count equals the ledger's, and no copy made by the module

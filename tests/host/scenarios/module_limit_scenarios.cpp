@@ -27,13 +27,6 @@ const Vec3 kOutward{0.0f, 1.0f, 0.0f};
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
-hostsim::Vehicle* trafficAt(Vec3 position, std::int16_t modelId = 401) {
-    hostsim::VehicleSpec design;
-    design.modelId = modelId;
-    design.position = position;
-    return hostsim::spawnVehicle(design);
-}
-
 std::vector<int> hitHandles(const std::string& log) {
     std::vector<int> handles;
     for (const HitLine& hit : hitLines(log)) handles.push_back(hit.handle);

@@ -43,19 +43,14 @@ const Vec3 kBackward{0.0f, -1.0f, 0.0f};
 const Vec3 kSide{1.1f, 0.4f, 0.1f};
 const Vec3 kRight{1.0f, 0.0f, 0.0f};
 
-// As startDriven, with a pool that holds the pile-up. The vertex budget is
-// left out of play: the player's car evicting idle traffic, and a car that
-// leaves with its work undone, change what fits.
+// startDriven with a pool that holds the pile-up. The vertex budget is left
+// out of play: the player's car evicting idle traffic, and a car that leaves
+// with its work undone, change what fits.
 void startPileUpHost(DrivenHost& host, unsigned budget) {
     hostsim::HostOptions options;
     options.poolSlots = 64;
-    ASSERT_TRUE(hostsim::startHost(options));
-    host.player = hostsim::spawnVehicle();
-    hostsim::setPlayerVehicle(host.player);
-    const std::string ini =
-        "[Traffic]\r\nMaxTotalVertices=1000000\r\nWorkPerFrame=" + std::to_string(budget) + "\r\n";
-    ASSERT_NE(hostsim::loadModule(host.folder.installModule(ini)), nullptr);
-    host.log = host.folder.file("Kerbmark.log");
+    startDriven(host, "[Traffic]\r\nMaxTotalVertices=1000000\r\nWorkPerFrame=" + std::to_string(budget) + "\r\n",
+                {}, options);
 }
 
 // Traffic cars in four rows before and behind the player, of several models,
@@ -136,10 +131,8 @@ std::string vehicleState(hostsim::Vehicle* car, bool restored, const hostsim::Ve
         out << "\n  boxes";
         for (int b = 0; b < data->boxCount; ++b) out << ' ' << hexFloats(&data->boxes[b].min.x, 6);
         out << "\n  faces";
-        int vertices = 0;
-        for (int t = 0; t < data->triangleCount; ++t)
-            for (int k = 0; k < 3; ++k) vertices = std::max(vertices, data->triangles[t].vertex[k] + 1);
-        for (int v = 0; v < vertices; ++v)
+        const std::size_t vertices = collisionVertexCount(*data);
+        for (std::size_t v = 0; v < vertices; ++v)
             out << ' ' << data->vertices[v].x << ',' << data->vertices[v].y << ',' << data->vertices[v].z;
         out << '\n';
     }
@@ -234,13 +227,9 @@ struct PileUpRun {
 PileUpRun runPileUp(const Folder& folder, const std::string& child, unsigned budget, bool events) {
     const std::string output = folder.file(std::string("pileup_") + std::to_string(budget) + ".txt");
     const std::string value = std::to_string(budget) + " " + (events ? "1" : "0") + " " + output;
-    SetEnvironmentVariableA(kRunVariable, value.c_str());
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
     char current[MAX_PATH];
     GetCurrentDirectoryA(sizeof current, current);
-    EXPECT_EQ(runProgram(self, "--gtest_brief=1 --gtest_filter=" + child, current, 120000), 0) << child;
-    SetEnvironmentVariableA(kRunVariable, nullptr);
+    EXPECT_EQ(runSelf(kRunVariable, value, child, current), 0) << child;
 
     PileUpRun run;
     std::ifstream in(output, std::ios::binary);
@@ -334,13 +323,8 @@ TEST_F(PileUpRunChild, WithEvents) { drivePileUp(); }
 TEST(TrafficBudget, WorkOfAChangedOrResetCarIsDroppedQuietly) {
     DrivenHost host;
     startPileUpHost(host, 1);
-    hostsim::VehicleSpec design;
-    design.modelId = 401;
-    design.position = {0.0f, 8.0f, 0.0f};
-    hostsim::Vehicle* changed = hostsim::spawnVehicle(design);
-    design.modelId = 402;
-    design.position = {6.0f, 8.0f, 0.0f};
-    hostsim::Vehicle* other = hostsim::spawnVehicle(design);
+    hostsim::Vehicle* changed = trafficAt({0.0f, 8.0f, 0.0f});
+    hostsim::Vehicle* other = trafficAt({6.0f, 8.0f, 0.0f}, 402);
     for (hostsim::Vehicle* car : {changed, other}) hostsim::setContact(car, 0.4f, kFront, kForward);
     frame();
     EXPECT_TRUE(hitLines(host.log).empty()) << "one item per frame finishes no hit yet";
@@ -364,9 +348,7 @@ TEST(TrafficBudget, WorkOfAChangedOrResetCarIsDroppedQuietly) {
     for (int f = 0; f < 300; ++f) frame();
     EXPECT_EQ(hitLines(host.log).size(), 2u) << "the dropped hits finish nothing";
     EXPECT_TRUE(hostsim::liveModuleGeometries().empty());
-    for (hostsim::Vehicle* car : {changed, other})
-        for (const hostsim::Atomic* atomic : hostsim::clumpAtomics(car->clump))
-            EXPECT_FALSE(atomic->geometry->hostMadeByModule);
+    for (hostsim::Vehicle* car : {changed, other}) EXPECT_EQ(copiesOn(car), 0u);
     expectNoHostFaults();
 }
 
@@ -375,16 +357,9 @@ TEST(TrafficBudget, WorkOfAChangedOrResetCarIsDroppedQuietly) {
 TEST(TrafficBudget, ACopyNotYetAttachedIsReleasedWithItsWork) {
     DrivenHost host;
     startPileUpHost(host, 1);
-    hostsim::VehicleSpec design;
-    design.modelId = 401;
-    design.position = {0.0f, 8.0f, 0.0f};
-    hostsim::Vehicle* car = hostsim::spawnVehicle(design);
+    hostsim::Vehicle* car = trafficAt({0.0f, 8.0f, 0.0f});
     hostsim::setContact(car, 0.6f, kFront, kForward);
-    auto waitingCopies = [car] {
-        std::size_t drawn = 0;
-        for (const hostsim::Atomic* atomic : hostsim::clumpAtomics(car->clump)) drawn += atomic->geometry->hostMadeByModule;
-        return hostsim::liveModuleGeometries().size() - drawn;
-    };
+    auto waitingCopies = [car] { return hostsim::liveModuleGeometries().size() - copiesOn(car); };
     for (int f = 0; f < 200 && waitingCopies() == 0; ++f) frame();
     ASSERT_EQ(waitingCopies(), 1u) << "a copy made and not attached yet";
 
@@ -404,9 +379,7 @@ TEST(TrafficBudget, AFullQueueHoldsFurtherTrafficUntilThereIsRoom) {
     startPileUpHost(host, 1);
     std::vector<hostsim::Vehicle*> cars = spawnPileUp();
     cars.pop_back();
-    hostsim::VehicleSpec design;
-    design.position = {0.0f, 5.0f, 0.0f};  // the nearest: first in the traffic order
-    hostsim::Vehicle* late = hostsim::spawnVehicle(design);
+    hostsim::Vehicle* late = trafficAt({0.0f, 5.0f, 0.0f}, 400);  // the nearest: first in the traffic order
     for (int step = 0; step < 10; ++step) {
         const float impact = 0.1f + 0.05f * static_cast<float>(step);
         for (hostsim::Vehicle* car : cars) hostsim::setContact(car, impact, kFront, kForward);

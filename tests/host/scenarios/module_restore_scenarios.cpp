@@ -34,13 +34,6 @@ void dentAllRound(hostsim::Vehicle* vehicle) {
     quietFrames(vehicle, 1);
 }
 
-std::size_t copiesOn(const hostsim::Vehicle* vehicle) {
-    std::size_t copies = 0;
-    for (const hostsim::Atomic* atomic : hostsim::clumpAtomics(vehicle->clump))
-        copies += atomic->geometry->hostMadeByModule ? 1 : 0;
-    return copies;
-}
-
 TEST(Restore, F7PutsEveryOriginalBack) {
     DrivenHost host;
     startDriven(host);

@@ -18,6 +18,7 @@
 
 #include "dent_support.h"
 #include "foundation/fpu.h"
+#include "foundation/temp_dir.h"
 #include "host_checks.h"
 #include "host_functions.h"
 #include "host_image.h"
@@ -66,9 +67,7 @@ std::string driveState(const DrivenHost& host) {
         appendWords(out, data->spheres, data->sphereCount);
         out += "collision boxes " + std::to_string(data->boxCount) + "\n";
         appendWords(out, data->boxes, data->boxCount);
-        std::size_t vertices = 0;
-        for (int i = 0; i < data->triangleCount; ++i)
-            for (std::uint16_t v : data->triangles[i].vertex) vertices = std::max<std::size_t>(vertices, v + 1u);
+        const std::size_t vertices = collisionVertexCount(*data);
         out += "collision vertices " + std::to_string(vertices) + "\n";
         appendWords(out, data->vertices, vertices);
     }
@@ -88,9 +87,7 @@ void driveAndDump(const std::string& request) {
     hostsim::setGameX87(mode);
     const std::uint16_t start = dent::x87ControlWord();
     const std::uint16_t given =
-        mode == hostsim::GameX87::Precision24
-            ? static_cast<std::uint16_t>((start & ~dent::kX87PrecisionAndRounding) | dent::kX87Precision24)
-            : start;
+        mode == hostsim::GameX87::Precision24 ? dent::x87WithPrecision(start, dent::kX87Precision24) : start;
     if (mode == hostsim::GameX87::Process) {
         ASSERT_EQ(start & dent::kX87PrecisionAndRounding, dent::kX87Precision64) << "the process starts at 64 bits";
     }
@@ -118,13 +115,6 @@ void driveAndDump(const std::string& request) {
     std::ofstream(request.substr(bar + 1), std::ios::binary) << state;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::string firstDifference(const std::string& a, const std::string& b) {
     std::istringstream left(a), right(b);
     for (int line = 1; left || right; ++line) {
@@ -142,20 +132,16 @@ TEST(X87, DriveGivesTheSameBitsAtGameAndFullPrecision) {
         return;
     }
     Folder folder;
-    char self[MAX_PATH];
-    ASSERT_GT(GetModuleFileNameA(nullptr, self, sizeof self), 0u);
     std::string dumps[2];
     const char* modes[2] = {"24", "default"};
     for (int i = 0; i < 2; ++i) {
         const std::string where = folder.file(std::string("x87-") + modes[i]);
         CreateDirectoryA(where.c_str(), nullptr);
         const std::string dump = where + "\\state.txt";
-        SetEnvironmentVariableA(kDriveVariable, (std::string(modes[i]) + "|" + dump).c_str());
-        EXPECT_EQ(runProgram(self, std::string("--gtest_filter=") + kScenario + " --gtest_brief=1", where, 80000), 0)
+        EXPECT_EQ(runSelf(kDriveVariable, std::string(modes[i]) + "|" + dump, kScenario, where), 0)
             << "the drive at x87 " << modes[i];
         dumps[i] = readFile(dump);
     }
-    SetEnvironmentVariableA(kDriveVariable, nullptr);
     ASSERT_NE(dumps[0].find("PanelSurface: kind=bonnet"), std::string::npos);
     ASSERT_NE(dumps[0].find("collision spheres"), std::string::npos);
     EXPECT_TRUE(dumps[0] == dumps[1]) << "first difference: " << firstDifference(dumps[0], dumps[1]);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "car_model.h"
+#include "dent_support.h"
 #include "host_checks.h"
 #include "host_image.h"
 #include "host_world.h"
@@ -19,12 +20,6 @@
 namespace {
 
 using namespace hostsim;
-
-const PartSnapshot* partNamed(const VehicleSnapshot& snapshot, const std::string& name) {
-    for (const PartSnapshot& part : snapshot)
-        if (part.name == name) return &part;
-    return nullptr;
-}
 
 float distance(Vec3 a, Vec3 b) {
     const float dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
@@ -56,7 +51,7 @@ TEST(ObjCar, DemoMeshesComeBackAsTheSameParts) {
         if (original.name.find("_vlo") != std::string::npos) continue;
         const auto rename = renamed.find(original.name);
         const std::string name = rename == renamed.end() ? original.name : rename->second;
-        const PartSnapshot* part = partNamed(loaded, name);
+        const PartSnapshot* part = scenario::part(loaded, name);
         ASSERT_NE(part, nullptr) << original.name << " as " << name;
         ASSERT_EQ(part->triangles.size(), original.triangles.size()) << name;
         float farthest = 0.0f;

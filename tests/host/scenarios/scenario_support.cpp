@@ -128,6 +128,16 @@ int runProgram(const std::string& program, const std::string& arguments, const s
     return result;
 }
 
+int runSelf(const char* variable, const std::string& value, const std::string& filter, const std::string& folder) {
+    char self[MAX_PATH];
+    if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return -1;
+    SetEnvironmentVariableA(variable, value.c_str());
+    const int code = runProgram(self, "--gtest_filter=" + filter + " --gtest_brief=1", folder,
+                                KERBMARK_SCENARIO_TIMEOUT_SECONDS * 1000u);
+    SetEnvironmentVariableA(variable, nullptr);
+    return code;
+}
+
 std::string builtModulePath() { return fullPath(KERBMARK_MODULE_PATH); }
 
 std::string hostProgramPath() {

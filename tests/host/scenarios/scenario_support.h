@@ -56,6 +56,11 @@ int countLine(const LogText& log, const std::string& line);
 int runProgram(const std::string& program, const std::string& arguments, const std::string& folder,
                unsigned timeoutMs = 30000);
 
+// Runs the scenario `filter` of this same program in `folder` with the
+// environment variable `variable` set to `value` (cleared again after), and
+// waits at most as long as CTest gives one scenario; its exit code as runProgram.
+int runSelf(const char* variable, const std::string& value, const std::string& filter, const std::string& folder);
+
 // The built module and host stand-in, as full Windows paths.
 std::string builtModulePath();
 std::string hostProgramPath();
