@@ -447,8 +447,8 @@ TEST_F(PanelPaths, StagedSurfaceGivesTheOneGoBits) {
         expectSameSurface(inSteps, built.panel);
         kerbmark::commitSurface(inSteps, staged, stepPositions.data(), stepNormals.data());
         expectSameSurface(inSteps, oneGo);
-        EXPECT_TRUE(sameBytes(stepPositions, oneGoPositions));
-        EXPECT_TRUE(sameBytes(stepNormals, oneGoNormals));
+        EXPECT_TRUE(sameBits(stepPositions, oneGoPositions));
+        EXPECT_TRUE(sameBits(stepNormals, oneGoNormals));
     }
 }
 
