@@ -3,7 +3,8 @@
 # project's settings) and Kerbmark.txt, both texts with CR LF line ends and the
 # readme naming every key of the INI; the module carries no debug sections, at
 # most MAX_BYTES bytes, and a debug link to the debug file that lies beside the
-# zip, not in it, with the debug information.
+# zip, not in it, with the debug information; SHA256SUMS beside the zip holds
+# the checksums of both, and the readme names the version and how to check it.
 # Run as: cmake -DZIP=... -DMODULE=... -DDEBUG_FILE=... -DINI=... -DOBJDUMP=... -DMAX_BYTES=... -DWORK=...
 #         -DVERSION=...
 #         -P CheckPackage.cmake
@@ -67,7 +68,8 @@ foreach(key_line IN LISTS key_lines)
     fail("Kerbmark.txt does not explain the key ${key}")
   endif()
 endforeach()
-foreach(needed "F7" "Kerbmark.log" "Uninstalling" "Reporting a bug")
+foreach(needed "F7" "Kerbmark.log" "Uninstalling" "Reporting a bug" "Kerbmark ${VERSION}"
+               "certutil -hashfile Kerbmark-${VERSION}.zip SHA256" "SHA256SUMS")
   string(FIND "${readme}" "${needed}" at)
   if(at EQUAL -1)
     fail("Kerbmark.txt does not mention ${needed}")
@@ -112,6 +114,18 @@ foreach(section .debug_info .debug_line)
   string(FIND "${debug_sections}" " ${section} " at)
   if(at EQUAL -1)
     fail("the debug file has no ${section}")
+  endif()
+endforeach()
+
+# SHA256SUMS beside the zip, as coreutils' sha256sum reads it: every file in
+# it right, the zip and the debug file among them.
+get_filename_component(zip_name ${ZIP} NAME)
+execute_process(COMMAND sha256sum -c SHA256SUMS WORKING_DIRECTORY ${zip_dir}
+                OUTPUT_VARIABLE checked ERROR_VARIABLE checked RESULT_VARIABLE rc)
+foreach(name ${zip_name} ${debug_name})
+  string(FIND "${checked}" "${name}: OK\n" at)
+  if(NOT rc EQUAL 0 OR at EQUAL -1)
+    fail("sha256sum -c ${zip_dir}/SHA256SUMS says:\n${checked}")
   endif()
 endforeach()
 message(STATUS "${ZIP}: ${entries}; the module is ${bytes} bytes")
