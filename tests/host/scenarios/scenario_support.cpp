@@ -10,7 +10,7 @@
 namespace scenario {
 
 const char kBanner[] =
-    "Kerbmark 0.6.7 hotfix 2 - progressive boot fold onset; separate original/damaged panel shading";
+    "Kerbmark " KERBMARK_VERSION " hotfix 2 - progressive boot fold onset; separate original/damaged panel shading";
 const char kActive[] =
     "Active. Player first; nearby NPCs according to Traffic settings. F7 restores player geometry and private "
     "collision.";
