@@ -227,6 +227,8 @@ TEST(Startup, VersionResourceNamesTheBannerVersion) {
     while (std::count(numbers.begin(), numbers.end(), '.') < 3) numbers += ".0";
     EXPECT_EQ(dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS), numbers);
     EXPECT_EQ(dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS), numbers);
+    std::printf("banner: %s\nfixed version: %s\n", lines[0].c_str(),
+                dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS).c_str());
 
     const std::pair<const char*, std::string> expected[] = {
         {"FileVersion", version},           {"ProductVersion", version}, {"ProductName", "Kerbmark"},
