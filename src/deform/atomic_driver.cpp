@@ -457,9 +457,10 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                     if (!allowance.take(kAttachUnits * count)) return DentStep::Waiting;
                     beginPanelLists(panel, rest, copyNormals(copy), count);
                 }
-                const std::size_t vertices = vertexStep(count - panel.sheet.size(), kListUnits, allowance);
-                if (vertices == 0 || !allowance.take(kListUnits * vertices)) return DentStep::Waiting;
-                if (continuePanelLists(panel, rest, count, vertices)) progress.step = Step::Attach;
+                const std::size_t left = panelListsLeft(panel, count);
+                const std::size_t items = vertexStep(left, kListUnits, allowance);
+                if (left > 0 && (items == 0 || !allowance.take(kListUnits * items))) return DentStep::Waiting;
+                if (continuePanelLists(panel, rest, count, items)) progress.step = Step::Attach;
                 break;
             }
             case Step::Attach: {
