@@ -53,14 +53,15 @@ void logShading(const PanelState& state) {
 
 }  // namespace
 
-void* preparePanel(void* atomic, int kind, std::uint32_t creaseSeed, void* copy, PanelState& state) {
+void startPanel(void* atomic, int kind, std::uint32_t creaseSeed, PanelState& state) {
     state.kind = kind;
     state.atomicFlags = game::atomicFlags(atomic);
     state.shape.crease = dent::variedCrease(creaseSeed, static_cast<std::uint32_t>(kind), settings.PanelCrease,
                                             settings.PanelCreaseRandomness);
     state.shape.sign = kind == 1 ? 1.0f : -1.0f;
+}
 
-    void* rebuilt = buildCreaseTopology(copy, state);
+void* keepPanelCopy(void* copy, void* rebuilt, PanelState& state) {
     if (!rebuilt) {
         state = PanelState{};
         logLine("Panel crease unsupported; using ordinary dent for this mesh.");
@@ -69,6 +70,11 @@ void* preparePanel(void* atomic, int kind, std::uint32_t creaseSeed, void* copy,
     releaseGeometry(copy);
     if (settings.LogHits) logShading(state);
     return rebuilt;
+}
+
+void* preparePanel(void* atomic, int kind, std::uint32_t creaseSeed, void* copy, PanelState& state) {
+    startPanel(atomic, kind, creaseSeed, state);
+    return keepPanelCopy(copy, buildCreaseTopology(copy, state), state);
 }
 
 void beginPanelLists(PanelState& state, const dent::Vec* rest, const dent::Vec* normals, std::size_t count) {

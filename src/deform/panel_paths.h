@@ -20,6 +20,12 @@ namespace kerbmark {
 // refused, the plain copy with the state reset to kind 0 for the ordinary path.
 void* preparePanel(void* atomic, int kind, std::uint32_t creaseSeed, void* copy, PanelState& state);
 
+// preparePanel in steps, around the crease rebuild's own (crease_topology.h):
+// the state's kind, atomic flags, sign and crease before it; after it, the
+// geometry the entry is to keep from its outcome `rebuilt` (null: refused).
+void startPanel(void* atomic, int kind, std::uint32_t creaseSeed, PanelState& state);
+void* keepPanelCopy(void* copy, void* rebuilt, PanelState& state);
+
 // The state's per-vertex lists from the copy as the entry keeps it: working
 // positions, rest normals (when `normals` is not null) and, with
 // PanelAsymmetry, the sheet: one point per place, and each vertex's point.
