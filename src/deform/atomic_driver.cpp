@@ -377,8 +377,8 @@ void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request
 // host calls, plus the host's create and extension calls once per copy; the
 // crease rebuild of a bonnet or boot: its measuring (per vertex of the
 // original), cutting (per source triangle) and building (per piece, plus the
-// host's create call); its lists (per vertex or sheet point of the rebuilt
-// panel, fresh memory included); recording and attaching a copy; the
+// host's create call); its lists (per vertex placed or sheet point made,
+// fresh memory included); recording and attaching a copy; the
 // ordinary dent; the fold path; the surface path; writing a staged surface
 // into the copy.
 constexpr std::uint64_t kScanUnits = 1;
@@ -387,7 +387,7 @@ constexpr std::uint64_t kCopyCallUnits = 3000;
 constexpr std::uint64_t kMeasureUnits = 10;
 constexpr std::uint64_t kCutUnits = 20;
 constexpr std::uint64_t kBuildUnits = 16;
-constexpr std::uint64_t kListUnits = 8;
+constexpr std::uint64_t kListUnits = 2;
 constexpr std::uint64_t kAttachUnits = 1;
 constexpr std::uint64_t kDentUnits = 6;
 constexpr std::uint64_t kFoldUnits = 20;
