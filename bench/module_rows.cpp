@@ -9,8 +9,10 @@
 
 #include "cpu_clock.h"
 #include "deform/geometry_clone.h"
+#include "deform/panel_paths.h"
 #include "deform/panel_state.h"
 #include "deform/records.h"
+#include "foundation/settings.h"
 #include "host/bindings.h"
 #include "host/host_types.h"
 #include "host_image.h"
@@ -122,6 +124,81 @@ double cloneWithoutHost(void* source, int repeats) {
     return same ? seconds : 0.0;
 }
 
+// The crease rebuild's steps on the bonnet's copy, as traffic work runs them
+// (the work units of each step are set from these): measuring per source
+// vertex, cutting per source triangle, building the geometry per piece.
+// Returns the rebuilt bonnet (null when the build failed).
+void* creaseStepRows(void* panel, std::uint32_t atomicFlags, kerbmark::PanelState& state) {
+    const auto& source = *static_cast<const host::Geometry*>(panel);
+    kerbmark::CreaseCut cut;
+    auto fresh = [&](int) {
+        state = kerbmark::PanelState{};
+        state.kind = 1;
+        state.atomicFlags = atomicFlags;
+        state.shape = dent::PanelShape{1.0f, 0.0f, 1.0f, 0.5f};
+    };
+    const double measure = bench::medianSeconds(kRepeats, fresh, [&](int) { kerbmark::beginCreaseCut(panel, state, cut); });
+    const double cutting = bench::medianSeconds(
+        kRepeats, [&](int i) { fresh(i); kerbmark::beginCreaseCut(panel, state, cut); },
+        [&](int) { kerbmark::continueCreaseCut(panel, state, cut, source.triangleCount); });
+    std::vector<void*> built;
+    const double building = bench::medianSeconds(kRepeats, [&](int) { built.push_back(kerbmark::buildCutGeometry(panel, state, cut)); });
+    void* rebuilt = built.back();
+    built.pop_back();
+    for (void* g : built) kerbmark::releaseGeometry(g);
+    const double pieces = static_cast<double>(cut.pieces.size());
+    char text[200];
+    std::snprintf(text, sizeof text, "crease rebuild in steps: measuring, per source vertex (%.3f ms the bonnet)",
+                  measure * 1e3);
+    bench::row("crease_step_measure", measure * 1e9 / source.vertexCount, 0, "vertex", text);
+    std::snprintf(text, sizeof text, "  cutting, per source triangle (%.3f ms the bonnet)", cutting * 1e3);
+    bench::row("crease_step_cut", cutting * 1e9 / source.triangleCount, 0, "triangle", text);
+    std::snprintf(text, sizeof text, "  building the geometry, per piece, host calls included (%.3f ms the bonnet)",
+                  building * 1e3);
+    bench::row("crease_step_build", building * 1e9 / pieces, 0, "piece", text);
+    return rebuilt;
+}
+
+// A later head-on hit on the rebuilt bonnet through the surface path, per
+// panel vertex: a sheet point per place, and a sheet point per vertex (the
+// reference); and the panel lists it needs, made once.
+void surfaceRows(void* rebuilt, const kerbmark::PanelState& built) {
+    const auto& g = *static_cast<const host::Geometry*>(rebuilt);
+    const auto count = static_cast<std::size_t>(g.vertexCount);
+    const std::vector<dent::Vec> rest(g.vertexBlock->positions, g.vertexBlock->positions + count);
+    const dent::Vec* normals = g.vertexBlock->normals;
+    kerbmark::PanelState listed;
+    const double lists = bench::medianSeconds(kRepeats, [&](int) { listed = built; },
+                                              [&](int) { kerbmark::fillPanelLists(listed, rest.data(), normals, count); });
+
+    const dent::PanelShape& shape = listed.shape;
+    const dent::DentArguments hit{{0.0f, shape.start + shape.length, listed.spanFold.z}, {0.0f, -1.0f, -0.1f}, 0.25f,
+                                  0.8f, 0.0f, 0.0f, kerbmark::settings.MaxTotalDisplacement,
+                                  kerbmark::settings.FalloffPower};
+    std::vector<dent::Vec> positions = rest, newNormals(count);
+    kerbmark::PanelState state;
+    const double shared = bench::medianSeconds(kRepeats, [&](int) { state = listed; }, [&](int) {
+        kerbmark::surfacePath(state, rest.data(), positions.data(), newNormals.data(), count, hit);
+    });
+    std::vector<dent::SheetPoint> vertexSheet;
+    const double plain = bench::medianSeconds(
+        kRepeats, [&](int) { state = listed; vertexSheet = kerbmark::plainSheet(state, rest.data(), count); },
+        [&](int) {
+            kerbmark::surfacePathReference(state, vertexSheet, rest.data(), positions.data(), newNormals.data(), count,
+                                           hit);
+        });
+    bench::keep(positions[count / 2]);
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "surface path, later head-on hit on the rebuilt bonnet (%d vertices, %d places; %.3f ms)",
+                  static_cast<int>(count), static_cast<int>(listed.sheet.size()), shared * 1e3);
+    bench::row("surface_bonnet", shared * 1e9 / count, 0, "vertex", text);
+    std::snprintf(text, sizeof text, "  the same, a sheet point per vertex (reference; %.3f ms)", plain * 1e3);
+    bench::row("surface_bonnet_plain", plain * 1e9 / count, 0, "vertex", text);
+    std::snprintf(text, sizeof text, "  its panel lists, sheet places included (%.3f ms)", lists * 1e3);
+    bench::row("surface_bonnet_lists", lists * 1e9 / count, 0, "vertex", text);
+}
+
 }  // namespace
 
 void moduleRows() {
@@ -200,5 +277,11 @@ void moduleRows() {
                "  of which the simulated host's own calls");
     bench::row("crease_module", (crease - hostCrease) * 1e9 / triangles, creaseFloor, "triangle",
                "  the module's own share (build - host calls)");
+    kerbmark::PanelState state;
+    void* rebuilt = creaseStepRows(panel, atomicFlags, state);
+    if (rebuilt) {
+        surfaceRows(rebuilt, state);
+        kerbmark::releaseGeometry(rebuilt);
+    }
     kerbmark::releaseGeometry(panel);
 }

@@ -375,15 +375,19 @@ void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request
 // Work units per vertex of each kind of step (about 10 ns each in the 32-bit
 // module under Wine, from the benchmarks): the reach scan; the copy with its
 // host calls, plus the host's create and extension calls once per copy; the
-// crease rebuild of a bonnet or boot (per vertex of the original); its lists
-// (per vertex of the rebuilt panel, fresh memory included); recording and
-// attaching a copy; the ordinary dent; the fold path; the surface path;
-// writing a staged surface into the copy.
+// crease rebuild of a bonnet or boot: its measuring (per vertex of the
+// original), cutting (per source triangle) and building (per piece, plus the
+// host's create call); its lists (per vertex placed or sheet point made,
+// fresh memory included); recording and attaching a copy; the
+// ordinary dent; the fold path; the surface path; writing a staged surface
+// into the copy.
 constexpr std::uint64_t kScanUnits = 1;
 constexpr std::uint64_t kCopyUnits = 11;
 constexpr std::uint64_t kCopyCallUnits = 3000;
-constexpr std::uint64_t kRebuildUnits = 117;
-constexpr std::uint64_t kListUnits = 8;
+constexpr std::uint64_t kMeasureUnits = 10;
+constexpr std::uint64_t kCutUnits = 20;
+constexpr std::uint64_t kBuildUnits = 16;
+constexpr std::uint64_t kListUnits = 2;
 constexpr std::uint64_t kAttachUnits = 1;
 constexpr std::uint64_t kDentUnits = 6;
 constexpr std::uint64_t kFoldUnits = 20;
@@ -436,10 +440,44 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
             }
             case Step::Copy: {
                 const int kind = panelKindOf(atomic);
-                const std::uint64_t perVertex = kCopyUnits + (kind != kNoPanel ? kRebuildUnits : 0);
+                const std::uint64_t perVertex = kCopyUnits + (kind != kNoPanel ? kMeasureUnits : 0);
                 if (!allowance.take(kCopyCallUnits + perVertex * vertexCount)) return DentStep::Waiting;
-                progress.pendingCopy = copyMesh(atomic, record, geometry, request.player, kind, progress.pendingPanel);
+                // A panel's copy is rebuilt along its crease in the steps that follow.
+                progress.pendingCopy = copyMesh(atomic, record, geometry, request.player, kNoPanel, progress.pendingPanel);
                 if (!progress.pendingCopy) return DentStep::Done;
+                progress.step = Step::Lists;
+                if (kind != kNoPanel) {
+                    startPanel(&atomic, kind, record.creaseSeed, progress.pendingPanel);
+                    borrowCutBuffers(progress.cut);
+                    if (beginCreaseCut(progress.pendingCopy, progress.pendingPanel, progress.cut)) {
+                        progress.step = Step::Cut;
+                    } else {
+                        progress.pendingCopy = keepPanelCopy(progress.pendingCopy, nullptr, progress.pendingPanel);
+                    }
+                }
+                break;
+            }
+            case Step::Cut: {
+                // In runs of source triangles; the cut stays with the progress until it is built.
+                const auto* copy = static_cast<const host::Geometry*>(progress.pendingCopy);
+                const auto left = static_cast<std::size_t>(copy->triangleCount - progress.cut.cutTriangles);
+                const std::size_t triangles = vertexStep(left, kCutUnits, allowance);
+                if (triangles == 0 || !allowance.take(kCutUnits * triangles)) return DentStep::Waiting;
+                const CutStep cut = continueCreaseCut(progress.pendingCopy, progress.pendingPanel, progress.cut,
+                                                      static_cast<std::int32_t>(triangles));
+                if (cut == CutStep::Done) progress.step = Step::Build;
+                if (cut == CutStep::Refused) {
+                    progress.pendingCopy = keepPanelCopy(progress.pendingCopy, nullptr, progress.pendingPanel);
+                    returnCutBuffers(progress.cut);
+                    progress.step = Step::Lists;
+                }
+                break;
+            }
+            case Step::Build: {
+                if (!allowance.take(kCopyCallUnits + kBuildUnits * progress.cut.pieces.size())) return DentStep::Waiting;
+                void* rebuilt = buildCutGeometry(progress.pendingCopy, progress.pendingPanel, progress.cut);
+                progress.pendingCopy = keepPanelCopy(progress.pendingCopy, rebuilt, progress.pendingPanel);
+                returnCutBuffers(progress.cut);
                 progress.step = Step::Lists;
                 break;
             }
@@ -457,9 +495,10 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                     if (!allowance.take(kAttachUnits * count)) return DentStep::Waiting;
                     beginPanelLists(panel, rest, copyNormals(copy), count);
                 }
-                const std::size_t vertices = vertexStep(count - panel.sheet.size(), kListUnits, allowance);
-                if (vertices == 0 || !allowance.take(kListUnits * vertices)) return DentStep::Waiting;
-                if (continuePanelLists(panel, rest, count, vertices)) progress.step = Step::Attach;
+                const std::size_t left = panelListsLeft(panel, count);
+                const std::size_t items = vertexStep(left, kListUnits, allowance);
+                if (left > 0 && (items == 0 || !allowance.take(kListUnits * items))) return DentStep::Waiting;
+                if (continuePanelLists(panel, rest, count, items)) progress.step = Step::Attach;
                 break;
             }
             case Step::Attach: {

@@ -8,6 +8,7 @@
 #include "deform/panel_paths.h"
 #include "deform/panel_state.h"
 #include "foundation/vec.h"
+#include "panel/crease_topology.h"
 
 namespace kerbmark {
 
@@ -68,10 +69,11 @@ struct WorkAllowance {
 // What the steps of a planned dent made so far for the next one. A copy made
 // but not yet attached is released when the progress is dropped.
 struct DentProgress {
-    enum class Step { Reach, Copy, Lists, Attach, Dent, Surface };
+    enum class Step { Reach, Copy, Cut, Build, Lists, Attach, Dent, Surface };
     Step step = Step::Reach;
     void* pendingCopy = nullptr;  // the copy (rebuilt along its crease for a panel), not attached yet
     PanelState pendingPanel;
+    CreaseCut cut;  // Step::Cut and Step::Build: a panel copy's crease cut so far
     StagedSurface surface;  // Step::Surface: the surface path worked out so far
 
     DentProgress() = default;

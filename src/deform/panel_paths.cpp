@@ -9,6 +9,7 @@
 #include "foundation/settings.h"
 #include "host/bindings.h"
 #include "panel/crease_topology.h"
+#include "panel/sheet_places.h"
 
 namespace kerbmark {
 
@@ -52,14 +53,15 @@ void logShading(const PanelState& state) {
 
 }  // namespace
 
-void* preparePanel(void* atomic, int kind, std::uint32_t creaseSeed, void* copy, PanelState& state) {
+void startPanel(void* atomic, int kind, std::uint32_t creaseSeed, PanelState& state) {
     state.kind = kind;
     state.atomicFlags = game::atomicFlags(atomic);
     state.shape.crease = dent::variedCrease(creaseSeed, static_cast<std::uint32_t>(kind), settings.PanelCrease,
                                             settings.PanelCreaseRandomness);
     state.shape.sign = kind == 1 ? 1.0f : -1.0f;
+}
 
-    void* rebuilt = buildCreaseTopology(copy, state);
+void* keepPanelCopy(void* copy, void* rebuilt, PanelState& state) {
     if (!rebuilt) {
         state = PanelState{};
         logLine("Panel crease unsupported; using ordinary dent for this mesh.");
@@ -70,31 +72,64 @@ void* preparePanel(void* atomic, int kind, std::uint32_t creaseSeed, void* copy,
     return rebuilt;
 }
 
+void* preparePanel(void* atomic, int kind, std::uint32_t creaseSeed, void* copy, PanelState& state) {
+    startPanel(atomic, kind, creaseSeed, state);
+    return keepPanelCopy(copy, buildCreaseTopology(copy, state), state);
+}
+
 void beginPanelLists(PanelState& state, const dent::Vec* rest, const dent::Vec* normals, std::size_t count) {
     state.working.assign(rest, rest + count);
     if (normals) state.restNormals.assign(normals, normals + count);
     if (settings.PanelAsymmetry && state.sides.size() == count) {
         state.sheet.clear();
-        state.sheet.reserve(count);
+        state.sheetOf.clear();
+        state.sheetOf.reserve(count);
+        state.firstVertices.clear();
+        state.firstVertices.reserve(count);
+        dent::clearPlaceTable(count, state.placeTable);
+        state.sheetShifts.clear();
+        state.sheetTangents.clear();
         state.movedNodes.resize(state.lattice.nodes.size());
         state.nodePositions.resize(state.lattice.nodes.size());
     }
 }
 
-bool continuePanelLists(PanelState& state, const dent::Vec* rest, std::size_t count, std::size_t vertices) {
+bool continuePanelLists(PanelState& state, const dent::Vec* rest, std::size_t count, std::size_t items) {
     if (!settings.PanelAsymmetry || state.sides.size() != count) return true;
-    const std::size_t begin = state.sheet.size();
-    const std::size_t end = std::min(count, begin + vertices);
+    // First every vertex finds its place, then every place gets its sheet point.
+    const std::size_t placed = state.sheetOf.size();
+    const std::size_t placing = std::min(items, count - placed);
+    dent::findSheetPlaces(rest, state.sides.data(), placed, placed + placing, state.placeTable, state.sheetOf,
+                          state.firstVertices);
+    items -= placing;
+    if (state.sheetOf.size() < count) return false;
+
+    const std::vector<std::uint32_t>& firsts = state.firstVertices;
+    if (state.sheet.empty()) state.sheet.reserve(firsts.size());
+    const std::size_t made = state.sheet.size();
+    const std::size_t end = made + std::min(items, firsts.size() - made);
     state.sheet.resize(end);
-    for (std::size_t i = begin; i < end; ++i) {
-        state.sheet[i].init(rest[i], state.spanFold.z, state.shape, state.sides[i]);
+    for (std::size_t u = made; u < end; ++u) {
+        const std::uint32_t first = firsts[u];
+        state.sheet[u].init(rest[first], state.spanFold.z, state.shape, state.sides[first]);
     }
-    return end == count;
+    if (end < firsts.size()) return false;
+
+    state.sheetShifts.resize(end);
+    state.sheetTangents.resize(end);
+    std::vector<std::uint32_t>().swap(state.placeTable);
+    std::vector<std::uint32_t>().swap(state.firstVertices);
+    return true;
+}
+
+std::size_t panelListsLeft(const PanelState& state, std::size_t count) {
+    if (!settings.PanelAsymmetry || state.sides.size() != count) return 0;
+    return (count - std::min(count, state.sheetOf.size())) + (state.firstVertices.size() - state.sheet.size());
 }
 
 void fillPanelLists(PanelState& state, const dent::Vec* rest, const dent::Vec* normals, std::size_t count) {
     beginPanelLists(state, rest, normals, count);
-    continuePanelLists(state, rest, count, count);
+    continuePanelLists(state, rest, count, 2 * count);  // every vertex placed, every place made
 }
 
 bool panelListsFit(const PanelState& state, std::size_t count) {
@@ -102,7 +137,16 @@ bool panelListsFit(const PanelState& state, std::size_t count) {
     if (!state.restNormals.empty() && state.restNormals.size() != count) return false;
     if (!settings.PanelAsymmetry) return true;
     const std::size_t nodes = state.lattice.nodes.size();
-    return state.sheet.size() == count && state.movedNodes.size() == nodes && state.nodePositions.size() == nodes;
+    const std::size_t points = state.sheet.size();
+    return state.sheetOf.size() == count && points > 0 && state.firstVertices.empty() &&
+           state.sheetShifts.size() == points && state.sheetTangents.size() == points &&
+           state.movedNodes.size() == nodes && state.nodePositions.size() == nodes;
+}
+
+std::vector<dent::SheetPoint> plainSheet(const PanelState& state, const dent::Vec* rest, std::size_t count) {
+    std::vector<dent::SheetPoint> sheet(count);
+    for (std::size_t i = 0; i < count; ++i) sheet[i].init(rest[i], state.spanFold.z, state.shape, state.sides[i]);
+    return sheet;
 }
 
 void foldPath(PanelState& state, bool newEpisode, const dent::Vec* rest, dent::Vec* positions, dent::Vec* normals,
@@ -198,17 +242,19 @@ void logSurface(const PanelState& state, const dent::SpanFold& span, std::size_t
 
 }  // namespace
 
-void surfacePath(PanelState& state, const dent::Vec* rest, dent::Vec* positions, dent::Vec* normals,
-                 std::size_t count, const dent::DentArguments& dent) {
-    const SurfaceHit hit = surfaceHit(state, dent);
+namespace {
 
+// The lattice takes the hit: its nodes (with the hit's dents when the sheet
+// takes them) placed on the folded span and kept in order; then the panel
+// keeps the span fold. Leaves the positions in state.nodePositions.
+void foldLattice(PanelState& state, const SurfaceHit& hit, const dent::SpanFold& span,
+                 const dent::DentArguments& dent) {
     // The panel's state is only changed once the lattice has accepted the new
     // node positions. Nothing here allocates, since every buffer was sized
     // with the panel; keepOrdered could only if its blend buffer were short,
     // and then it throws before it changes anything: a hit that fails leaves
     // the panel as it was.
-    const dent::SpanFold span = observedSpan(state, dent, hit.track);
-
+    //
     // Each point's position reads only its own probes, so all probes are
     // dented first, four at a time, on a copy the lattice has not accepted yet.
     std::vector<dent::SheetPoint>& nodes = hit.move ? state.movedNodes : state.lattice.nodes;
@@ -216,20 +262,56 @@ void surfacePath(PanelState& state, const dent::Vec* rest, dent::Vec* positions,
         std::copy(state.lattice.nodes.begin(), state.lattice.nodes.end(), nodes.begin());
         dent::dentSheetProbes(nodes.data(), nodes.size(), dent);
     }
-    std::vector<dent::Vec>& nodePositions = state.nodePositions;
-    placeNodes(nodes, state, span, dent.cap, nodePositions);
-    state.lattice.keepOrdered(nodePositions);
+    placeNodes(nodes, state, span, dent.cap, state.nodePositions);
+    state.lattice.keepOrdered(state.nodePositions);
 
     state.spanFold = span;
     if (hit.move) state.lattice.nodes.swap(state.movedNodes);
+}
 
-    const bool writeNormals = normals && !state.restNormals.empty();
-    if (hit.move) dent::dentSheetProbes(state.sheet.data(), count, dent);
-    for (std::size_t i = 0; i < count; ++i) {
-        positions[i] = rest[i] + state.lattice.displacement(rest[i], nodePositions);
+// Each sheet point's lattice displacement: the lattice reads only x and y,
+// which a point shares with its vertices.
+void shiftSheet(const dent::PanelLattice& lattice, const std::vector<dent::Vec>& nodePositions,
+                const dent::SheetPoint* points, std::size_t count, dent::Vec* shifts) {
+    for (std::size_t u = 0; u < count; ++u) shifts[u] = lattice.displacement(points[u].rest[0], nodePositions);
+}
+
+}  // namespace
+
+void surfacePath(PanelState& state, const dent::Vec* rest, dent::Vec* positions, dent::Vec* normals,
+                 std::size_t count, const dent::DentArguments& dent) {
+    const SurfaceHit hit = surfaceHit(state, dent);
+    const dent::SpanFold span = observedSpan(state, dent, hit.track);
+    foldLattice(state, hit, span, dent);
+
+    // Every place once: its sheet point's dents, displacement and tangents;
+    // then every vertex from its place, each normal from its own rest normal.
+    const std::size_t points = state.sheet.size();
+    if (hit.move) dent::dentSheetProbes(state.sheet.data(), points, dent);
+    shiftSheet(state.lattice, state.nodePositions, state.sheet.data(), points, state.sheetShifts.data());
+    const std::uint32_t* sheetOf = state.sheetOf.data();
+    for (std::size_t i = 0; i < count; ++i) positions[i] = rest[i] + state.sheetShifts[sheetOf[i]];
+    if (normals && !state.restNormals.empty()) {
+        dent::sheetTangents(state.sheet.data(), points, state.shape, span, settings.PanelFollowBody, dent.cap,
+                            state.sheetTangents.data());
+        dent::sharedSheetNormals(state.sheetTangents.data(), sheetOf, count, state.restNormals.data(), normals);
     }
-    if (writeNormals) {
-        dent::sheetNormals(state.sheet.data(), count, state.shape, span, settings.PanelFollowBody, dent.cap,
+    if (hit.track) logSurface(state, span, count, dent);
+}
+
+void surfacePathReference(PanelState& state, std::vector<dent::SheetPoint>& vertexSheet, const dent::Vec* rest,
+                          dent::Vec* positions, dent::Vec* normals, std::size_t count,
+                          const dent::DentArguments& dent) {
+    const SurfaceHit hit = surfaceHit(state, dent);
+    const dent::SpanFold span = observedSpan(state, dent, hit.track);
+    foldLattice(state, hit, span, dent);
+
+    if (hit.move) dent::dentSheetProbes(vertexSheet.data(), count, dent);
+    for (std::size_t i = 0; i < count; ++i) {
+        positions[i] = rest[i] + state.lattice.displacement(rest[i], state.nodePositions);
+    }
+    if (normals && !state.restNormals.empty()) {
+        dent::sheetNormals(vertexSheet.data(), count, state.shape, span, settings.PanelFollowBody, dent.cap,
                            state.restNormals.data(), normals);
     }
     if (hit.track) logSurface(state, span, count, dent);
@@ -267,30 +349,47 @@ void beginSurface(const PanelState& state, std::size_t count, const dent::DentAr
 
     staged.count = count;
     staged.done = 0;
+    staged.points = state.sheet.size();
+    staged.pointsDone = 0;
     staged.normals = !state.restNormals.empty();
-    if (hit.move) holdAtLeast(staged.sheet, count);
+    if (hit.move) holdAtLeast(staged.sheet, staged.points);
+    holdAtLeast(staged.shifts, staged.points);
+    if (staged.normals) holdAtLeast(staged.tangents, staged.points);
     holdAtLeast(staged.positions, count);
     if (staged.normals) holdAtLeast(staged.normalList, count);
 }
 
 void continueSurface(const PanelState& state, const dent::Vec* rest, std::size_t vertices, StagedSurface& staged) {
     const std::size_t begin = staged.done;
-    const std::size_t n = std::min(vertices, staged.count - begin);
-    const dent::SheetPoint* sheet = state.sheet.data() + begin;
+    const std::size_t end = begin + std::min(vertices, staged.count - begin);
+    const std::uint32_t* sheetOf = state.sheetOf.data();
+
+    // The run's vertices need the points up to the largest they name (points
+    // are numbered as vertices first name them); those not worked out yet go first.
+    std::size_t pointsEnd = staged.pointsDone;
+    for (std::size_t i = begin; i < end; ++i) pointsEnd = std::max<std::size_t>(pointsEnd, sheetOf[i] + 1u);
+    const std::size_t first = staged.pointsDone;
+    const std::size_t n = pointsEnd - first;
+    const dent::SheetPoint* points = state.sheet.data() + first;
     if (staged.move) {
         // Every point takes its own dents: a run of them gives the same bits as the whole sheet.
-        std::copy(sheet, sheet + n, staged.sheet.begin() + static_cast<std::ptrdiff_t>(begin));
-        sheet = staged.sheet.data() + begin;
-        dent::dentSheetProbes(staged.sheet.data() + begin, n, staged.dent);
+        std::copy(points, points + n, staged.sheet.begin() + static_cast<std::ptrdiff_t>(first));
+        points = staged.sheet.data() + first;
+        dent::dentSheetProbes(staged.sheet.data() + first, n, staged.dent);
     }
-    for (std::size_t i = begin; i < begin + n; ++i) {
-        staged.positions[i] = rest[i] + staged.lattice.displacement(rest[i], staged.nodePositions);
-    }
+    shiftSheet(staged.lattice, staged.nodePositions, points, n, staged.shifts.data() + first);
     if (staged.normals) {
-        dent::sheetNormals(sheet, n, state.shape, staged.span, settings.PanelFollowBody, staged.dent.cap,
-                           state.restNormals.data() + begin, staged.normalList.data() + begin);
+        dent::sheetTangents(points, n, state.shape, staged.span, settings.PanelFollowBody, staged.dent.cap,
+                            staged.tangents.data() + first);
     }
-    staged.done = begin + n;
+    staged.pointsDone = pointsEnd;
+
+    for (std::size_t i = begin; i < end; ++i) staged.positions[i] = rest[i] + staged.shifts[sheetOf[i]];
+    if (staged.normals) {
+        dent::sharedSheetNormals(staged.tangents.data(), sheetOf + begin, end - begin,
+                                 state.restNormals.data() + begin, staged.normalList.data() + begin);
+    }
+    staged.done = end;
 }
 
 void commitSurface(PanelState& state, StagedSurface& staged, dent::Vec* positions, dent::Vec* normals) {
@@ -298,7 +397,7 @@ void commitSurface(PanelState& state, StagedSurface& staged, dent::Vec* position
     state.lattice.nodes.swap(staged.lattice.nodes);
     state.lattice.accepted.swap(staged.lattice.accepted);
     // Copied rather than swapped: the staged buffers stay roomy for the next panel.
-    if (staged.move) std::copy_n(staged.sheet.begin(), staged.count, state.sheet.begin());
+    if (staged.move) std::copy_n(staged.sheet.begin(), staged.points, state.sheet.begin());
     std::copy_n(staged.positions.begin(), staged.count, positions);
     if (normals && staged.normals) std::copy_n(staged.normalList.begin(), staged.count, normals);
     if (staged.track) logSurface(state, staged.span, staged.count, staged.dent);

@@ -20,17 +20,29 @@ namespace kerbmark {
 // refused, the plain copy with the state reset to kind 0 for the ordinary path.
 void* preparePanel(void* atomic, int kind, std::uint32_t creaseSeed, void* copy, PanelState& state);
 
+// preparePanel in steps, around the crease rebuild's own (crease_topology.h):
+// the state's kind, atomic flags, sign and crease before it; after it, the
+// geometry the entry is to keep from its outcome `rebuilt` (null: refused).
+void startPanel(void* atomic, int kind, std::uint32_t creaseSeed, PanelState& state);
+void* keepPanelCopy(void* copy, void* rebuilt, PanelState& state);
+
 // The state's per-vertex lists from the copy as the entry keeps it: working
 // positions, rest normals (when `normals` is not null) and, with
-// PanelAsymmetry, one sheet point per vertex.
+// PanelAsymmetry, the sheet: one point per place, and each vertex's point.
 void fillPanelLists(PanelState& state, const dent::Vec* rest, const dent::Vec* normals, std::size_t count);
 
 // fillPanelLists in steps, for work spread over frames: the lists but the
-// sheet points, then up to `vertices` more sheet points at a time (each a
-// vertex's own, so runs of them give the same bits). The sheet's memory is
-// touched as its points are made. True once every list is full.
+// sheet, then up to `items` more at a time: first vertices finding their
+// places, then sheet points made (each from its own vertex, so runs of them
+// give the same bits). The sheet's memory is touched as its points are made.
+// True once every list is full. panelListsLeft: the items still to do (a
+// lower bound until every vertex has found its place).
 void beginPanelLists(PanelState& state, const dent::Vec* rest, const dent::Vec* normals, std::size_t count);
-bool continuePanelLists(PanelState& state, const dent::Vec* rest, std::size_t count, std::size_t vertices);
+bool continuePanelLists(PanelState& state, const dent::Vec* rest, std::size_t count, std::size_t items);
+std::size_t panelListsLeft(const PanelState& state, std::size_t count);
+
+// The sheet as first made, one point per vertex: what surfacePathReference reads.
+std::vector<dent::SheetPoint> plainSheet(const PanelState& state, const dent::Vec* rest, std::size_t count);
 
 // Whether the panel's lists fit a copy of `count` vertices, so that a path
 // may index them for every vertex.
@@ -43,9 +55,17 @@ void foldPath(PanelState& state, bool newEpisode, const dent::Vec* rest, dent::V
               std::size_t count, const dent::DentArguments& dent);
 
 // The fold varies across the panel's width through span fold, sheet points and
-// lattice (PanelAsymmetry on).
+// lattice (PanelAsymmetry on). Each sheet point is dented, displaced and
+// differentiated once for all the vertices at its place.
 void surfacePath(PanelState& state, const dent::Vec* rest, dent::Vec* positions, dent::Vec* normals,
                  std::size_t count, const dent::DentArguments& dent);
+
+// The plain surface path, vertex by vertex with a sheet point each
+// (`vertexSheet`, from plainSheet, takes the dents in place of the state's
+// sheet): the reference surfacePath gives the same bits as.
+void surfacePathReference(PanelState& state, std::vector<dent::SheetPoint>& vertexSheet, const dent::Vec* rest,
+                          dent::Vec* positions, dent::Vec* normals, std::size_t count,
+                          const dent::DentArguments& dent);
 
 // The surface path in steps, for a dent spread over frames: the same
 // arithmetic as surfacePath, its results held here until they are written in
@@ -61,9 +81,15 @@ struct StagedSurface {
     bool normals = false;                  // normals are worked out
     std::size_t count = 0;                 // the copy's vertices
     std::size_t done = 0;                  // vertices worked out so far
-    // The first `count` of each hold this hit's results (the buffers may be
-    // longer, kept from a larger panel): with move, the sheet points after it.
+    std::size_t points = 0;                // the panel's sheet points
+    std::size_t pointsDone = 0;            // sheet points worked out so far
+    // The first `points` or `count` of each hold this hit's results (the
+    // buffers may be longer, kept from a larger panel). Per sheet point: with
+    // move, the points after the hit; their lattice displacement; their
+    // tangents (with normals). Per vertex: positions and normals.
     std::vector<dent::SheetPoint> sheet;
+    std::vector<dent::Vec> shifts;
+    std::vector<dent::SheetTangents> tangents;
     std::vector<dent::Vec> positions;
     std::vector<dent::Vec> normalList;
 };

@@ -23,13 +23,25 @@ struct PanelState {
     std::vector<dent::Vec> restNormals;  // the copy's normals when the entry was made; empty without normals
     std::vector<std::int32_t> sides;  // per vertex: 1 beyond the crease line, 0 before it
     dent::SpanFold spanFold{};        // segments 6, everything else zero
-    std::vector<dent::SheetPoint> sheet;  // surface path: one sheet point per vertex
+    // Surface path: one sheet point per place on the sheet (the x, y and side
+    // it is made from) in the order the vertices first name them, and each
+    // vertex's point. The crease rebuild gives every triangle its own
+    // corners, so a place has three to six vertices, each with its own normal.
+    std::vector<dent::SheetPoint> sheet;
+    std::vector<std::uint32_t> sheetOf;
     dent::PanelLattice lattice;           // surface path
-    // Surface path, one per lattice node, sized when the panel is built so
-    // that a hit allocates nothing while its copy is locked: the nodes with
-    // this hit's dents, and their positions.
+    // Surface path, sized when the panel is built so that a hit allocates
+    // nothing while its copy is locked: per lattice node, the nodes with this
+    // hit's dents and their positions; per sheet point, its lattice
+    // displacement and tangents.
     std::vector<dent::SheetPoint> movedNodes;
     std::vector<dent::Vec> nodePositions;
+    std::vector<dent::Vec> sheetShifts;
+    std::vector<dent::SheetTangents> sheetTangents;
+    // Only while the lists are made in steps: the table from a place to the
+    // first vertex there (index + 1, 0 free), and each sheet point's first vertex.
+    std::vector<std::uint32_t> placeTable;
+    std::vector<std::uint32_t> firstVertices;
 };
 
 }  // namespace kerbmark

@@ -1,5 +1,6 @@
 #include "panel/crease_topology.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -135,11 +136,6 @@ bool panelBox(const host::Geometry& g, float sign, Box& box) {
     return true;
 }
 
-struct CutBuffers {
-    std::vector<dent::PanelTriangle> cut;
-    dent::PanelCutScratch scratch;
-};
-
 // Writes the cut triangles into the new geometry; false when the host refuses one.
 bool fillGeometry(host::Geometry& created, const host::Geometry& source, const std::vector<dent::PanelTriangle>& cut,
                   PanelState& state) {
@@ -173,9 +169,9 @@ bool fillGeometry(host::Geometry& created, const host::Geometry& source, const s
     return true;
 }
 
-// The build; `created` holds the new geometry as soon as the host made it, so
-// that the caller can give it back on any failure.
-bool build(void* geometry, PanelState& state, host::Geometry*& created) {
+// The measuring step: the checks on the source, the panel's shape, span fold
+// and lattice, and the smoothed seam normals.
+bool beginCut(void* geometry, PanelState& state, CreaseCut& cut) {
     breadcrumb("panel: build crease topology");
     if (!geometry || !readableRange(geometry, sizeof(host::Geometry))) return false;
     host::Geometry& source = *static_cast<host::Geometry*>(geometry);
@@ -197,9 +193,12 @@ bool build(void* geometry, PanelState& state, host::Geometry*& created) {
     shape.start = box.minS;
     shape.length = length;
 
+    cut.pieces.clear();
+    cut.smoothedNormals.clear();
+    cut.lattice = asymmetry;
+    cut.cutTriangles = 0;
     const host::VertexBlock& sourceBlock = *source.vertexBlock;
     const auto vertexCount = static_cast<std::size_t>(source.vertexCount);
-    std::vector<dent::Vec> smoothedNormals;
     if (asymmetry) {
         state.spanFold.init(box.minX, box.maxX, (box.maxZ + box.minZ) * 0.5f, settings.PanelWidthSegments, shape);
         state.lattice.init(state.spanFold, shape);
@@ -209,30 +208,40 @@ bool build(void* geometry, PanelState& state, host::Geometry*& created) {
             for (const dent::Vec& n : normals) {
                 if (!usableNormal(n)) return false;
             }
-            smoothedNormals = dent::panelRestNormals(positions, normals, state.atomicFlags);
+            cut.smoothedNormals = dent::panelRestNormals(positions, normals, state.atomicFlags);
         }
     }
+    return true;
+}
 
+// The cutting step: up to `triangles` more source triangles, each with its
+// corners' full vertex data, cut into pieces.
+CutStep continueCut(const host::Geometry& source, const PanelState& state, CreaseCut& cut,
+                    std::int32_t triangles) {
+    const dent::PanelShape& shape = state.shape;
     const float creaseS = shape.length * shape.crease + shape.start;
-    // Kept from one build to the next: touching fresh memory for the pieces
-    // costs more than cutting them. Builds run one at a time on the game thread.
-    static CutBuffers buffers;
-    std::vector<dent::PanelTriangle>& cut = buffers.cut;
-    dent::PanelCutScratch& scratch = buffers.scratch;
-    cut.clear();
-    dent::PanelTriangle triangle{};  // zeroed once: fields the source lacks stay 0
-    for (std::int32_t i = 0; i < source.triangleCount; ++i) {
-        if (!panelTriangle(source, i, smoothedNormals, triangle)) return false;
-        if (asymmetry) {
-            dent::appendPanelLattice(triangle, shape, state.spanFold, state.lattice, scratch, cut);
+    const std::int32_t end = cut.cutTriangles + std::min(triangles, source.triangleCount - cut.cutTriangles);
+    dent::PanelTriangle triangle{};  // zeroed: fields the source lacks stay 0
+    for (std::int32_t i = cut.cutTriangles; i < end; ++i) {
+        if (!panelTriangle(source, i, cut.smoothedNormals, triangle)) return CutStep::Refused;
+        if (cut.lattice) {
+            dent::appendPanelLattice(triangle, shape, state.spanFold, state.lattice, cut.scratch, cut.pieces);
         } else {
-            dent::appendCrease(triangle, shape.sign, creaseS, cut);
+            dent::appendCrease(triangle, shape.sign, creaseS, cut.pieces);
         }
-        if (cut.size() > static_cast<std::size_t>(kMaxTriangles)) return false;
+        if (cut.pieces.size() > static_cast<std::size_t>(kMaxTriangles)) return CutStep::Refused;
     }
-    if (cut.empty()) return false;
+    cut.cutTriangles = end;
+    if (end < source.triangleCount) return CutStep::More;
+    return cut.pieces.empty() ? CutStep::Refused : CutStep::Done;
+}
 
-    const auto n = static_cast<std::int32_t>(cut.size());
+// The building step; `created` holds the new geometry as soon as the host
+// made it, so that the caller can give it back on any failure.
+bool buildGeometry(const host::Geometry& source, PanelState& state, const CreaseCut& cut,
+                   host::Geometry*& created) {
+    const std::vector<dent::PanelTriangle>& pieces = cut.pieces;
+    const auto n = static_cast<std::int32_t>(pieces.size());
     const std::uint32_t format =
         (static_cast<std::uint32_t>(source.texCoordSets) << 16) | (source.flags & kKeptFormatFlags);
     created = static_cast<host::Geometry*>(game::createGeometry(3 * n, n, format));
@@ -241,14 +250,14 @@ bool build(void* geometry, PanelState& state, host::Geometry*& created) {
     if (!readable(created, sizeof *created)) return false;
     host::VertexBlock* block = created->vertexBlock;
     if (!readable(block, sizeof *block) || !block->positions || !created->triangles) return false;
-    for (int i = 0; i < 4; ++i) block->boundingSphere[i] = sourceBlock.boundingSphere[i];
+    for (int i = 0; i < 4; ++i) block->boundingSphere[i] = source.vertexBlock->boundingSphere[i];
     if ((source.flags & kNormalsFlag) && !block->normals) return false;
     if ((source.flags & kColoursFlag) && !created->colors) return false;
     for (std::int32_t set = 0; set < source.texCoordSets; ++set) {
         if (!created->texCoords[set]) return false;
     }
 
-    if (!fillGeometry(*created, source, cut, state)) return false;
+    if (!fillGeometry(*created, source, pieces, state)) return false;
     if (!game::unlock(created)) return false;
     if (!materialTableValid(created)) {
         logLine("MaterialGuard: invalid panel material table; rejected.");
@@ -258,19 +267,59 @@ bool build(void* geometry, PanelState& state, host::Geometry*& created) {
     return true;
 }
 
+// Kept from one cut to the next: touching fresh memory for the pieces costs
+// more than cutting them. Builds run on the game thread.
+CreaseCut& keptCut() {
+    static CreaseCut* const kept = new CreaseCut();
+    return *kept;
+}
+
 }  // namespace
 
-void* buildCreaseTopology(void* geometry, PanelState& state) {
+bool beginCreaseCut(void* geometry, PanelState& state, CreaseCut& cut) {
+    try {
+        return beginCut(geometry, state, cut);
+    } catch (...) {
+        return false;  // out of memory: the panel is refused, as any other
+    }
+}
+
+CutStep continueCreaseCut(void* geometry, const PanelState& state, CreaseCut& cut, std::int32_t triangles) {
+    try {
+        return continueCut(*static_cast<const host::Geometry*>(geometry), state, cut, triangles);
+    } catch (...) {
+        return CutStep::Refused;
+    }
+}
+
+void* buildCutGeometry(void* geometry, PanelState& state, const CreaseCut& cut) {
     host::Geometry* created = nullptr;
     bool built = false;
     try {
-        built = build(geometry, state, created);
+        built = buildGeometry(*static_cast<const host::Geometry*>(geometry), state, cut, created);
     } catch (...) {
-        built = false;  // out of memory while cutting: nothing may reach the host
+        built = false;  // nothing may reach the host
     }
     if (built) return created;
     if (created) releaseGeometry(created);
     return nullptr;
+}
+
+void* buildCreaseTopology(void* geometry, PanelState& state) {
+    CreaseCut& cut = keptCut();
+    if (!beginCreaseCut(geometry, state, cut)) return nullptr;
+    if (continueCreaseCut(geometry, state, cut, kMaxTriangles) != CutStep::Done) return nullptr;
+    return buildCutGeometry(geometry, state, cut);
+}
+
+void borrowCutBuffers(CreaseCut& cut) {
+    CreaseCut& kept = keptCut();
+    if (kept.pieces.capacity() > cut.pieces.capacity()) std::swap(kept, cut);
+}
+
+void returnCutBuffers(CreaseCut& cut) {
+    CreaseCut& kept = keptCut();
+    if (cut.pieces.capacity() > kept.pieces.capacity()) std::swap(kept, cut);
 }
 
 }  // namespace kerbmark

@@ -4,6 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "foundation/vec.h"
+#include "panel/panel_triangle.h"
+#include "panel/triangle_split.h"
 
 namespace kerbmark {
 
@@ -14,8 +19,41 @@ struct PanelState;
 // vertex) and, with PanelAsymmetry, its span fold and lattice, and returns a
 // new host geometry in which every triangle has three vertices of its own.
 // Null when the panel is refused or the host fails a step; nothing created
-// is left behind then. The caller keeps `geometry` either way.
+// is left behind then. The caller keeps `geometry` either way. The three
+// steps below, in one go.
 void* buildCreaseTopology(void* geometry, PanelState& state);
+
+// What the rebuild carries from step to step: plain values, so that a
+// rebuild given up between its steps leaves nothing behind with the host.
+struct CreaseCut {
+    std::vector<dent::PanelTriangle> pieces;  // the cut so far, in order
+    std::vector<dent::Vec> smoothedNormals;   // seam-repaired rest normals; empty when the authored ones serve
+    dent::PanelCutScratch scratch;
+    bool lattice = false;                     // cut along the lattice (PanelAsymmetry) too
+    std::int32_t cutTriangles = 0;            // source triangles cut so far
+};
+
+enum class CutStep {
+    Refused,  // the panel is not rebuilt
+    More,     // source triangles are left to cut
+    Done,     // every source triangle is cut: the geometry may be built
+};
+
+// The rebuild in steps, for work spread over frames; `geometry` and the state
+// must stay as they are between them. First the measuring: the checks, the
+// state's shape, span fold and lattice (false: refused); then the cutting, up
+// to `triangles` source triangles a step; then the building of the new host
+// geometry from the finished cut, with the state's sides (null when the host
+// refuses; nothing created is left behind then).
+bool beginCreaseCut(void* geometry, PanelState& state, CreaseCut& cut);
+CutStep continueCreaseCut(void* geometry, const PanelState& state, CreaseCut& cut, std::int32_t triangles);
+void* buildCutGeometry(void* geometry, PanelState& state, const CreaseCut& cut);
+
+// The buffers of the cut the one-go rebuild keeps, traded for the roomier:
+// fresh memory for the pieces costs more than cutting them. A cut in steps
+// borrows them before it begins and returns them once built.
+void borrowCutBuffers(CreaseCut& cut);
+void returnCutBuffers(CreaseCut& cut);
 
 // A vertex colour as the new geometry stores it: each float channel rounded
 // half away from zero, held to 0..255, red in the lowest byte.

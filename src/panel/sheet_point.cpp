@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "deform/dent_lanes.h"
 #include "deform/ordinary_dent.h"
@@ -116,12 +117,26 @@ Vec foldedProbe(const SheetPoint& point, unsigned probe, const PanelShape& shape
     return isFinite(result) ? result : unchanged;
 }
 
-// The rest normal through the map whose Jacobian has the columns tx, ty (the
-// central differences of the probe positions) and the unit z axis: the sheet
-// has no thickness, so z is carried through unchanged.
-Vec carriedNormal(const SheetPoint& point, Vec p1, Vec p2, Vec p3, Vec p4, Vec restNormal) {
-    const Vec tx = (p2 - p1) * (1.0f / point.stepX);
-    const Vec ty = (p4 - p3) * (1.0f / point.stepY);
+// The central differences of the probe positions.
+SheetTangents tangentsOf(const SheetPoint& point, Vec p1, Vec p2, Vec p3, Vec p4) {
+    return SheetTangents{(p2 - p1) * (1.0f / point.stepX), (p4 - p3) * (1.0f / point.stepY)};
+}
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// Tangents that carry every normal through unchanged: NaN makes the carried
+// normal non-finite, and a non-finite one falls back to the rest normal.
+constexpr SheetTangents kCollapsed{{kNaN, kNaN, kNaN}, {kNaN, kNaN, kNaN}};
+
+bool collapsed(const SheetPoint& point) { return 0.000001f > point.stepX || 0.000001f > point.stepY; }
+
+}  // namespace
+
+// The rest normal through the map whose Jacobian has the columns tx, ty and
+// the unit z axis: the sheet has no thickness, so z is carried through unchanged.
+Vec carriedNormal(const SheetTangents& tangents, Vec restNormal) {
+    const Vec tx = tangents.x;
+    const Vec ty = tangents.y;
 
     // Cofactor of that Jacobian.
     const Vec n = restNormal;
@@ -133,8 +148,6 @@ Vec carriedNormal(const SheetPoint& point, Vec p1, Vec p2, Vec p3, Vec p4, Vec r
     if (!(size > 0.00001f)) return restNormal;
     return r / size;
 }
-
-}  // namespace
 
 void SheetPoint::init(Vec p, float z, const PanelShape& shape, int beyondCrease) {
     rest[0] = Vec{p.x, p.y, z};
@@ -166,13 +179,13 @@ Vec sheetPosition(const SheetPoint& point, unsigned probe, const PanelShape& sha
 
 Vec sheetNormalReference(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow,
                          float cap, Vec restNormal) {
-    if (0.000001f > point.stepX || 0.000001f > point.stepY) return restNormal;
+    if (collapsed(point)) return restNormal;
 
     const Vec p2 = sheetPosition(point, 2, shape, fold, follow, cap);
     const Vec p1 = sheetPosition(point, 1, shape, fold, follow, cap);
     const Vec p4 = sheetPosition(point, 4, shape, fold, follow, cap);
     const Vec p3 = sheetPosition(point, 3, shape, fold, follow, cap);
-    return carriedNormal(point, p1, p2, p3, p4, restNormal);
+    return carriedNormal(tangentsOf(point, p1, p2, p3, p4), restNormal);
 }
 
 Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow, float cap,
@@ -216,15 +229,16 @@ private:
     FoldProfile profiles_[kSlots];
 };
 
-}  // namespace
 
-void sheetNormals(const SheetPoint* points, std::size_t count, const PanelShape& shape, const SpanFold& fold,
-                  bool follow, float cap, const Vec* restNormals, Vec* normals) {
+// The tangents at every point, each handed to `use` with the point's index.
+template <typename Use>
+void eachTangents(const SheetPoint* points, std::size_t count, const PanelShape& shape, const SpanFold& fold,
+                  bool follow, float cap, Use use) {
     ProfileCache profiles(shape, fold);
     for (std::size_t i = 0; i < count; ++i) {
         const SheetPoint& point = points[i];
-        if (0.000001f > point.stepX || 0.000001f > point.stepY) {
-            normals[i] = restNormals[i];
+        if (collapsed(point)) {
+            use(i, kCollapsed);
             continue;
         }
         // Copies: a later lookup may reuse the slot of an earlier one.
@@ -236,8 +250,28 @@ void sheetNormals(const SheetPoint* points, std::size_t count, const PanelShape&
         const Vec p1 = foldedProbe(point, 1, shape, at1, follow, cap);
         const Vec p4 = foldedProbe(point, 4, shape, at4, follow, cap);
         const Vec p3 = foldedProbe(point, 3, shape, at3, follow, cap);
-        normals[i] = carriedNormal(point, p1, p2, p3, p4, restNormals[i]);
+        use(i, tangentsOf(point, p1, p2, p3, p4));
     }
+}
+
+}  // namespace
+
+void sheetNormals(const SheetPoint* points, std::size_t count, const PanelShape& shape, const SpanFold& fold,
+                  bool follow, float cap, const Vec* restNormals, Vec* normals) {
+    eachTangents(points, count, shape, fold, follow, cap, [&](std::size_t i, const SheetTangents& tangents) {
+        normals[i] = carriedNormal(tangents, restNormals[i]);
+    });
+}
+
+void sheetTangents(const SheetPoint* points, std::size_t count, const PanelShape& shape, const SpanFold& fold,
+                   bool follow, float cap, SheetTangents* tangents) {
+    eachTangents(points, count, shape, fold, follow, cap,
+                 [tangents](std::size_t i, const SheetTangents& at) { tangents[i] = at; });
+}
+
+void sharedSheetNormals(const SheetTangents* tangents, const std::uint32_t* sheetOf, std::size_t count,
+                        const Vec* restNormals, Vec* normals) {
+    for (std::size_t i = 0; i < count; ++i) normals[i] = carriedNormal(tangents[sheetOf[i]], restNormals[i]);
 }
 
 void dentSheetProbesReference(SheetPoint* points, std::size_t count, const DentArguments& dent) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "deform/ordinary_path.h"
 #include "deform/panel_fold.h"
@@ -42,10 +43,30 @@ DENT_API Vec sheetNormal(const SheetPoint& point, const PanelShape& shape, const
 DENT_API Vec sheetNormalReference(const SheetPoint& point, const PanelShape& shape, const SpanFold& fold, bool follow,
                                   float cap, Vec restNormal);
 
+// The folded sheet's tangents at a point: the central differences of its
+// probes 1, 2 (x) and 3, 4 (y). NaN where the probes collapsed (a step below
+// 0.000001), so that every normal carried there is its rest normal.
+struct SheetTangents {
+    Vec x;
+    Vec y;
+};
+
+// A rest normal carried through the sheet with these tangents (sheetNormal's
+// last step): its own normal for each vertex that shares the point.
+DENT_API Vec carriedNormal(const SheetTangents& tangents, Vec restNormal);
+
 // sheetNormal of every point, normals[i] from restNormals[i]; profiles read at
 // an x seen before in the same call are reused, with the same bits.
 DENT_API void sheetNormals(const SheetPoint* points, std::size_t count, const PanelShape& shape, const SpanFold& fold,
                            bool follow, float cap, const Vec* restNormals, Vec* normals);
+
+// sheetNormals in two halves, for vertices that share sheet points: the
+// tangents once per point, then normals[i] = carriedNormal(tangents[sheetOf[i]],
+// restNormals[i]) per vertex. The same bits as sheetNormals of a sheet point per vertex.
+DENT_API void sheetTangents(const SheetPoint* points, std::size_t count, const PanelShape& shape,
+                            const SpanFold& fold, bool follow, float cap, SheetTangents* tangents);
+DENT_API void sharedSheetNormals(const SheetTangents* tangents, const std::uint32_t* sheetOf, std::size_t count,
+                                 const Vec* restNormals, Vec* normals);
 
 // current[k] = displaceImpact(rest[k], current[k], ...) for the five probes of
 // every point. The fast version dents four probes at a time; the reference

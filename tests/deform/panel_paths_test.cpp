@@ -225,7 +225,7 @@ TEST_F(PanelPaths, SurfacePathFoldsAcrossTheWidthAndLogsTrackedHits) {
     host::Atomic* atomic = panel("bonnet");
     run(request({0, 1, 0}, {0, -1, 0}));
     const kerbmark::PanelState& state = entry().panel;
-    ASSERT_EQ(state.sheet.size(), state.sides.size());
+    ASSERT_EQ(state.sheetOf.size(), state.sides.size());
     EXPECT_FALSE(state.lattice.nodes.empty());
     const std::vector<std::string> surface = linesStartingWith(log.lines(), "PanelSurface: kind=bonnet ");
     ASSERT_EQ(surface.size(), 1u);
@@ -415,40 +415,67 @@ TEST_F(PanelPaths, FailedAllocationWhileLockedLeavesTheEntryAsItWas) {
     EXPECT_EQ(watch.allocations, 1u) << "the blend back with the lattice's own buffer allocates nothing";
 }
 
-// The surface path in steps (runs of four, an odd last run) gives the one-go
-// path's bits, and until it is written it leaves the panel as it was.
+// The surface path with a sheet point per place, one go and in steps (runs of
+// four, an odd last run), gives the plain path's bits (a sheet point per
+// vertex) over a run of hits, and until it is written the staged one leaves
+// the panel as it was. The copies of a corner get normals of their own, so
+// that each normal must come from its own vertex.
 TEST_F(PanelPaths, StagedSurfaceGivesTheOneGoBits) {
     kerbmark::settings.PanelAsymmetry = true;
     host::Atomic* atomic = panel("bonnet");
     ASSERT_EQ(run(request({0, 1, 0}, {0, -1, 0})), 1u);
     const kerbmark::MeshEntry& built = entry();
     const std::size_t count = built.restPositions.size();
-    const Vec* normals = atomic->geometry->vertexBlock->normals;
-    const std::vector<Vec> positions = positionsOf(atomic);
-    const std::vector<Vec> normalsBefore(normals, normals + count);
+    const Vec* rest = built.restPositions.data();
+    Lcg rng{0x5ea7u};
+    // The lists made again (an undented sheet), in one go and three items a step.
+    kerbmark::PanelState oneGo = built.panel, listed = built.panel;
+    kerbmark::fillPanelLists(oneGo, rest, nullptr, count);
+    kerbmark::beginPanelLists(listed, rest, nullptr, count);
+    while (!kerbmark::continuePanelLists(listed, rest, count, 3)) {}
+    EXPECT_TRUE(sameBits(listed.sheet, oneGo.sheet));
+    EXPECT_EQ(listed.sheetOf, oneGo.sheetOf);
+    EXPECT_TRUE(kerbmark::panelListsFit(listed, count));
+
+    ASSERT_LT(oneGo.sheet.size() * 3, count) << "the rebuilt panel's corners share their places";
+    for (Vec& n : oneGo.restNormals) n = dent::normalized(Vec{rng.between(-0.3f, 0.3f), rng.between(-0.3f, 0.3f), 1});
+    kerbmark::PanelState plain = oneGo;
+    std::vector<dent::SheetPoint> vertexSheet = kerbmark::plainSheet(plain, rest, count);
+    std::vector<Vec> positions = positionsOf(atomic), normals(count);
+    std::vector<Vec> plainPositions = positions, plainNormals = normals;
+
     const float cap = kerbmark::settings.MaxTotalDisplacement;
     const float falloff = kerbmark::settings.FalloffPower;
     const dent::DentArguments hits[] = {{{0, 1, 0}, {0, -1, 0}, 0.5f, 1.0f, 0.3f, 1.0f, cap, falloff},
                                         {{0.1f, 0.5f, 0}, {1, 0, 0}, 0.4f, 0.3f, 0.0f, 0.0f, cap, falloff},
-                                        {{0, 0.5f, 0}, {0, 0, -1}, 0.3f, 1.0f, 0.0f, 0.0f, cap, falloff}};
+                                        {{0, 0.5f, 0}, {0, 0, -1}, 0.3f, 1.0f, 0.0f, 0.0f, cap, falloff},
+                                        {{-0.3f, 0.9f, 0.1f}, {0.2f, -0.9f, -0.3f}, 0.6f, 0.5f, 0.0f, 0.0f, cap, falloff}};
     kerbmark::StagedSurface staged;
     for (const dent::DentArguments& hit : hits) {
-        kerbmark::PanelState oneGo = built.panel;
-        std::vector<Vec> oneGoPositions = positions, oneGoNormals = normalsBefore;
-        kerbmark::surfacePath(oneGo, built.restPositions.data(), oneGoPositions.data(), oneGoNormals.data(), count,
-                              hit);
-
-        kerbmark::PanelState inSteps = built.panel;
-        std::vector<Vec> stepPositions = positions, stepNormals = normalsBefore;
+        kerbmark::PanelState inSteps = oneGo;
+        std::vector<Vec> stepPositions = positions, stepNormals = normals;
         kerbmark::beginSurface(inSteps, count, hit, staged);
         for (std::size_t run = 4; staged.done < count; run += 8) {
-            kerbmark::continueSurface(inSteps, built.restPositions.data(), run, staged);
+            kerbmark::continueSurface(inSteps, rest, run, staged);
         }
-        expectSameSurface(inSteps, built.panel);
+        expectSameSurface(inSteps, oneGo);
+
+        kerbmark::surfacePath(oneGo, rest, positions.data(), normals.data(), count, hit);
+        kerbmark::surfacePathReference(plain, vertexSheet, rest, plainPositions.data(), plainNormals.data(), count,
+                                       hit);
         kerbmark::commitSurface(inSteps, staged, stepPositions.data(), stepNormals.data());
         expectSameSurface(inSteps, oneGo);
-        EXPECT_TRUE(sameBits(stepPositions, oneGoPositions));
-        EXPECT_TRUE(sameBits(stepNormals, oneGoNormals));
+        EXPECT_TRUE(sameBits(stepPositions, positions));
+        EXPECT_TRUE(sameBits(stepNormals, normals));
+
+        EXPECT_TRUE(sameBits(positions, plainPositions));
+        EXPECT_TRUE(sameBits(normals, plainNormals));
+        EXPECT_EQ(std::memcmp(&oneGo.spanFold, &plain.spanFold, sizeof oneGo.spanFold), 0);
+        EXPECT_TRUE(sameBits(oneGo.lattice.nodes, plain.lattice.nodes));
+        EXPECT_TRUE(sameBits(oneGo.lattice.accepted, plain.lattice.accepted));
+        std::vector<dent::SheetPoint> shared;
+        for (std::uint32_t point : oneGo.sheetOf) shared.push_back(oneGo.sheet.at(point));
+        EXPECT_TRUE(sameBits(shared, vertexSheet)) << "each vertex's sheet point";
     }
 }
 

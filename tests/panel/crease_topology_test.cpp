@@ -8,6 +8,7 @@
 
 #include "deform/panel_state.h"
 #include "deform/records.h"
+#include "deform/support/dent_cases.h"
 #include "deform/support/geometry_host.h"
 #include "foundation/settings.h"
 #include "host/support/fake_host.h"
@@ -389,9 +390,25 @@ std::vector<dent::PanelTriangle> plainPieces(const host::Geometry& g, const kerb
     return pieces;
 }
 
+// The same bytes in two geometries: vertex data and triangles.
+void expectSameGeometry(const host::Geometry& a, const host::Geometry& b) {
+    ASSERT_EQ(a.vertexCount, b.vertexCount);
+    ASSERT_EQ(a.triangleCount, b.triangleCount);
+    const auto vertices = static_cast<std::size_t>(a.vertexCount);
+    EXPECT_EQ(std::memcmp(a.vertexBlock->positions, b.vertexBlock->positions, vertices * sizeof(Vec)), 0);
+    EXPECT_EQ(std::memcmp(a.vertexBlock->normals, b.vertexBlock->normals, vertices * sizeof(Vec)), 0);
+    EXPECT_EQ(std::memcmp(a.vertexBlock->boundingSphere, b.vertexBlock->boundingSphere, 16), 0);
+    EXPECT_EQ(std::memcmp(a.colors, b.colors, vertices * 4), 0);
+    EXPECT_EQ(std::memcmp(a.texCoords[0], b.texCoords[0], vertices * 8), 0);
+    EXPECT_EQ(std::memcmp(a.triangles, b.triangles, static_cast<std::size_t>(a.triangleCount) * sizeof(host::Triangle)),
+              0);
+}
+
 // The whole build on generated panels (jittered grids, bonnet and boot, with
 // and without the lattice and the smoothed seams) against the plain pieces:
-// the same vertices, sides and triangles, bit for bit, in the same order.
+// the same vertices, sides and triangles, bit for bit, in the same order. The
+// build in steps (cut in runs of one to seven source triangles) gives the
+// one-go build's geometry and panel state.
 TEST_F(CreaseTopology, BuildGivesThePlainPiecesBitForBit) {
     Lcg rng{0xB0B0u};
     for (int panelCase = 0; panelCase < 24; ++panelCase) {
@@ -416,8 +433,25 @@ TEST_F(CreaseTopology, BuildGivesThePlainPiecesBitForBit) {
             for (Vec& p : geometries.positionsOf(source)) p.y = -p.y;
         }
 
+        kerbmark::PanelState stepped = state;
         host::Geometry* built = build(source);
         ASSERT_NE(built, nullptr) << panelCase;
+
+        kerbmark::CreaseCut cut;
+        ASSERT_TRUE(kerbmark::beginCreaseCut(source, stepped, cut));
+        kerbmark::CutStep step = kerbmark::CutStep::More;
+        while (step == kerbmark::CutStep::More) {
+            step = kerbmark::continueCreaseCut(source, stepped, cut, static_cast<std::int32_t>(1 + rng.below(7)));
+        }
+        ASSERT_EQ(step, kerbmark::CutStep::Done);
+        auto* inSteps = static_cast<host::Geometry*>(kerbmark::buildCutGeometry(source, stepped, cut));
+        ASSERT_NE(inSteps, nullptr);
+        expectSameGeometry(*inSteps, *built);
+        EXPECT_EQ(stepped.sides, state.sides);
+        EXPECT_EQ(std::memcmp(&stepped.shape, &state.shape, sizeof state.shape), 0);
+        EXPECT_EQ(std::memcmp(&stepped.spanFold, &state.spanFold, sizeof state.spanFold), 0);
+        EXPECT_TRUE(testdeform::sameBits(stepped.lattice.nodes, state.lattice.nodes));
+
         const std::vector<dent::PanelTriangle> pieces = plainPieces(*source, state, asymmetry);
         ASSERT_EQ(built->triangleCount, static_cast<std::int32_t>(pieces.size())) << panelCase;
         ASSERT_EQ(state.sides.size(), 3 * pieces.size());

@@ -1,6 +1,7 @@
 // The sheet points' fast paths against their plain references: the probes
-// dented four at a time and the normal that reads the shared spline once, on
-// generated panels, folds and hits, bad input included.
+// dented four at a time, the normal that reads the shared spline once and the
+// tangents shared by the vertices of one place, on generated panels, folds and
+// hits, bad input included.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -121,6 +122,22 @@ TEST(SheetNormalFast, MatchesTheReferenceOverGeneratedFolds) {
         dent::sheetNormals(points.data(), points.size(), shape, fold, follow, cap, restNormals.data(), batch.data());
         for (std::size_t i = 0; i < points.size(); ++i) {
             ASSERT_TRUE(sameBits(batch[i], references[i])) << "panel " << panel << " point " << i;
+        }
+        // Twice as many vertices sharing the points, each with a normal of its own.
+        std::vector<dent::SheetTangents> tangents(points.size());
+        dent::sheetTangents(points.data(), points.size(), shape, fold, follow, cap, tangents.data());
+        std::vector<std::uint32_t> sheetOf;
+        std::vector<Vec> vertexNormals;
+        for (std::size_t v = 0; v < 2 * points.size(); ++v) {
+            sheetOf.push_back(static_cast<std::uint32_t>(v < points.size() ? v : rng.below(static_cast<unsigned>(points.size()))));
+            vertexNormals.push_back(v < points.size() ? restNormals[v] : dent::normalized(testdeform::randomVec(rng, 1.0f)));
+        }
+        std::vector<Vec> shared(sheetOf.size());
+        dent::sharedSheetNormals(tangents.data(), sheetOf.data(), sheetOf.size(), vertexNormals.data(), shared.data());
+        for (std::size_t v = 0; v < sheetOf.size(); ++v) {
+            const Vec reference =
+                dent::sheetNormalReference(points[sheetOf[v]], shape, fold, follow, cap, vertexNormals[v]);
+            ASSERT_TRUE(sameBits(shared[v], reference)) << "panel " << panel << " vertex " << v;
         }
     }
     EXPECT_GT(folded, 10000u);

@@ -352,21 +352,37 @@ TEST(TrafficBudget, WorkOfAChangedOrResetCarIsDroppedQuietly) {
     expectNoHostFaults();
 }
 
-// One step per frame: the bonnet's copy, rebuilt along its crease, waits a
-// frame to be attached; the host's reset event then releases it with the rest.
+// One step per frame: the bonnet's copy waits through its crease cut and
+// build and its lists before it is attached; the host's reset event, at any
+// of those frames, releases it with the rest.
 TEST(TrafficBudget, ACopyNotYetAttachedIsReleasedWithItsWork) {
     DrivenHost host;
     startPileUpHost(host, 1);
-    hostsim::Vehicle* car = trafficAt({0.0f, 8.0f, 0.0f});
-    hostsim::setContact(car, 0.6f, kFront, kForward);
-    auto waitingCopies = [car] { return hostsim::liveModuleGeometries().size() - copiesOn(car); };
-    for (int f = 0; f < 200 && waitingCopies() == 0; ++f) frame();
-    ASSERT_EQ(waitingCopies(), 1u) << "a copy made and not attached yet";
+    for (int later = 0; later < 6; ++later) {
+        hostsim::Vehicle* car = trafficAt({0.0f, 8.0f, 0.0f});
+        hostsim::setContact(car, 0.6f, kFront, kForward);
+        const hostsim::Atomic* bonnet = hostsim::atomicNamed(car, "bonnet_hi_ok");
+        // The bonnet's plain copy, waiting for its crease cut.
+        auto bonnetWaits = [car, bonnet] {
+            const std::vector<hostsim::Geometry*> live = hostsim::liveModuleGeometries();
+            return live.size() > copiesOn(car) &&
+                   std::any_of(live.begin(), live.end(), [bonnet](const hostsim::Geometry* g) {
+                       return g->vertexCount == bonnet->geometry->vertexCount;
+                   });
+        };
+        for (int f = 0; f < 200 && !bonnetWaits(); ++f) frame();
+        ASSERT_TRUE(bonnetWaits());
+        for (int f = 0; f < later; ++f) frame();
+        ASSERT_EQ(hostsim::liveModuleGeometries().size() - copiesOn(car), 1u) << later << " steps on";
+        ASSERT_FALSE(bonnet->geometry->hostMadeByModule) << later << " steps on";
 
-    hostsim::callSite(hostsim::kResetSiteA);
-    hostsim::clearCollision(car);
-    frame();
-    EXPECT_TRUE(hostsim::liveModuleGeometries().empty());
+        hostsim::callSite(hostsim::kResetSiteA);
+        hostsim::clearCollision(car);
+        frame();
+        EXPECT_TRUE(hostsim::liveModuleGeometries().empty()) << later;
+        hostsim::removeVehicle(car);
+        frame();
+    }
     EXPECT_TRUE(hitLines(host.log).empty());
     expectNoHostFaults();
 }
