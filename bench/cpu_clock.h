@@ -116,10 +116,14 @@ inline double copyFloorNs(std::size_t bytesPerUnit, std::size_t units, int repea
     return seconds * 1e9 / static_cast<double>(units);
 }
 
-// One row of the table: "ROW <key> <ns per unit> <floor ns per unit or 0> <unit> <label>".
+// One row of the table: "ROW <key> <ns per unit> <floor ns per unit or 0> <unit> <label>",
+// followed by "<target ns>" when the row has a target (the most it may take).
 // bench/table.sh joins the rows of every program into one table by key.
-inline void row(const char* key, double nsPerUnit, double floorNs, const char* unit, const char* label) {
-    std::printf("ROW\t%s\t%.4f\t%.4f\t%s\t%s\n", key, nsPerUnit, floorNs, unit, label);
+inline void row(const char* key, double nsPerUnit, double floorNs, const char* unit, const char* label,
+                double targetNs = 0.0) {
+    std::printf("ROW\t%s\t%.4f\t%.4f\t%s\t%s", key, nsPerUnit, floorNs, unit, label);
+    if (targetNs > 0.0) std::printf("\t%.0f", targetNs);
+    std::printf("\n");
     std::fflush(stdout);
 }
 

@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_cars.h"
 #include "cpu_clock.h"
 #include "host_functions.h"
 #include "host_image.h"
@@ -92,25 +93,9 @@ bool copyModule(const std::string& from, const std::string& folder, const char* 
     return std::fclose(ini) == 0;
 }
 
-hostsim::Vehicle* spawnPlayerCar() {
-    hostsim::VehicleSpec largeBody;
-    largeBody.bodyVertices = 30000;
-    hostsim::Vehicle* car = hostsim::spawnVehicle(largeBody);
-    if (car) hostsim::setPlayerVehicle(car);
-    return car;
-}
+hostsim::Vehicle* spawnPlayerCar() { return bench::spawnPlayerCar(30000); }
 
-std::vector<hostsim::Vehicle*> spawnNearby() {
-    std::vector<hostsim::Vehicle*> cars;
-    for (int i = 1; i <= kNearby; ++i) {
-        hostsim::VehicleSpec design;
-        design.modelId = static_cast<std::int16_t>(401 + i % 3);
-        design.position = Vec3{static_cast<float>(i % 8) * 6.0f - 21.0f, static_cast<float>(i / 8) * 8.0f + 10.0f, 0.0f};
-        hostsim::Vehicle* car = hostsim::spawnVehicle(design);
-        if (car) cars.push_back(car);
-    }
-    return cars;
-}
+std::vector<hostsim::Vehicle*> spawnNearby() { return bench::spawnNearby(kNearby); }
 
 void removeAll(std::vector<hostsim::Vehicle*>& cars) {
     for (hostsim::Vehicle* car : cars) hostsim::removeVehicle(car);

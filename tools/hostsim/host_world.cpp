@@ -354,9 +354,15 @@ bool playerPedPresent() { return world().playerPedPresent; }
 void attachGeometry(Atomic* atomic, Geometry* geometry) {
     if (geometry == atomic->geometry) return;
     Geometry* previous = atomic->geometry;
-    if (geometry) addGeometryReference(geometry);
+    if (geometry) {
+        addGeometryReference(geometry);
+        ++geometry->hostDrawnBy;
+    }
     atomic->geometry = geometry;
-    if (previous) dropGeometryReference(previous);
+    if (previous) {
+        --previous->hostDrawnBy;
+        dropGeometryReference(previous);
+    }
 }
 
 bool isLiveClump(const Clump* clump) { return world().clumpSet.count(clump) != 0; }
@@ -373,11 +379,9 @@ Atomic* atomicNamed(const Vehicle* vehicle, const std::string& frameName) {
     return nullptr;
 }
 
-bool anyAtomicDraws(const Geometry* geometry) {
-    for (const auto& atomic : world().atomics)
-        if (atomic->geometry == geometry) return true;
-    return false;
-}
+// Counted as atomics take and drop it: a destroy checks it without walking
+// every atomic the simulation ever made.
+bool anyAtomicDraws(const Geometry* geometry) { return geometry->hostDrawnBy > 0; }
 
 void renderVehicles() {
     for (const Vehicle* vehicle : poolVehicles()) {
