@@ -47,3 +47,4 @@ add_custom_command(
           ${KERBMARK_PACKAGE_DIR}/Kerbmark.txt
   COMMENT "Packing ${KERBMARK_ZIP}")
 add_custom_target(dist ALL DEPENDS ${KERBMARK_ZIP})
+include(${CMAKE_CURRENT_LIST_DIR}/Preview.cmake)

@@ -224,13 +224,13 @@ int runPreview(const Request& request) {
     const std::string besideProgram = join(folderOf(program), "Kerbmark.ini");
     if (!request.ini.empty() || isFile(besideProgram)) {
         const std::string& ini = request.ini.empty() ? besideProgram : request.ini;
-        if (!readSettingsFile(ini, settings[0], why)) return refuse(ini, why);
+        if (!readSettingsFile(ini, settings[0], why)) return refuse(settings[0].path, why);
     } else {
         settings[0].label = "defaults";
     }
     if (!request.compare.empty()) {
         settings.emplace_back();
-        if (!readSettingsFile(request.compare, settings[1], why)) return refuse(request.compare, why);
+        if (!readSettingsFile(request.compare, settings[1], why)) return refuse(settings[1].path, why);
     }
     std::string model, car = "the built-in car", carStem = "car";
     if (!request.model.empty()) {
