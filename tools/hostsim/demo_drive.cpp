@@ -394,38 +394,45 @@ int runDemo(const DemoOptions& options) {
     return 0;
 }
 
+namespace {
+
+struct DriveText {
+    Drive drive;
+    const char* name;
+    const char* story;
+};
+
+constexpr DriveText kDriveTexts[] = {
+    {Drive::Front, "front", "head-on into a wall at 50 km/h"},
+    {Drive::Side, "side", "the left side scrapes along a barrier"},
+    {Drive::Rear, "rear", "rear-ended by traffic"},
+};
+
+const DriveText& textOf(Drive drive) {
+    for (const DriveText& text : kDriveTexts)
+        if (text.drive == drive) return text;
+    return kDriveTexts[0];
+}
+
+}  // namespace
+
 bool parseDrive(const std::string& name, Drive& drive) {
-    for (Drive each : {Drive::Front, Drive::Side, Drive::Rear})
-        if (name == driveName(each)) {
-            drive = each;
+    for (const DriveText& text : kDriveTexts)
+        if (name == text.name) {
+            drive = text.drive;
             return true;
         }
     return false;
 }
 
-const char* driveName(Drive drive) {
-    switch (drive) {
-        case Drive::Front:
-            return "front";
-        case Drive::Side:
-            return "side";
-        case Drive::Rear:
-            return "rear";
-    }
-    return "?";
+std::vector<Drive> everyDrive() {
+    std::vector<Drive> drives;
+    for (const DriveText& text : kDriveTexts) drives.push_back(text.drive);
+    return drives;
 }
 
-const char* driveStory(Drive drive) {
-    switch (drive) {
-        case Drive::Front:
-            return "head-on into a wall at 50 km/h";
-        case Drive::Side:
-            return "the left side scrapes along a barrier";
-        case Drive::Rear:
-            return "rear-ended by traffic";
-    }
-    return "";
-}
+const char* driveName(Drive drive) { return textOf(drive).name; }
+const char* driveStory(Drive drive) { return textOf(drive).story; }
 
 int runPreviewDrive(const PreviewDriveOptions& options) {
     if (!startHost()) return 2;

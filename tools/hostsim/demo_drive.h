@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace hostsim {
 
@@ -27,6 +28,8 @@ int runDemo(const DemoOptions& options);
 // One part of the drive, on its own from a standing start.
 enum class Drive { Front, Side, Rear };
 
+// Front, side and rear, in this order.
+std::vector<Drive> everyDrive();
 // "front", "side", "rear".
 const char* driveName(Drive drive);
 bool parseDrive(const std::string& name, Drive& drive);

@@ -10,7 +10,7 @@ namespace {
 
 bool takeDrive(const std::string& name, Request& request) {
     if (name == "all") {
-        request.drives = {hostsim::Drive::Front, hostsim::Drive::Side, hostsim::Drive::Rear};
+        request.drives = hostsim::everyDrive();
         return true;
     }
     hostsim::Drive drive;

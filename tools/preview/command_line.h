@@ -13,7 +13,7 @@ struct Request {
     std::string compare;  // other settings to run beside them; empty: none
     std::string model;    // the car as an OBJ model; empty: the built-in car
     std::string out;      // where the pictures go; empty: the default folder
-    std::vector<hostsim::Drive> drives{hostsim::Drive::Front, hostsim::Drive::Side, hostsim::Drive::Rear};
+    std::vector<hostsim::Drive> drives = hostsim::everyDrive();
     bool help = false;
 };
 
