@@ -2,7 +2,9 @@
 # install what is missing first (Debian 12, as root).
 #
 #   make dist                                    build/dist/Kerbmark-<version>.zip and its debug information
-#   make demo [INI=settings.ini] [MODEL=car.obj] the scripted drive, with your settings and your car
+#   make demo [INI=settings.ini] [MODEL=car.obj] [COMPARE=other.ini]
+#                                                the scripted drive; with any of them the preview
+#                                                (KerbmarkPreview.exe) with your settings and your car
 
 .PHONY: all deps build native mingw release dist test test-native test-mingw test-release demo bench clean
 
@@ -46,7 +48,7 @@ test: native mingw release
 	ctest --preset release -j2
 
 demo: mingw
-	@scripts/demo $(if $(INI),--ini "$(INI)") $(if $(MODEL),--model "$(MODEL)")
+	@scripts/demo $(if $(INI),--ini "$(INI)") $(if $(MODEL),--model "$(MODEL)") $(if $(COMPARE),--compare "$(COMPARE)")
 
 # One table: every path natively and in the 32-bit build under Wine, thread CPU
 # time beside the copy floor of the same run, and the largest frames a player

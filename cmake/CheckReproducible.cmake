@@ -5,7 +5,9 @@
 # only what changed, always at the other path. SHA256SUMS, compared too, covers
 # every file it lists. Also fails when a released file holds a path of the
 # first build's folders.
-# Run as: cmake -DSOURCE=... -DBINARY=... -DCOPY=... -DEPOCH_FILE=... -DMODULE=...
+# A file inside the first build folder is found at the same place in the
+# copy's build folder; any other (the dist folder's) in the copy's build/dist.
+# Run as: cmake -DSOURCE=... -DBINARY=... -DCOPY=... -DEPOCH_FILE=...
 #         -DFILES=<file>|<file>... -P CheckReproducible.cmake
 cmake_policy(VERSION 3.25)
 function(run what)
@@ -26,8 +28,10 @@ math(EXPR seconds "${finished} - ${started}")
 string(REPLACE "|" ";" files "${FILES}")
 foreach(file IN LISTS files)
   get_filename_component(name ${file} NAME)
-  if(file STREQUAL MODULE)
-    set(again ${COPY}/build/release/package/${name})
+  string(FIND "${file}" "${BINARY}/" at)
+  if(at EQUAL 0)
+    file(RELATIVE_PATH inside ${BINARY} ${file})
+    set(again ${COPY}/build/release/${inside})
   else()
     set(again ${COPY}/build/dist/${name})
   endif()

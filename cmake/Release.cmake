@@ -58,3 +58,5 @@ kerbmark_add_checksummed(kerbmark_dist_debug_file ${KERBMARK_DIST_DEBUG_FILE})
 
 add_custom_target(dist ALL)
 add_dependencies(dist kerbmark_zip kerbmark_dist_debug_file kerbmark_checksums)
+
+include(${CMAKE_CURRENT_LIST_DIR}/Preview.cmake)

@@ -47,19 +47,26 @@ float readFloat(ProfileSource& source, const char* section, const char* key, flo
     source.readString(section, key, buffer, sizeof buffer);
     buffer[kValueBufferSize - 1] = '\0';
     float value;
-    if (!parseFloatValue(buffer, value)) return defaultValue;
-    return dent::clampTo(value, lo, hi);
+    if (parseFloatValue(buffer, value))
+        value = dent::clampTo(value, lo, hi);
+    else
+        value = defaultValue;
+    source.took(section, key, value);
+    return value;
 }
 
 std::uint32_t readUnsigned(ProfileSource& source, const char* section, const char* key, int defaultValue,
                            std::uint32_t lo, std::uint32_t hi) {
     std::uint32_t value = source.readInt(section, key, defaultValue);
-    if (value < lo) return lo;
-    return value < hi ? value : hi;
+    value = value < lo ? lo : (value < hi ? value : hi);
+    source.took(section, key, value);
+    return value;
 }
 
 bool readBool(ProfileSource& source, const char* section, const char* key, int defaultValue) {
-    return source.readInt(section, key, defaultValue) != 0;
+    const bool value = source.readInt(section, key, defaultValue) != 0;
+    source.took(section, key, value ? 1.0 : 0.0);
+    return value;
 }
 
 }  // namespace
@@ -113,6 +120,7 @@ void readRemainingKeys(ProfileSource& source, Settings& s) {
     s.MaxTrackedVehicles = readUnsigned(source, "Traffic", "MaxTrackedVehicles", 64, 16, 128);
     const std::uint32_t perFrame = source.readInt("Traffic", "MaxNPCPerFrame", 32);
     s.MaxNPCPerFrame = perFrame == 0 ? 1u : (perFrame < 64u ? perFrame : 64u);
+    source.took("Traffic", "MaxNPCPerFrame", s.MaxNPCPerFrame);
     s.MaxTotalVertices = readUnsigned(source, "Traffic", "MaxTotalVertices", 400000, 50000, 1000000);
     s.TrafficWorkPerFrame = readUnsigned(source, "Traffic", "WorkPerFrame", 100000, 0, 100000000);
 }

@@ -66,6 +66,9 @@ public:
     virtual std::uint32_t readInt(const char* section, const char* key, int defaultValue) = 0;
     // The value as text into a buffer of `size` bytes, "" when missing.
     virtual void readString(const char* section, const char* key, char* buffer, std::size_t size) = 0;
+    // Told the value each key ends up with (after its range or its default):
+    // a preview lists the values that differ from the file. Bools as 0 or 1.
+    virtual void took(const char* /*section*/, const char* /*key*/, double /*value*/) {}
 };
 
 // The three reading steps of start-up.

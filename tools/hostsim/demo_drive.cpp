@@ -15,6 +15,7 @@
 #include "host_world.h"
 #include "module_loader.h"
 #include "obj_car.h"
+#include "scene_file.h"
 #include "vehicle_view.h"
 
 namespace hostsim {
@@ -89,19 +90,27 @@ float largestBodyMove(const VehicleSnapshot& now, const VehicleSnapshot& rest, I
 // Where the drive touches the player's car and where it looks for the
 // dents, in the car's model frame.
 struct DriveTargets {
-    Vec3 front;                  // the head-on contact
+    Vec3 front;                   // the head-on contact
     Vec3 scrapeStart, scrapeEnd;  // the barrier's contact runs along the left side
-    Vec3 rear;                   // the rear hit, at the right rear light
-    float frontFrom;             // the front: y above this
-    float leftBelow, leftSpan;   // the left side: x below, |y - middle| within
+    Vec3 rear;                    // the rear hit, at the right rear light
+    float frontFrom;              // the front: y above this
+    float leftBelow, leftSpan;    // the left side: x below, |y - middle| within
     float middle;
     float rearBelow, rearRightOf;  // the right rear corner: y below, x beyond
 };
 
 // The generated car's.
 DriveTargets generatedCarTargets() {
-    return {{0.0f, 2.3f, -0.05f}, {-0.92f, 1.9f, 0.05f}, {-0.92f, -1.9f, 0.05f}, kRearLightPosition,
-            1.8f, -0.7f, 1.2f, 0.0f, -2.0f, 0.3f};
+    return {{0.0f, 2.3f, -0.05f},
+            {-0.92f, 1.9f, 0.05f},
+            {-0.92f, -1.9f, 0.05f},
+            kRearLightPosition,
+            1.8f,
+            -0.7f,
+            1.2f,
+            0.0f,
+            -2.0f,
+            0.3f};
 }
 
 // The same places on any car, from the bounds of its vertices.
@@ -138,6 +147,106 @@ private:
     std::vector<std::string> misses_;
 };
 
+// The player's car (the generated one, or built from an OBJ model) and a
+// traffic car behind it, in a host just started; where the drive touches the
+// player's car. A model that cannot be used: false with one line naming it.
+struct DriveCars {
+    Car player;
+    Car traffic;
+    DriveTargets targets;
+};
+
+ObjCar objCar;  // the player's model lives as long as the host
+
+bool setUpCars(const std::string& model, DriveCars& cars) {
+    VehicleSpec playerSpec;
+    cars.targets = generatedCarTargets();
+    if (!model.empty()) {
+        std::string error;
+        if (!loadObjCar(model, paintOf(playerSpec.modelId), objCar, error)) {
+            std::fprintf(stderr, "hostsim: %s\n", error.c_str());
+            return false;
+        }
+        playerSpec.model = &objCar.model;
+        cars.targets = targetsWithin(objCar.low, objCar.high);
+        modelInfo(playerSpec.modelId)->hostStructure.rearLight = cars.targets.rear;
+    }
+    cars.player = {spawnVehicle(playerSpec), {0.0f, 0.0f, 0.0f}, 0.0f};
+    setPlayerVehicle(cars.player.vehicle);
+    VehicleSpec trafficSpec;
+    trafficSpec.modelId = 401;
+    trafficSpec.position = {0.0f, -40.0f, 0.0f};
+    cars.traffic = {spawnVehicle(trafficSpec), trafficSpec.position, 0.0f};
+    return true;
+}
+
+// Drive up to a wall and hit it head-on.
+void hitWall(DriveCars& cars) {
+    Car& player = cars.player;
+    for (int i = 0; i < 15; ++i) {
+        drive(player, 14.0f);
+        runFrame();
+    }
+    std::printf("  %6u ms  %s\n", fixed<std::uint32_t>(kClock), driveStory(Drive::Front));
+    for (int i = 0; i < 5; ++i) {  // the car rests against the wall
+        player.vehicle->velocity = {0.0f, 0.0f, 0.0f};
+        setContact(player.vehicle, 0.55f, cars.targets.front, {0.0f, 1.0f, 0.0f});
+        runFrame();
+    }
+    clearCollision(player.vehicle);
+}
+
+// Back off, turn left and scrape the left side along a barrier.
+void scrapeBarrier(DriveCars& cars) {
+    Car& player = cars.player;
+    for (int i = 0; i < 12; ++i) {
+        drive(player, -5.0f, -0.6f);
+        runFrame();
+    }
+    for (int i = 0; i < 8; ++i) {
+        drive(player, 6.0f);
+        runFrame();
+    }
+    std::printf("  %6u ms  %s\n", fixed<std::uint32_t>(kClock), driveStory(Drive::Side));
+    const int scrapeFrames = 24;
+    for (int i = 0; i < scrapeFrames; ++i) {
+        drive(player, 6.0f);
+        const float along = static_cast<float>(i) / (scrapeFrames - 1);
+        setContact(player.vehicle, 0.16f, between(cars.targets.scrapeStart, cars.targets.scrapeEnd, along),
+                   {1.0f, 0.0f, 0.0f});
+        runFrame();
+    }
+    clearCollision(player.vehicle);
+    for (int i = 0; i < 10; ++i) {
+        player.vehicle->velocity = {0.0f, 0.0f, 0.0f};
+        runFrame();
+    }
+}
+
+// Traffic comes up from behind and runs into the right rear corner.
+void rearEnded(DriveCars& cars) {
+    Car& player = cars.player;
+    Car& traffic = cars.traffic;
+    std::printf("  %6u ms  %s\n", fixed<std::uint32_t>(kClock), driveStory(Drive::Rear));
+    const Vec3 back = forwardOf(player.heading);
+    traffic.heading = player.heading;
+    traffic.position = {player.position.x - back.x * 14.0f + back.y * 0.45f,
+                        player.position.y - back.y * 14.0f - back.x * 0.45f, 0.0f};
+    for (int i = 0; i < 15; ++i) {
+        drive(traffic, 18.0f);
+        runFrame();
+    }
+    for (int i = 0; i < 3; ++i) {
+        setContact(player.vehicle, 0.25f, cars.targets.rear, {0.0f, -1.0f, 0.0f});
+        setContact(traffic.vehicle, 0.25f, {0.2f, 2.28f, 0.0f}, {0.0f, 1.0f, 0.0f});
+        runFrame();
+    }
+    clearCollision(player.vehicle);
+    clearCollision(traffic.vehicle);
+    traffic.vehicle->velocity = {0.0f, 0.0f, 0.0f};
+    frames(5);
+}
+
 }  // namespace
 
 int runDemo(const DemoOptions& options) {
@@ -162,25 +271,11 @@ int runDemo(const DemoOptions& options) {
     }
 
     if (!startHost()) return 2;
-    VehicleSpec playerSpec;
-    DriveTargets targets = generatedCarTargets();
-    static ObjCar objCar;  // the vehicle's model lives as long as the host
-    if (!options.model.empty()) {
-        std::string error;
-        if (!loadObjCar(options.model, paintOf(playerSpec.modelId), objCar, error)) {
-            std::fprintf(stderr, "hostsim: %s\n", error.c_str());
-            return 1;
-        }
-        playerSpec.model = &objCar.model;
-        targets = targetsWithin(objCar.low, objCar.high);
-        modelInfo(playerSpec.modelId)->hostStructure.rearLight = targets.rear;
-    }
-    Car player{spawnVehicle(playerSpec), {0.0f, 0.0f, 0.0f}, 0.0f};
-    setPlayerVehicle(player.vehicle);
-    VehicleSpec trafficSpec;
-    trafficSpec.modelId = 401;
-    trafficSpec.position = {0.0f, -40.0f, 0.0f};
-    Car traffic{spawnVehicle(trafficSpec), trafficSpec.position, 0.0f};
+    DriveCars cars;
+    if (!setUpCars(options.model, cars)) return 1;
+    const Car& player = cars.player;
+    const Car& traffic = cars.traffic;
+    const DriveTargets& targets = cars.targets;
     const VehicleSnapshot playerRest = snapshotVehicle(player.vehicle);
     const VehicleSnapshot trafficRest = snapshotVehicle(traffic.vehicle);
     const ReferenceLedger ledger = referenceLedger();
@@ -193,61 +288,9 @@ int runDemo(const DemoOptions& options) {
         for (const std::string& note : objCar.notes) std::printf("  %s\n", note.c_str());
     }
 
-    // Drive up to a wall and hit it head-on.
-    for (int i = 0; i < 15; ++i) {
-        drive(player, 14.0f);
-        runFrame();
-    }
-    std::printf("  %6u ms  head-on into a wall at 50 km/h\n", fixed<std::uint32_t>(kClock));
-    for (int i = 0; i < 5; ++i) {  // the car rests against the wall
-        player.vehicle->velocity = {0.0f, 0.0f, 0.0f};
-        setContact(player.vehicle, 0.55f, targets.front, {0.0f, 1.0f, 0.0f});
-        runFrame();
-    }
-    clearCollision(player.vehicle);
-
-    // Back off, turn left and scrape the left side along a barrier.
-    for (int i = 0; i < 12; ++i) {
-        drive(player, -5.0f, -0.6f);
-        runFrame();
-    }
-    for (int i = 0; i < 8; ++i) {
-        drive(player, 6.0f);
-        runFrame();
-    }
-    std::printf("  %6u ms  the left side scrapes along a barrier\n", fixed<std::uint32_t>(kClock));
-    const int scrapeFrames = 24;
-    for (int i = 0; i < scrapeFrames; ++i) {
-        drive(player, 6.0f);
-        const float along = static_cast<float>(i) / (scrapeFrames - 1);
-        setContact(player.vehicle, 0.16f, between(targets.scrapeStart, targets.scrapeEnd, along), {1.0f, 0.0f, 0.0f});
-        runFrame();
-    }
-    clearCollision(player.vehicle);
-    for (int i = 0; i < 10; ++i) {
-        player.vehicle->velocity = {0.0f, 0.0f, 0.0f};
-        runFrame();
-    }
-
-    // Traffic comes up from behind and runs into the right rear corner.
-    std::printf("  %6u ms  rear-ended by traffic\n", fixed<std::uint32_t>(kClock));
-    const Vec3 back = forwardOf(player.heading);
-    traffic.heading = player.heading;
-    traffic.position = {player.position.x - back.x * 14.0f + back.y * 0.45f,
-                        player.position.y - back.y * 14.0f - back.x * 0.45f, 0.0f};
-    for (int i = 0; i < 15; ++i) {
-        drive(traffic, 18.0f);
-        runFrame();
-    }
-    for (int i = 0; i < 3; ++i) {
-        setContact(player.vehicle, 0.25f, targets.rear, {0.0f, -1.0f, 0.0f});
-        setContact(traffic.vehicle, 0.25f, {0.2f, 2.28f, 0.0f}, {0.0f, 1.0f, 0.0f});
-        runFrame();
-    }
-    clearCollision(player.vehicle);
-    clearCollision(traffic.vehicle);
-    traffic.vehicle->velocity = {0.0f, 0.0f, 0.0f};
-    frames(5);
+    hitWall(cars);
+    scrapeBarrier(cars);
+    rearEnded(cars);
     const VehicleSnapshot playerDented = snapshotVehicle(player.vehicle);
     const VehicleSnapshot trafficDented = snapshotVehicle(traffic.vehicle);
 
@@ -349,6 +392,72 @@ int runDemo(const DemoOptions& options) {
     else
         std::printf("F7 restored the car, and the host saw no misuse.\n");
     return 0;
+}
+
+namespace {
+
+struct DriveText {
+    Drive drive;
+    const char* name;
+    const char* story;
+};
+
+constexpr DriveText kDriveTexts[] = {
+    {Drive::Front, "front", "head-on into a wall at 50 km/h"},
+    {Drive::Side, "side", "the left side scrapes along a barrier"},
+    {Drive::Rear, "rear", "rear-ended by traffic"},
+};
+
+const DriveText& textOf(Drive drive) {
+    for (const DriveText& text : kDriveTexts)
+        if (text.drive == drive) return text;
+    return kDriveTexts[0];
+}
+
+}  // namespace
+
+bool parseDrive(const std::string& name, Drive& drive) {
+    for (const DriveText& text : kDriveTexts)
+        if (name == text.name) {
+            drive = text.drive;
+            return true;
+        }
+    return false;
+}
+
+std::vector<Drive> everyDrive() {
+    std::vector<Drive> drives;
+    for (const DriveText& text : kDriveTexts) drives.push_back(text.drive);
+    return drives;
+}
+
+const char* driveName(Drive drive) { return textOf(drive).name; }
+const char* driveStory(Drive drive) { return textOf(drive).story; }
+
+int runPreviewDrive(const PreviewDriveOptions& options) {
+    if (!startHost()) return 2;
+    DriveCars cars;
+    if (!setUpCars(options.model, cars)) return 1;
+    const VehicleSnapshot rest = snapshotVehicle(cars.player.vehicle);
+    if (!loadModule(joinPath(options.folder, "Kerbmark.asi"))) return 2;
+    switch (options.drive) {
+        case Drive::Front:
+            hitWall(cars);
+            break;
+        case Drive::Side:
+            scrapeBarrier(cars);
+            break;
+        case Drive::Rear:
+            rearEnded(cars);
+            break;
+    }
+    const VehicleSnapshot dented = snapshotVehicle(cars.player.vehicle);
+    if (!writeSceneFile(joinPath(options.folder, kBeforeScene), pictureScene(rest, rest)) ||
+        !writeSceneFile(joinPath(options.folder, kAfterScene), pictureScene(dented, rest))) {
+        std::fprintf(stderr, "hostsim: cannot write the scenes into %s\n", options.folder.c_str());
+        return 2;
+    }
+    return hostFaults().empty() ? 0 : 4;
 }
 
 }  // namespace hostsim

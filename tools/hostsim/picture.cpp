@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -17,7 +18,6 @@ using dent::Vec;
 
 constexpr int kViewWidth = 560;
 constexpr int kViewHeight = 400;
-constexpr int kColumns = 3;
 constexpr int kHeader = 34;        // titles above each row
 constexpr int kLegend = 56;        // the colour scale below
 constexpr float kFullRed = 0.25f;  // metres moved at which metal is fully red
@@ -73,11 +73,22 @@ struct Canvas {
 
 std::uint8_t channel(float v) { return static_cast<std::uint8_t>(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f); }
 
+// The font draws printable ASCII: a character it lacks shows as one '?'
+// (a UTF-8 sequence as one), and a line is cut at 127 characters.
+void printable(const char* text, char (&line)[128]) {
+    std::size_t n = 0;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c && n + 1 < sizeof line; ++c) {
+        if (*c >= 0x80 && *c < 0xC0) continue;  // the rest of a UTF-8 sequence
+        line[n++] = (*c >= 32 && *c < 127) ? static_cast<char>(*c) : '?';
+    }
+    line[n] = '\0';
+}
+
 // Text from stb's bitmap font, `size` pixels per font unit.
 void drawText(Canvas& canvas, int x, int y, const char* text, int size) {
     static char buffer[60000];
     char line[128];
-    std::snprintf(line, sizeof line, "%s", text);
+    printable(text, line);
     const int quads = stb_easy_font_print(0, 0, line, nullptr, buffer, sizeof buffer);
     for (int q = 0; q < quads; ++q) {
         const float* first = reinterpret_cast<const float*>(buffer + q * 64);
@@ -90,7 +101,7 @@ void drawText(Canvas& canvas, int x, int y, const char* text, int size) {
 
 int textWidth(const char* text, int size) {
     char line[128];
-    std::snprintf(line, sizeof line, "%s", text);
+    printable(text, line);
     return stb_easy_font_width(line) * size;
 }
 
@@ -172,10 +183,12 @@ void drawScene(Canvas& canvas, const PictureScene& scene, const View& view, int 
     }
 }
 
+// The colour scale, labelled in centimetres.
 void drawLegend(Canvas& canvas, int y) {
     const int x = 24, barWidth = 300, barHeight = 14;
-    drawText(canvas, x, y + 12, "metal moved:", 2);
-    const int barX = x + textWidth("metal moved:", 2) + 16;
+    const char* const title = "metal moved (cm):";
+    drawText(canvas, x, y + 12, title, 2);
+    const int barX = x + textWidth(title, 2) + 16;
     const float paint[3] = {0.55f, 0.62f, 0.72f};
     for (int i = 0; i < barWidth; ++i) {
         float colour[3];
@@ -183,18 +196,24 @@ void drawLegend(Canvas& canvas, int y) {
         const std::uint8_t rgb[3] = {channel(colour[0]), channel(colour[1]), channel(colour[2])};
         canvas.fill(barX + i, y + 12, 1, barHeight, rgb);
     }
-    drawText(canvas, barX - 4, y + 30, "0", 2);
-    drawText(canvas, barX + barWidth - 40, y + 30, "0.25 m", 2);
-    drawText(canvas, barX + barWidth + 40, y + 12, "grey outline: where the metal was before", 2);
+    const int fullCm = static_cast<int>(kFullRed * 100.0f + 0.5f);
+    for (int cm = 0; cm <= fullCm; cm += 5) {
+        const int tickX = barX + (barWidth - 1) * cm / fullCm;
+        canvas.fill(tickX, y + 12 + barHeight, 1, 5, kInk);
+        char label[16];
+        std::snprintf(label, sizeof label, cm == fullCm ? "%d+" : "%d", cm);
+        drawText(canvas, tickX - textWidth(label, 2) / 2, y + 34, label, 2);
+    }
+    drawText(canvas, barX + barWidth + 48, y + 12, "grey outline: where the metal was before", 2);
 }
 
-}  // namespace
+constexpr int kLine = 24;  // a line of text at size 2
+constexpr int kViews = 3;
 
-bool writeBeforeAfterPicture(const std::string& path, const PictureScene& before, const PictureScene& after,
-                             const char* afterTitle) {
-    // One scale and centre for every view, from both scenes.
+// The views every picture shows, framed to hold all of `scenes` at one scale.
+bool frameViews(std::initializer_list<const PictureScene*> scenes, View (&views)[kViews]) {
     Vec lo{1e9f, 1e9f, 1e9f}, hi{-1e9f, -1e9f, -1e9f};
-    for (const PictureScene* scene : {&before, &after})
+    for (const PictureScene* scene : scenes)
         for (const PictureTriangle& t : *scene)
             for (const Vec& c : t.corner) {
                 if (!dent::isFinite(c)) continue;
@@ -207,26 +226,66 @@ bool writeBeforeAfterPicture(const std::string& path, const PictureScene& before
     const float slanted = 1.25f * std::min(kViewWidth, kViewHeight) / extent;
     const float plan =
         0.9f * std::min(kViewWidth / std::max(hi.x - lo.x, 0.1f), kViewHeight / std::max(hi.y - lo.y, 0.1f));
+    views[0] = slantedView({0.8f, -1.0f, -0.55f}, centre, slanted, "front left");
+    views[1] = slantedView({-0.8f, 1.0f, -0.55f}, centre, slanted, "rear right");
+    views[2] = topView(centre, plan);
+    return true;
+}
 
-    const View views[kColumns] = {slantedView({0.8f, -1.0f, -0.55f}, centre, slanted, "front left"),
-                                  slantedView({-0.8f, 1.0f, -0.55f}, centre, slanted, "rear right"),
-                                  topView(centre, plan)};
+// One view of one scene in a picture's grid.
+struct Cell {
+    const PictureScene* scene;
+    const PictureScene* ghost;  // drawn as the grey outline under the scene; null for none
+    const View* view;
+    std::string title;
+};
+
+// The heading, the cells row by row, the colour scale and the footer.
+bool writeGrid(const std::string& path, const std::vector<Cell>& cells, int columns, const PictureText& text) {
+    const int rows = static_cast<int>(cells.size()) / columns;
     const int rowHeight = kHeader + kViewHeight;
-    Canvas canvas(kViewWidth * kColumns, 2 * rowHeight + kLegend);
-    const PictureScene* rows[2] = {&before, &after};
-    const char* rowNames[2] = {"before", afterTitle};
-    for (int row = 0; row < 2; ++row) {
-        for (int column = 0; column < kColumns; ++column) {
-            const int x0 = column * kViewWidth, y0 = row * rowHeight + kHeader;
-            char title[64];
-            std::snprintf(title, sizeof title, "%s - %s", rowNames[row], views[column].name);
-            drawText(canvas, x0 + 16, row * rowHeight + 8, title, 2);
-            if (row == 1) drawGhost(canvas, before, views[column], x0, y0);
-            drawScene(canvas, *rows[row], views[column], x0, y0);
-        }
+    const int headingHeight = text.heading.empty() ? 0 : 12 + kLine * static_cast<int>(text.heading.size());
+    const int footerHeight = text.footer.empty() ? 0 : 8 + kLine * static_cast<int>(text.footer.size());
+    Canvas canvas(kViewWidth * columns, headingHeight + rows * rowHeight + kLegend + footerHeight);
+    for (std::size_t i = 0; i < text.heading.size(); ++i)
+        drawText(canvas, 16, 12 + kLine * static_cast<int>(i), text.heading[i].c_str(), 2);
+    for (int i = 0; i < rows * columns; ++i) {
+        const Cell& cell = cells[i];
+        const int x0 = (i % columns) * kViewWidth, top = headingHeight + (i / columns) * rowHeight;
+        drawText(canvas, x0 + 16, top + 8, cell.title.c_str(), 2);
+        if (cell.ghost) drawGhost(canvas, *cell.ghost, *cell.view, x0, top + kHeader);
+        drawScene(canvas, *cell.scene, *cell.view, x0, top + kHeader);
     }
-    drawLegend(canvas, 2 * rowHeight);
+    const int legendY = headingHeight + rows * rowHeight;
+    drawLegend(canvas, legendY);
+    for (std::size_t i = 0; i < text.footer.size(); ++i)
+        drawText(canvas, 16, legendY + kLegend + 8 + kLine * static_cast<int>(i), text.footer[i].c_str(), 2);
     return stbi_write_png(path.c_str(), canvas.width, canvas.height, 3, canvas.rgb.data(), canvas.width * 3) != 0;
+}
+
+}  // namespace
+
+bool writeBeforeAfterPicture(const std::string& path, const PictureScene& before, const PictureScene& after,
+                             const char* afterTitle, const PictureText& text) {
+    View views[kViews];
+    if (!frameViews({&before, &after}, views)) return false;
+    std::vector<Cell> cells;
+    for (int view = 0; view < kViews; ++view)
+        cells.push_back({&before, nullptr, &views[view], std::string("before - ") + views[view].name});
+    for (int view = 0; view < kViews; ++view)
+        cells.push_back({&after, &before, &views[view], std::string(afterTitle) + " - " + views[view].name});
+    return writeGrid(path, cells, kViews, text);
+}
+
+bool writeComparisonPicture(const std::string& path, const PictureScene& before, const PictureScene (&after)[2],
+                            const std::string (&titles)[2], const PictureText& text) {
+    View views[kViews];
+    if (!frameViews({&before, &after[0], &after[1]}, views)) return false;
+    std::vector<Cell> cells;
+    for (int view = 0; view < kViews; ++view)
+        for (int side = 0; side < 2; ++side)
+            cells.push_back({&after[side], &before, &views[view], titles[side] + " - " + views[view].name});
+    return writeGrid(path, cells, 2, text);
 }
 
 bool writeObj(const std::string& path, const std::vector<ObjMesh>& meshes) {

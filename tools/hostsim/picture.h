@@ -19,14 +19,27 @@ struct PictureTriangle {
 
 using PictureScene = std::vector<PictureTriangle>;
 
+// Lines written into a picture: above the views (what it shows) and below
+// the colour scale (notes). ASCII; other characters show as '?'.
+struct PictureText {
+    std::vector<std::string> heading;
+    std::vector<std::string> footer;
+};
+
 // A 2 x 3 picture: rows "before" and "after", columns a front-left and a
 // rear-right three-quarter view and a view from above. Both scenes share one
 // scale. Faces are lit by a fixed light with flat shading, moved metal turns
 // red with the distance it moved, and under the "after" row the "before"
 // scene shows as a grey outline, so a dent shows at a glance. Titles and a
-// colour scale are written in. PNG; false on failure.
+// colour scale in centimetres are written in. PNG; false on failure.
 bool writeBeforeAfterPicture(const std::string& path, const PictureScene& before, const PictureScene& after,
-                             const char* afterTitle = "after");
+                             const char* afterTitle = "after", const PictureText& text = {});
+
+// Two results for the same `before` side by side: one column per result,
+// titled `titles`, one row per view; the same views, scale and colours for
+// both, the "before" scene as the grey outline under each. PNG; false on failure.
+bool writeComparisonPicture(const std::string& path, const PictureScene& before, const PictureScene (&after)[2],
+                            const std::string (&titles)[2], const PictureText& text);
 
 struct ObjMesh {
     std::string name;

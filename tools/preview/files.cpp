@@ -1,0 +1,193 @@
+#include "files.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace preview {
+
+std::wstring wide(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), length);
+    return text;
+}
+
+namespace {
+
+std::string encode(const std::wstring& text, UINT codePage) {
+    if (text.empty()) return {};
+    const int length =
+        WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr,
+                        nullptr);
+    return bytes;
+}
+
+bool isAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::size_t lastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
+
+}  // namespace
+
+std::string utf8(const std::wstring& wide) { return encode(wide, CP_UTF8); }
+
+std::vector<std::string> arguments() {
+    int count = 0;
+    LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> result;
+    for (int i = 1; list && i < count; ++i) result.push_back(utf8(list[i]));
+    LocalFree(list);
+    return result;
+}
+
+std::string programPath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) return utf8(path.substr(0, length));
+        path.resize(path.size() * 2);
+    }
+}
+
+std::string fullPath(const std::string& path) {
+    const std::wstring name = wide(path);
+    const DWORD length = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (length == 0) return path;
+    std::wstring full(length, L'\0');
+    const DWORD written = GetFullPathNameW(name.c_str(), length, full.data(), nullptr);
+    full.resize(written);
+    return utf8(full);
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t at = lastSeparator(path);
+    return at == std::string::npos ? "." : path.substr(0, at);
+}
+
+std::string fileName(const std::string& path) {
+    const std::size_t at = lastSeparator(path);
+    return at == std::string::npos ? path : path.substr(at + 1);
+}
+
+std::string stem(const std::string& path) {
+    const std::string name = fileName(path);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string extension(const std::string& path) {
+    const std::string name = fileName(path);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return "";
+    std::string result = name.substr(dot);
+    for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return result;
+}
+
+std::string join(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) return folder + name;
+    return folder + "\\" + name;
+}
+
+std::string plainPath(const std::string& path) {
+    if (isAscii(path)) return path;
+    const std::wstring name = wide(path);
+    std::wstring shortName(GetShortPathNameW(name.c_str(), nullptr, 0), L'\0');
+    if (shortName.empty()) return path;
+    shortName.resize(GetShortPathNameW(name.c_str(), shortName.data(), static_cast<DWORD>(shortName.size())));
+    const std::string plain = utf8(shortName);
+    return !plain.empty() && isAscii(plain) ? plain : path;
+}
+
+std::string narrowPath(const std::string& path) { return encode(wide(plainPath(path)), CP_ACP); }
+
+bool isFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool isFolder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool canRead(const std::string& path, std::string& why) {
+    if (isFolder(path)) {
+        why = "a folder, not a file";
+        return false;
+    }
+    const HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        why = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? "no such file" : "cannot open the file";
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+bool makeFolders(const std::string& path, std::vector<std::string>& made) {
+    if (isFolder(path)) return true;
+    const std::size_t at = lastSeparator(path);
+    if (at != std::string::npos && at > 0 && path[at - 1] != ':' && !makeFolders(path.substr(0, at), made))
+        return false;
+    if (!CreateDirectoryW(wide(path).c_str(), nullptr)) return GetLastError() == ERROR_ALREADY_EXISTS;
+    made.push_back(path);
+    return true;
+}
+
+bool copyFile(const std::string& from, const std::string& to) {
+    return CopyFileW(wide(from).c_str(), wide(to).c_str(), FALSE) != 0;
+}
+
+bool moveFile(const std::string& from, const std::string& to) {
+    return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+}
+
+std::vector<std::string> readLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::FILE* file = _wfopen(wide(path).c_str(), L"rb");
+    if (!file) return lines;
+    std::string line;
+    for (int c; (c = std::fgetc(file)) != EOF;) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        line.clear();
+    }
+    if (!line.empty()) lines.push_back(line);
+    std::fclose(file);
+    return lines;
+}
+
+void removeTree(const std::string& path) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(wide(join(path, "*")).c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::string inside = join(path, utf8(name));
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(inside);
+            else
+                DeleteFileW(wide(inside).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(wide(path).c_str());
+}
+
+}  // namespace preview
