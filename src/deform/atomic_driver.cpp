@@ -126,8 +126,19 @@ MeshEntry* entryOfCopy(VehicleRecord& record, const void* geometry) {
     return nullptr;
 }
 
+// Whether `vertices` more could fit under the all-vehicles budget, without
+// changing anything: for the player's vehicle, whose copies other vehicles'
+// records make room for, as long as its own record leaves room.
+bool mayFitAllVehiclesBudget(const VehicleRecord& record, std::uint64_t vertices, bool player) {
+    const std::uint64_t budget = settings.MaxTotalVertices;
+    if (!recordList || player) return record.totalVertices + vertices <= budget;
+    return totalVerticesOfAllRecords(*recordList) + vertices <= budget;
+}
+
 // Whether `vertices` more fit under the all-vehicles budget. The player's
-// vehicle comes first: other vehicles' records are evicted to make room for it.
+// vehicle comes first: other vehicles' records are evicted to make room for
+// it. Called only with the final copy in hand, so that no record is evicted
+// for a copy that is then not kept.
 bool withinAllVehiclesBudget(const VehicleRecord& record, std::uint64_t vertices, bool player) {
     const std::uint64_t budget = settings.MaxTotalVertices;
     if (!recordList) return record.totalVertices + vertices <= budget;
@@ -156,10 +167,10 @@ void* copyMesh(host::Atomic& atomic, VehicleRecord& record, host::Geometry* orig
     if (record.meshes.size() >= kMaxMeshesPerVehicle) return nullptr;
     const auto originalVertices = static_cast<std::uint64_t>(original->vertexCount);
     if (record.totalVertices + originalVertices > kMaxVerticesPerVehicle) return nullptr;
-    // Before the copy is made: an ordinary copy has the original's count, so
-    // this is the final word for it; a panel rebuilt along its crease has more
-    // vertices and is checked again when it is attached.
-    if (!withinAllVehiclesBudget(record, originalVertices, player)) return nullptr;
+    // Before the copy is made, a copy that could never fit is not made; room
+    // is made only once the copy (rebuilt along its crease for a panel, with
+    // more vertices) is known, when it is attached.
+    if (!mayFitAllVehiclesBudget(record, originalVertices, player)) return nullptr;
     breadcrumb("atomic: clone geometry");
     void* copy = cloneGeometry(original);
     if (!copy) {
