@@ -25,6 +25,10 @@ struct DentRequest {
     // The record is the player's vehicle's: when the all-vehicles vertex
     // budget refuses one of its meshes, other vehicles' records make room.
     bool player = false;
+    // The record stands in for the player's vehicle before its first hit
+    // reaches a mesh: a planned dent then only makes the copy and its lists,
+    // ahead of the hit, and takes no room from anyone (see player_preparation.h).
+    bool preparing = false;
 };
 
 // A dent taken into one atomic's own frame space.

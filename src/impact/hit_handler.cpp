@@ -9,6 +9,7 @@
 
 #include "collision/private_model.h"
 #include "deform/atomic_driver.h"
+#include "deform/player_preparation.h"
 #include "deform/records.h"
 #include "deform/work_queue.h"
 #include "foundation/log.h"
@@ -229,6 +230,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
     if (!record) {
         if (!makeRecordRoom(list, playerVehicle, now)) return;
         record = &appendRecord(list, vehiclePointer, game::vehicleRef(vehiclePointer), clump, health, now);
+        takePreparedSeed(*record);
     }
     record->lastHit = now;
 
@@ -256,9 +258,8 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
 
 }  // namespace
 
-void runQueuedTrafficWork(std::uint64_t budget) {
+void runQueuedTrafficWork(WorkAllowance& allowance) {
     try {
-        WorkAllowance allowance{budget, false};
         QueuedWork item{};
         while (allowance.left != 0 && takeOldestWork(item)) {
             if (!runQueued(item, drainProgress, allowance)) {
