@@ -311,6 +311,33 @@ TEST(TrafficBudget, ACopyNotYetAttachedIsReleasedWithItsWork) {
     expectNoHostFaults();
 }
 
+// One step per frame: the player takes over a traffic car whose first hit
+// still waits, and hits it again at once. The car's work goes on a step a
+// frame (the takeover frame does not do it all), and the player's hit is
+// worked out after it.
+TEST(TrafficBudget, ATakenOverCarFinishesItsWorkBeforeThePlayersHit) {
+    DrivenHost host;
+    startPileUpHost(host, 1);
+    hostsim::Vehicle* car = trafficAt({0.0f, 8.0f, 0.0f});
+    hostsim::setContact(car, 0.4f, kFront, kForward);
+    frame();
+    hostsim::clearCollision(host.player);
+    hostsim::setPlayerVehicle(car);
+    hostsim::advanceClock(1000);
+    hostsim::setContact(car, 0.6f, kRear, kBackward);
+    frame();
+    hostsim::clearCollision(car);
+    EXPECT_TRUE(hitLines(host.log).empty()) << "the car's work waits for later frames";
+    for (int f = 0; f < 300 && hitLines(host.log).size() < 2; ++f) frame();
+    const std::vector<HitLine> hits = hitLines(host.log);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0].actor, "npc");
+    EXPECT_EQ(hits[1].actor, "player");
+    EXPECT_GT(hits[0].meshes, 0u);
+    EXPECT_GT(hits[1].meshes, 0u);
+    expectNoHostFaults();
+}
+
 // 31 cars whose contacts grow every frame fill the queue (256 hits) within
 // ten frames while one item runs per frame; a car that collides then is not
 // handled (its rear lights stay whole) until the reset event empties the queue.
