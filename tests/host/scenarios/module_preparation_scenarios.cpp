@@ -164,3 +164,28 @@ TEST(Preparation, ReleasedOnEveryEventAndMadeAgainAfter) {
     expectLedgerUnchanged(host);
     expectNoHostFaults();
 }
+
+// A traffic car's copies take much of a small budget: the seated car's
+// prepared copies stay within what is left, and the traffic keeps its copies.
+TEST(Preparation, PreparesOnlyWhatFitsAndEvictsNothing) {
+    constexpr std::int64_t kBudget = 50000;
+    DrivenHost host;
+    hostsim::VehicleSpec largeBody;
+    largeBody.bodyVertices = 30000;
+    startDriven(host, "[Traffic]\r\nMaxTotalVertices=" + std::to_string(kBudget) + "\r\n", largeBody);
+    hostsim::Vehicle* car = trafficAt({0.0f, 8.0f, 0.0f});
+    hostsim::setContact(car, 0.6f, kFront, kOutFront);
+    hostsim::runFrame();
+    hostsim::clearCollision(car);
+    hostsim::runFrames(60);
+    const std::size_t trafficCopies = copiesOn(car);
+    ASSERT_GT(trafficCopies, 0u);
+
+    seatedFrames(host.player, 90);
+    std::int64_t held = 0;
+    for (const hostsim::Geometry* copy : hostsim::liveModuleGeometries()) held += copy->vertexCount;
+    EXPECT_GT(unattachedCopies(host.player), trafficCopies) << "the player's car has copies waiting";
+    EXPECT_LE(held, kBudget);
+    EXPECT_EQ(copiesOn(car), trafficCopies) << "no traffic copy was given up";
+    expectNoHostFaults();
+}
