@@ -4,11 +4,13 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "deform/geometry_clone.h"
 #include "deform/ordinary_path.h"
 #include "deform/panel_paths.h"
+#include "deform/player_preparation.h"
 #include "deform/records.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
@@ -126,23 +128,59 @@ MeshEntry* entryOfCopy(VehicleRecord& record, const void* geometry) {
     return nullptr;
 }
 
-// Whether `vertices` more fit under the all-vehicles budget. The player's
-// vehicle comes first: other vehicles' records are evicted to make room for it.
-bool withinAllVehiclesBudget(const VehicleRecord& record, std::uint64_t vertices, bool player) {
-    const std::uint64_t budget = settings.MaxTotalVertices;
-    if (!recordList) return record.totalVertices + vertices <= budget;
-    // The hit handler stamped the record with the host clock of this hit.
-    if (player) return makeVertexRoom(*recordList, record, vertices, budget, record.lastHit);
-    return totalVerticesOfAllRecords(*recordList) + vertices <= budget;
+// Who a copy is for: a traffic hit; a hit on the player's vehicle, for which
+// other vehicles' records make room; the player's vehicle ahead of its first
+// hit, whose copies take room from no one and give way to every hit's.
+enum class CopyFor { Traffic, Player, Preparation };
+
+CopyFor copyFor(const DentRequest& request) {
+    if (request.preparing) return CopyFor::Preparation;
+    return request.player ? CopyFor::Player : CopyFor::Traffic;
 }
 
-bool copyWithinLimits(const host::Geometry* copy, const VehicleRecord& record, bool player) {
+// The records' vertices under the all-vehicles budget, with the copies
+// prepared for the player's vehicle: released first when they would keep a
+// hit's `vertices` from fitting, so that a hit finds the room it would find
+// without them.
+std::uint64_t verticesHeld(CopyFor who, std::uint64_t vertices) {
+    const std::uint64_t records = totalVerticesOfAllRecords(*recordList);
+    if (who != CopyFor::Preparation && records + preparedVertices() + vertices > settings.MaxTotalVertices) {
+        releasePreparation();
+    }
+    return records + preparedVertices();
+}
+
+// Whether `vertices` more could fit under the all-vehicles budget, evicting
+// nothing: for the player's vehicle, whose copies other vehicles' records
+// make room for, as long as its own record leaves room.
+bool mayFitAllVehiclesBudget(const VehicleRecord& record, std::uint64_t vertices, CopyFor who) {
+    const std::uint64_t budget = settings.MaxTotalVertices;
+    if (!recordList) return record.totalVertices + vertices <= budget;
+    const std::uint64_t held = verticesHeld(who, vertices);
+    if (who == CopyFor::Player) return record.totalVertices + vertices <= budget;
+    return held + vertices <= budget;
+}
+
+// Whether `vertices` more fit under the all-vehicles budget. The player's
+// vehicle comes first: other vehicles' records are evicted to make room for
+// it. Called only with the final copy in hand, so that no record is evicted
+// for a copy that is then not kept.
+bool withinAllVehiclesBudget(const VehicleRecord& record, std::uint64_t vertices, CopyFor who) {
+    const std::uint64_t budget = settings.MaxTotalVertices;
+    if (!recordList) return record.totalVertices + vertices <= budget;
+    const std::uint64_t held = verticesHeld(who, vertices);
+    // The hit handler stamped the record with the host clock of this hit.
+    if (who == CopyFor::Player) return makeVertexRoom(*recordList, record, vertices, budget, record.lastHit);
+    return held + vertices <= budget;
+}
+
+bool copyWithinLimits(const host::Geometry* copy, const VehicleRecord& record, CopyFor who) {
     // The same shape test as for the atomic's own geometry, flag 0x01000000
     // included: a copy that every later hit would refuse is not kept.
     if (!deformableShape(copy)) return false;
     const auto vertices = static_cast<std::uint64_t>(copy->vertexCount);
     if (record.totalVertices + vertices > kMaxVerticesPerVehicle) return false;
-    return withinAllVehiclesBudget(record, vertices, player);
+    return withinAllVehiclesBudget(record, vertices, who);
 }
 
 // The panel kind a copy of the atomic is made for (kNoPanel without PanelBending).
@@ -150,24 +188,41 @@ int panelKindOf(const host::Atomic& atomic) { return settings.PanelBending ? pan
 
 // The first half of an entry: the copy of the atomic's geometry, for a
 // bonnet or boot rebuilt along its crease. Null when a limit or the clone
-// refuses. `kind`: the atomic's panelKindOf.
-void* copyMesh(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player, int kind,
-               PanelState& panel) {
+// refuses. `kind`: the atomic's panelKindOf. A copy prepared ahead for the
+// player's vehicle is taken as it is: it is what the clone would give. With
+// `rebuildInSteps`, a fresh copy of a bonnet or boot comes back as cloned and
+// the flag set, for the steps that rebuild it.
+void* copyMesh(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, CopyFor who, int kind,
+               PanelState& panel, bool* rebuildInSteps = nullptr) {
     if (record.meshes.size() >= kMaxMeshesPerVehicle) return nullptr;
     const auto originalVertices = static_cast<std::uint64_t>(original->vertexCount);
     if (record.totalVertices + originalVertices > kMaxVerticesPerVehicle) return nullptr;
-    // Before the copy is made: an ordinary copy has the original's count, so
-    // this is the final word for it; a panel rebuilt along its crease has more
-    // vertices and is checked again when it is attached.
-    if (!withinAllVehiclesBudget(record, originalVertices, player)) return nullptr;
+    PreparedCopy prepared;
+    if (who != CopyFor::Preparation) prepared = takePreparedCopy(&atomic, original, kind, record.creaseSeed, panel);
+    // Before the copy is made, a copy that could never fit is not made; room
+    // is made only once the copy (rebuilt along its crease for a panel, with
+    // more vertices) is known, when it is attached.
+    if (!mayFitAllVehiclesBudget(record, originalVertices, who)) {
+        releaseGeometry(prepared.copy);
+        return nullptr;
+    }
+    if (prepared.copy) {
+        // The lines its making wrote belong to this hit.
+        for (const std::string& line : prepared.lines) logLine(line.c_str());
+        return prepared.copy;
+    }
     breadcrumb("atomic: clone geometry");
     void* copy = cloneGeometry(original);
     if (!copy) {
         logLine("Geometry clone failed; mesh skipped.");
         return nullptr;
     }
-    if (kind != kNoPanel) copy = preparePanel(&atomic, kind, record.creaseSeed, copy, panel);
-    return copy;
+    if (kind == kNoPanel) return copy;
+    if (rebuildInSteps) {
+        *rebuildInSteps = true;
+        return copy;
+    }
+    return preparePanel(&atomic, kind, record.creaseSeed, copy, panel);
 }
 
 // The readable normals of a copy that passed deformableShape, or null.
@@ -180,11 +235,11 @@ const dent::Vec* copyNormals(const host::Geometry* copy) {
 // The second half: records the copy with its panel lists (made here unless
 // they were made in steps already) and attaches it to the atomic. Null when a
 // limit or the bookkeeping refuses; the copy is released then.
-MeshEntry* attachCopy(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player,
+MeshEntry* attachCopy(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, CopyFor who,
                       void* copy, PanelState& panel) {
     MeshEntry* entry = nullptr;
     const auto* copied = static_cast<const host::Geometry*>(copy);
-    if (copyWithinLimits(copied, record, player)) {
+    if (copyWithinLimits(copied, record, who)) {
         try {
             const dent::Vec* positions = copied->vertexBlock->positions;
             const auto count = static_cast<std::size_t>(copied->vertexCount);
@@ -210,10 +265,10 @@ MeshEntry* attachCopy(host::Atomic& atomic, VehicleRecord& record, host::Geometr
 // Copies the atomic's geometry, records it and attaches the copy to the
 // atomic. Null when a limit, the clone or the bookkeeping refuses; nothing of
 // the copy is kept then.
-MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, bool player) {
+MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, CopyFor who) {
     PanelState panel;
-    void* copy = copyMesh(atomic, record, original, player, panelKindOf(atomic), panel);
-    return copy ? attachCopy(atomic, record, original, player, copy, panel) : nullptr;
+    void* copy = copyMesh(atomic, record, original, who, panelKindOf(atomic), panel);
+    return copy ? attachCopy(atomic, record, original, who, copy, panel) : nullptr;
 }
 
 // The atomic when it may be deformed at all: readable, with a frame and a
@@ -366,7 +421,7 @@ void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request
     MeshEntry* entry = nullptr;
     if (!reaches(record, *geometry, at, request.radius, entry)) return;
     if (!entry) {
-        entry = makeEntry(atomic, record, geometry, request.player);
+        entry = makeEntry(atomic, record, geometry, copyFor(request));
         if (!entry) return;
     }
     displace(atomic, *entry, at, request);
@@ -442,11 +497,12 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 const int kind = panelKindOf(atomic);
                 const std::uint64_t perVertex = kCopyUnits + (kind != kNoPanel ? kMeasureUnits : 0);
                 if (!allowance.take(kCopyCallUnits + perVertex * vertexCount)) return DentStep::Waiting;
-                // A panel's copy is rebuilt along its crease in the steps that follow.
-                progress.pendingCopy = copyMesh(atomic, record, geometry, request.player, kNoPanel, progress.pendingPanel);
+                bool rebuildInSteps = false;
+                progress.pendingCopy = copyMesh(atomic, record, geometry, copyFor(request), kind, progress.pendingPanel,
+                                                &rebuildInSteps);
                 if (!progress.pendingCopy) return DentStep::Done;
                 progress.step = Step::Lists;
-                if (kind != kNoPanel) {
+                if (rebuildInSteps) {
                     startPanel(&atomic, kind, record.creaseSeed, progress.pendingPanel);
                     borrowCutBuffers(progress.cut);
                     if (beginCreaseCut(progress.pendingCopy, progress.pendingPanel, progress.cut)) {
@@ -502,12 +558,13 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 break;
             }
             case Step::Attach: {
+                if (request.preparing) return DentStep::Done;  // the copy waits for the hit
                 const auto* copy = static_cast<const host::Geometry*>(progress.pendingCopy);
                 const std::size_t count = geometryRecordReadable(copy) ? static_cast<std::uint32_t>(copy->vertexCount) : 0;
                 if (!allowance.take(kAttachUnits * count)) return DentStep::Waiting;
                 void* const made = progress.pendingCopy;
                 progress.pendingCopy = nullptr;  // attachCopy keeps it or releases it
-                if (!attachCopy(atomic, record, geometry, request.player, made, progress.pendingPanel)) {
+                if (!attachCopy(atomic, record, geometry, copyFor(request), made, progress.pendingPanel)) {
                     return DentStep::Done;
                 }
                 progress.step = Step::Dent;

@@ -26,6 +26,10 @@ struct DentRequest {
     // The record is the player's vehicle's: when the all-vehicles vertex
     // budget refuses one of its meshes, other vehicles' records make room.
     bool player = false;
+    // The record stands in for the player's vehicle before its first hit
+    // reaches a mesh: a planned dent then only makes the copy and its lists,
+    // ahead of the hit, and takes no room from anyone (see player_preparation.h).
+    bool preparing = false;
 };
 
 // A dent taken into one atomic's own frame space.
@@ -56,7 +60,6 @@ struct WorkAllowance {
     std::uint64_t left = 0;
     bool started = false;
 
-    static WorkAllowance unlimited() { return WorkAllowance{~std::uint64_t{0}, false}; }
     // Charges `units` when the step may run now.
     bool take(std::uint64_t units) {
         if (started && units > left) return false;

@@ -89,6 +89,10 @@ VehicleRecord* findRecord(RecordList& list, const void* vehicle) {
     return nullptr;
 }
 
+std::uint32_t creaseSeedFor(std::int32_t vehicleRef, std::uint32_t nowMs) {
+    return (static_cast<std::uint32_t>(vehicleRef) * kCreaseSeedFactor) ^ nowMs;
+}
+
 VehicleRecord& appendRecord(RecordList& list, void* vehicle, std::int32_t vehicleRef, void* clump, float health,
                             std::uint32_t nowMs) {
     auto record = std::make_unique<VehicleRecord>();
@@ -97,7 +101,7 @@ VehicleRecord& appendRecord(RecordList& list, void* vehicle, std::int32_t vehicl
     record->clump = clump;
     record->health = health;
     record->lastHit = nowMs;
-    record->creaseSeed = (static_cast<std::uint32_t>(vehicleRef) * kCreaseSeedFactor) ^ nowMs;
+    record->creaseSeed = creaseSeedFor(vehicleRef, nowMs);
     list.records.push_back(std::move(record));
     return *list.records.back();
 }

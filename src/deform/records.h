@@ -50,8 +50,11 @@ extern RecordList* recordList;
 
 VehicleRecord* findRecord(RecordList& list, const void* vehicle);
 
+// A record's crease seed: (vehicleRef x 0x9E3779B9) XOR the host clock when it is made.
+std::uint32_t creaseSeedFor(std::int32_t vehicleRef, std::uint32_t nowMs);
+
 // Appends a new record for a vehicle (episode inactive, no meshes) with its
-// crease seed (vehicleRef x 0x9E3779B9) XOR nowMs. Call after makeRecordRoom.
+// crease seed creaseSeedFor(vehicleRef, nowMs). Call after makeRecordRoom.
 VehicleRecord& appendRecord(RecordList& list, void* vehicle, std::int32_t vehicleRef, void* clump, float health,
                             std::uint32_t nowMs);
 

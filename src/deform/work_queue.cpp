@@ -58,14 +58,20 @@ void putBackOldestWork(QueuedWork item) {
     if (finish) ++q.hits;
 }
 
-std::vector<QueuedWork> takeWorkOf(const VehicleRecord& record) {
-    std::vector<QueuedWork> taken;
+bool bringWorkForward(const VehicleRecord& record) {
+    std::deque<QueuedWork>& items = queue().items;
+    const auto others = std::stable_partition(items.begin(), items.end(),
+                                              [&record](const QueuedWork& item) { return item.record == &record; });
+    return others != items.begin();
+}
+
+void countMeshes(std::uint32_t hit, std::uint32_t meshes) {
     for (QueuedWork& item : queue().items) {
-        if (item.record == &record) taken.push_back(std::move(item));
+        if (item.finish && item.hit == hit) {
+            item.meshes += meshes;
+            return;
+        }
     }
-    // The moved-from items still name the record, so they go with the rest.
-    if (!taken.empty()) dropQueuedWork(record);
-    return taken;
 }
 
 void dropQueuedWork(const VehicleRecord& record) {

@@ -43,6 +43,7 @@ struct QueuedWork {
     PlannedDent dent;        // the atomic's dent (not for finish)
     dent::Episode episode;   // the episode as it stood at the hit
     HitSummary summary;      // for finish
+    std::uint32_t meshes = 0;  // finish: meshes the hit's dents have displaced so far
     // The dent's steps done so far, once it has begun; dropping the item
     // drops what they made and did not hand over yet.
     std::unique_ptr<DentProgress> progress;
@@ -57,8 +58,11 @@ bool workQueueFull();
 bool takeOldestWork(QueuedWork& item);
 // Puts an item taken by takeOldestWork back in front, to go on next frame.
 void putBackOldestWork(QueuedWork item);
-// Takes every item of the record out, oldest first, into `items`.
-std::vector<QueuedWork> takeWorkOf(const VehicleRecord& record);
+// Moves the record's items, in their order, before every other record's; true
+// when the record has any.
+bool bringWorkForward(const VehicleRecord& record);
+// Counts `meshes` more for the hit whose finish item is queued.
+void countMeshes(std::uint32_t hit, std::uint32_t meshes);
 // Drops the items of one record / of every record.
 void dropQueuedWork(const VehicleRecord& record);
 void dropAllQueuedWork();

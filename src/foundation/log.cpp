@@ -10,7 +10,13 @@ namespace kerbmark {
 char logPath[kPathSize] = "";
 const char* volatile phase = "startup";
 
+std::vector<std::string>* heldLines = nullptr;
+
 void logLine(const char* text) {
+    if (heldLines) {
+        heldLines->emplace_back(text);
+        return;
+    }
     std::FILE* file = std::fopen(logPath, "a");
     if (!file) return;
     std::fprintf(file, "%s\n", text);

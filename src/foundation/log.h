@@ -4,6 +4,9 @@
 // host dies. The phase pointer always names the step the module is in.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "foundation/settings.h"
 
 namespace kerbmark {
@@ -18,6 +21,10 @@ extern const char* volatile phase;
 // Appends one line (CR LF) whatever `diagnostics` says; lost silently when the
 // file cannot be opened.
 void logLine(const char* text);
+
+// While not null, logLine keeps its lines here instead of writing them: the
+// lines of work done ahead of the event they belong to, written with it.
+extern std::vector<std::string>* heldLines;
 
 // printf-style logLine through a fixed buffer of `BufferSize` bytes (cut when longer).
 template <unsigned BufferSize, typename... Args>

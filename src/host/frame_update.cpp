@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "collision/private_model.h"
+#include "deform/player_preparation.h"
 #include "deform/records.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
@@ -67,8 +68,11 @@ void moduleFrameWork() {
     if (!hostAllowsWork()) return;
     installLazyHooks();
     keepRecordsInStep(*recordList);
-    handleVehicles(readPlayerInput(*recordList));
-    runQueuedTrafficWork(settings.TrafficWorkPerFrame);
+    const PlayerInput player = readPlayerInput(*recordList);
+    handleVehicles(player);
+    WorkAllowance allowance{settings.TrafficWorkPerFrame, false};
+    runQueuedTrafficWork(allowance);
+    preparePlayerVehicle(player.vehicle, player.resetRequested, allowance);
 }
 
 }  // namespace

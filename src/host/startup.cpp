@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "deform/player_preparation.h"
 #include "deform/records.h"
 #include "foundation/crash_report.h"
 #include "foundation/log.h"
@@ -38,6 +39,7 @@ char iniPath[kPathSize] = "";
 void clearRecordsForHost() noexcept {
     try {
         if (recordList) clearAllRecords(*recordList);
+        releasePreparation();
     } catch (...) {
     }
 }

@@ -9,6 +9,7 @@
 
 #include "collision/private_model.h"
 #include "deform/atomic_driver.h"
+#include "deform/player_preparation.h"
 #include "deform/records.h"
 #include "deform/work_queue.h"
 #include "foundation/log.h"
@@ -59,12 +60,6 @@ HitSummary summarize(const VehicleRecord& record, const host::Vehicle& vehicle, 
 
 // Work units of a finished hit: the collision model's update and the log line.
 constexpr std::uint64_t kFinishUnits = 2000;
-
-// Meshes dented so far by the hit whose items are running.
-struct HitProgress {
-    std::uint32_t hit = 0;
-    std::uint32_t meshes = 0;
-};
 
 bool recordListed(const VehicleRecord* record) {
     if (!recordList) return false;
@@ -125,32 +120,20 @@ bool itemStillSame(const QueuedWork& item) {
 // Runs one queued item, or its next steps, as far as the allowance takes
 // them; true when the item is done. An item whose record, car, atomic or
 // geometry is no longer what it was at the hit is dropped quietly.
-bool runQueued(QueuedWork& item, HitProgress& progress, WorkAllowance& allowance) {
-    if (progress.hit != item.hit) progress = HitProgress{item.hit, 0};
+bool runQueued(QueuedWork& item, WorkAllowance& allowance) {
     if (!itemStillSame(item)) return true;
     VehicleRecord* record = item.record;
     if (item.finish) {
         if (!allowance.take(kFinishUnits)) return false;
-        finishHit(*record, item.summary, item.episode, progress.meshes);
+        finishHit(*record, item.summary, item.episode, item.meshes);
         return true;
     }
     DentRequest request{record, {}, {}, item.episode.depth, item.episode.radius, item.episode.number, 0,
                         item.summary.isPlayer};
     if (!item.progress) item.progress = std::make_unique<DentProgress>();
     const DentStep step = advancePlannedDent(item.dent.atomic, item.dent.at, request, *item.progress, allowance);
-    progress.meshes += request.meshes;
+    if (request.meshes != 0) countMeshes(item.hit, request.meshes);
     return step == DentStep::Done;
-}
-
-// The drain's place in a hit that spans frames.
-HitProgress drainProgress;
-
-// Runs the record's queued items now, in their order.
-void finishQueuedWorkOf(const VehicleRecord& record) {
-    // A hit the drain has begun goes on with its count.
-    HitProgress progress = drainProgress;
-    WorkAllowance unlimited = WorkAllowance::unlimited();
-    for (QueuedWork& item : takeWorkOf(record)) runQueued(item, progress, unlimited);
 }
 
 // The traffic hit's mesh work goes into the queue: every atomic that may be
@@ -168,7 +151,7 @@ void queueHit(VehicleRecord& record, const DentRequest& request, const HitSummar
     }
     const std::uint32_t hit = ++hitSerial;
     auto item = [&](bool finish, const PlannedDent& dent) {
-        return QueuedWork{&record, record.vehicleRef, record.clump, hit, finish, dent, record.episode, summary, nullptr};
+        return QueuedWork{&record, record.vehicleRef, record.clump, hit, finish, dent, record.episode, summary, 0, nullptr};
     };
     for (const PlannedDent& dent : dents) queueWork(item(false, dent));
     queueWork(item(true, PlannedDent{}));
@@ -188,8 +171,9 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
         logLine("Player deformation reset.");
         return;
     }
-    // The player's car is never delayed: work it had queued as traffic runs now.
-    if (record && isPlayer) finishQueuedWorkOf(*record);
+    // Work a car the player took over had queued as traffic goes first, within
+    // the frame's budget; the player's hits on it wait behind that work.
+    const bool workWaiting = record && isPlayer && bringWorkForward(*record);
 
     const float healthLoss = record ? record->healthDrop : 0.0f;
     const float health = vehicle.health;
@@ -229,6 +213,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
     if (!record) {
         if (!makeRecordRoom(list, playerVehicle, now)) return;
         record = &appendRecord(list, vehiclePointer, game::vehicleRef(vehiclePointer), clump, health, now);
+        takePreparedSeed(*record);
     }
     record->lastHit = now;
 
@@ -245,7 +230,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
                         episode.number,
                         0,
                         isPlayer};
-    if (!isPlayer && settings.TrafficWorkPerFrame != 0) {
+    if ((!isPlayer || workWaiting) && settings.TrafficWorkPerFrame != 0) {
         queueHit(*record, request, summarize(*record, vehicle, isPlayer, r, healthLoss, request));
         return;
     }
@@ -256,12 +241,11 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
 
 }  // namespace
 
-void runQueuedTrafficWork(std::uint64_t budget) {
+void runQueuedTrafficWork(WorkAllowance& allowance) {
     try {
-        WorkAllowance allowance{budget, false};
         QueuedWork item{};
         while (allowance.left != 0 && takeOldestWork(item)) {
-            if (!runQueued(item, drainProgress, allowance)) {
+            if (!runQueued(item, allowance)) {
                 putBackOldestWork(std::move(item));
                 break;
             }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "deform/atomic_driver.h"
+
 namespace kerbmark {
 
 // Reads the vehicle's latest collision and, when the contact grows the
@@ -12,10 +14,10 @@ namespace kerbmark {
 void handleHit(void* vehicle, bool isPlayer, bool resetRequested, void* playerVehicle);
 
 // With Traffic/WorkPerFrame set, a traffic hit's mesh work waits in a queue:
-// runs the oldest queued work, step by step, while the steps fit `budget`
-// work units (the frame's first step always runs, so the queue moves on);
-// nothing with a budget of 0.
-void runQueuedTrafficWork(std::uint64_t budget);
+// runs the oldest queued work, step by step, while the steps fit the
+// allowance (the frame's first step always runs, so the queue moves on);
+// nothing with an allowance of 0.
+void runQueuedTrafficWork(WorkAllowance& allowance);
 
 // The queue holds as many hits as it may: further traffic waits for a later frame.
 bool trafficWorkWaitsForRoom();

@@ -382,6 +382,51 @@ TEST_F(Driver, PlayerEvictsTheLongestIdleTrafficForTheBudget) {
     EXPECT_TRUE(geometries.isCopy(recent.atomic->geometry));
 }
 
+// The player's vehicle evicts only for a copy it keeps: a clone that fails,
+// and a bonnet whose rebuilt copy would not fit even with every other record
+// gone, leave the idle traffic record with its copy as it was.
+TEST_F(Driver, PlayerEvictsNothingForACopyItDoesNotKeep) {
+    kerbmark::settings.MaxTotalVertices = 50000;
+    record.lastHit = 5000;
+    host::Vehicle* other = host.vehicle(0x206);
+    kerbmark::VehicleRecord& traffic = kerbmark::appendRecord(list, other, 0x206, other->clump, 1000.0f, 0);
+    host::Atomic* trafficPart = geometries.atomic(other, geometries.source(), geometries.frame("part"));
+    DentRequest trafficHit{&traffic, {0, 0, 0}, {0, 0, -1}, 0.2f, 1.0f, 1, 0};
+    game::atomics(other->clump, kerbmark::deformAtomic, &trafficHit);
+    ASSERT_EQ(trafficHit.meshes, 1u);
+    host::Geometry* trafficCopy = trafficPart->geometry;
+
+    std::vector<Vec> aside = line(6);
+    for (Vec& p : aside) p.x += 20.0f;
+    atomicNamed("part", aside);
+    host::Atomic* bonnet = atomicNamed("bonnet_hi", testpanel::gridPositions({}));
+    const std::int32_t bonnetVertices = bonnet->geometry->vertexCount;
+    struct Case {
+        const char* what;
+        Vec point;
+        testdeform::CreateOutcome clone;
+        std::uint32_t ownVertices;  // the player's record before the hit
+    };
+    const Case cases[] = {
+        {"clone fails", {20, 0, 0}, testdeform::CreateOutcome::Null, 0},
+        {"rebuilt bonnet too large", {0, 0.5f, 0}, testdeform::CreateOutcome::Normal,
+         50000u - static_cast<std::uint32_t>(bonnetVertices)},
+    };
+    for (const Case& c : cases) {
+        traffic.totalVertices = 50000;  // the budget is full
+        record.totalVertices = c.ownVertices;
+        geometries.createOutcome = c.clone;
+        DentRequest hit = request(c.point);
+        hit.player = true;
+        EXPECT_EQ(run(hit), 0u) << c.what;
+        EXPECT_EQ(kerbmark::findRecord(list, other), &traffic) << c.what;
+        ASSERT_EQ(traffic.meshes.size(), 1u) << c.what;
+        EXPECT_EQ(trafficPart->geometry, trafficCopy) << c.what;
+        EXPECT_EQ(traffic.meshes[0].copy, trafficCopy) << c.what;
+    }
+    EXPECT_TRUE(record.meshes.empty());
+}
+
 // The host created the copy with the flag that forbids deforming: the copy is
 // given back and the atomic keeps its own geometry.
 TEST_F(Driver, UndeformableCopyIsNotKept) {

@@ -155,4 +155,64 @@ void expectAllRestored(const DrivenHost& host, const hostsim::Vehicle* vehicle, 
     expectLedgerUnchanged(host);
 }
 
+namespace {
+
+std::string hexFloats(const float* values, std::size_t count) {
+    std::string text;
+    char word[12];
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &values[i], sizeof bits);
+        std::snprintf(word, sizeof word, "%08x ", static_cast<unsigned>(bits));
+        text += word;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string vehicleState(hostsim::Vehicle* car, bool restored, const hostsim::Vehicle* gone) {
+    std::ostringstream out;
+    out << "vehicle " << hostsim::vehicleHandle(car) << " lights";
+    for (int light = 0; light < 4; ++light) out << ' ' << int{hostsim::lightStatus(car, light)};
+    out << '\n';
+    for (const hostsim::Atomic* atomic : hostsim::clumpAtomics(car->clump)) {
+        const hostsim::Geometry* g = atomic->geometry;
+        const int flags = restored ? atomic->flags & ~1 : atomic->flags;
+        int references = g->references;
+        if (gone)
+            for (const hostsim::Atomic* other : hostsim::clumpAtomics(gone->clump)) references -= other->geometry == g;
+        out << " atomic " << atomic->frame->hostName << " flags " << flags << " sphere "
+            << hexFloats(atomic->boundingSphere, 4) << " copy " << g->hostMadeByModule << " refs " << references
+            << " vertices " << g->vertexCount << " triangles " << g->triangleCount << '\n';
+        const hostsim::VertexBlock* block = g->vertexBlock;
+        out << "  block " << hexFloats(block->boundingSphere, 4) << '\n';
+        out << "  positions " << hexFloats(&block->positions[0].x, 3 * static_cast<std::size_t>(g->vertexCount))
+            << '\n';
+        if (block->normals)
+            out << "  normals " << hexFloats(&block->normals[0].x, 3 * static_cast<std::size_t>(g->vertexCount))
+                << '\n';
+        out << "  faces";
+        for (int t = 0; t < g->triangleCount; ++t)
+            out << ' ' << g->triangles[t].vertex[0] << ',' << g->triangles[t].vertex[1] << ','
+                << g->triangles[t].vertex[2] << ',' << g->triangles[t].material;
+        out << '\n';
+    }
+    const auto* model = static_cast<const hostsim::ColModel*>(hostsim::colModelOf(car));
+    out << " collision " << hexFloats(&model->boxMin.x, 10) << '\n';
+    if (const hostsim::ColData* data = model->data) {
+        out << "  spheres";
+        for (int s = 0; s < data->sphereCount; ++s) out << ' ' << hexFloats(&data->spheres[s].centre.x, 4);
+        out << "\n  boxes";
+        for (int b = 0; b < data->boxCount; ++b) out << ' ' << hexFloats(&data->boxes[b].min.x, 6);
+        out << "\n  faces";
+        const std::size_t vertices = collisionVertexCount(*data);
+        for (std::size_t v = 0; v < vertices; ++v)
+            out << ' ' << data->vertices[v].x << ',' << data->vertices[v].y << ',' << data->vertices[v].z;
+        out << '\n';
+    }
+    return out.str();
+}
+
+
 }  // namespace scenario

@@ -84,4 +84,11 @@ std::size_t collisionVertexCount(const hostsim::ColData& data);
 void expectAllRestored(const DrivenHost& host, const hostsim::Vehicle* vehicle, const hostsim::VehicleSnapshot& rest);
 void expectLedgerUnchanged(const DrivenHost& host);
 
+// Everything the module may have changed on a vehicle, as text. Bit 0 of an
+// atomic's flags says that the module deformed it once and stays through a
+// reset: `restored` leaves it out for a car restored before its queued work ran.
+// A shared geometry's references leave out those of a car that left the pool
+// (`gone`): it draws its copies when it was dented before it left.
+std::string vehicleState(hostsim::Vehicle* car, bool restored, const hostsim::Vehicle* gone);
+
 }  // namespace scenario

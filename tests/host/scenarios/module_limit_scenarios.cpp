@@ -225,7 +225,9 @@ struct Spoiler {
 // beyond the lookups, and the next good contact dents as usual.
 TEST(BadInput, UnusableHostValuesEndTheHitQuietly) {
     DrivenHost host;
-    startDriven(host);
+    // Without a work budget the seated player's car is not prepared ahead:
+    // every host call counted here would be the spoiled hit's.
+    startDriven(host, "[Traffic]\r\nWorkPerFrame=0\r\n");
     hostsim::Vehicle* car = host.player;
     const hostsim::Matrix placement = car->hostPlacement;
     hostsim::Clump* const clump = car->clump;

@@ -79,66 +79,6 @@ void frame() {
     hostsim::runFrame();
 }
 
-std::string hexFloats(const float* values, std::size_t count) {
-    std::string text;
-    char word[12];
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t bits;
-        std::memcpy(&bits, &values[i], sizeof bits);
-        std::snprintf(word, sizeof word, "%08x ", static_cast<unsigned>(bits));
-        text += word;
-    }
-    return text;
-}
-
-// Everything the module may have changed on a vehicle, as text. Bit 0 of an
-// atomic's flags says that the module deformed it once and stays through a
-// reset: `restored` leaves it out for a car restored before its queued work ran.
-// A shared geometry's references leave out those of a car that left the pool
-// (`gone`): it draws its copies when it was dented before it left.
-std::string vehicleState(hostsim::Vehicle* car, bool restored, const hostsim::Vehicle* gone) {
-    std::ostringstream out;
-    out << "vehicle " << hostsim::vehicleHandle(car) << " lights";
-    for (int light = 0; light < 4; ++light) out << ' ' << int{hostsim::lightStatus(car, light)};
-    out << '\n';
-    for (const hostsim::Atomic* atomic : hostsim::clumpAtomics(car->clump)) {
-        const hostsim::Geometry* g = atomic->geometry;
-        const int flags = restored ? atomic->flags & ~1 : atomic->flags;
-        int references = g->references;
-        if (gone)
-            for (const hostsim::Atomic* other : hostsim::clumpAtomics(gone->clump)) references -= other->geometry == g;
-        out << " atomic " << atomic->frame->hostName << " flags " << flags << " sphere "
-            << hexFloats(atomic->boundingSphere, 4) << " copy " << g->hostMadeByModule << " refs " << references
-            << " vertices " << g->vertexCount << " triangles " << g->triangleCount << '\n';
-        const hostsim::VertexBlock* block = g->vertexBlock;
-        out << "  block " << hexFloats(block->boundingSphere, 4) << '\n';
-        out << "  positions " << hexFloats(&block->positions[0].x, 3 * static_cast<std::size_t>(g->vertexCount))
-            << '\n';
-        if (block->normals)
-            out << "  normals " << hexFloats(&block->normals[0].x, 3 * static_cast<std::size_t>(g->vertexCount))
-                << '\n';
-        out << "  faces";
-        for (int t = 0; t < g->triangleCount; ++t)
-            out << ' ' << g->triangles[t].vertex[0] << ',' << g->triangles[t].vertex[1] << ','
-                << g->triangles[t].vertex[2] << ',' << g->triangles[t].material;
-        out << '\n';
-    }
-    const auto* model = static_cast<const hostsim::ColModel*>(hostsim::colModelOf(car));
-    out << " collision " << hexFloats(&model->boxMin.x, 10) << '\n';
-    if (const hostsim::ColData* data = model->data) {
-        out << "  spheres";
-        for (int s = 0; s < data->sphereCount; ++s) out << ' ' << hexFloats(&data->spheres[s].centre.x, 4);
-        out << "\n  boxes";
-        for (int b = 0; b < data->boxCount; ++b) out << ' ' << hexFloats(&data->boxes[b].min.x, 6);
-        out << "\n  faces";
-        const std::size_t vertices = collisionVertexCount(*data);
-        for (std::size_t v = 0; v < vertices; ++v)
-            out << ' ' << data->vertices[v].x << ',' << data->vertices[v].y << ',' << data->vertices[v].z;
-        out << '\n';
-    }
-    return out.str();
-}
-
 // One drive of the pile-up, in a child process: the settings and the events
 // come from the run variable ("<WorkPerFrame> <events 0/1> <output file>").
 // Writes the handled hits after the first frame, the frame by which the last
@@ -344,10 +284,10 @@ TEST(TrafficBudget, WorkOfAChangedOrResetCarIsDroppedQuietly) {
     for (hostsim::Vehicle* car : {changed, other}) hostsim::setContact(car, 0.6f, kRear, kBackward);
     frame();
     hostsim::callSite(hostsim::kResetSiteA);
+    EXPECT_TRUE(hostsim::liveModuleGeometries().empty());
     for (hostsim::Vehicle* car : {changed, other}) hostsim::clearCollision(car);
     for (int f = 0; f < 300; ++f) frame();
     EXPECT_EQ(hitLines(host.log).size(), 2u) << "the dropped hits finish nothing";
-    EXPECT_TRUE(hostsim::liveModuleGeometries().empty());
     for (hostsim::Vehicle* car : {changed, other}) EXPECT_EQ(copiesOn(car), 0u);
     expectNoHostFaults();
 }
@@ -384,6 +324,33 @@ TEST(TrafficBudget, ACopyNotYetAttachedIsReleasedWithItsWork) {
         frame();
     }
     EXPECT_TRUE(hitLines(host.log).empty());
+    expectNoHostFaults();
+}
+
+// One step per frame: the player takes over a traffic car whose first hit
+// still waits, and hits it again at once. The car's work goes on a step a
+// frame (the takeover frame does not do it all), and the player's hit is
+// worked out after it.
+TEST(TrafficBudget, ATakenOverCarFinishesItsWorkBeforeThePlayersHit) {
+    DrivenHost host;
+    startPileUpHost(host, 1);
+    hostsim::Vehicle* car = trafficAt({0.0f, 8.0f, 0.0f});
+    hostsim::setContact(car, 0.4f, kFront, kForward);
+    frame();
+    hostsim::clearCollision(host.player);
+    hostsim::setPlayerVehicle(car);
+    hostsim::advanceClock(1000);
+    hostsim::setContact(car, 0.6f, kRear, kBackward);
+    frame();
+    hostsim::clearCollision(car);
+    EXPECT_TRUE(hitLines(host.log).empty()) << "the car's work waits for later frames";
+    for (int f = 0; f < 300 && hitLines(host.log).size() < 2; ++f) frame();
+    const std::vector<HitLine> hits = hitLines(host.log);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0].actor, "npc");
+    EXPECT_EQ(hits[1].actor, "player");
+    EXPECT_GT(hits[0].meshes, 0u);
+    EXPECT_GT(hits[1].meshes, 0u);
     expectNoHostFaults();
 }
 

@@ -1,0 +1,263 @@
+#include "deform/player_preparation.h"
+
+#include <cmath>
+#include <memory>
+#include <utility>
+
+#include "deform/records.h"
+#include "foundation/log.h"
+#include "foundation/settings.h"
+#include "host/bindings.h"
+#include "host/host_types.h"
+#include "host/memory_check.h"
+
+namespace kerbmark {
+
+namespace {
+
+// A health rise beyond this between two frames is a repair (as for records).
+constexpr float kRepairHealthRise = 25.0f;
+// How long the player sits in a car (host clock) before its copies are made:
+// a car only passed through, or the moment after a reset, costs nothing.
+constexpr std::uint32_t kSeatedMs = 1000;
+
+// One mesh of the player's vehicle: the atomic, the geometry it draws, and
+// the steps of its copy so far (null once the copy is taken or given up).
+struct PreparedMesh {
+    void* atomic = nullptr;
+    void* original = nullptr;
+    std::uint32_t atomicFlags = 0;  // the host's flags of the atomic when its copy was begun
+    std::uint32_t creaseSeed = 0;   // the crease seed it was begun with
+    std::unique_ptr<DentProgress> progress;
+    std::vector<std::string> lines;  // what the copy's making logged
+};
+
+struct Preparation {
+    // Who the copies are for; the stand-in's vehicle, handle and clump are the car's.
+    VehicleRecord standIn;
+    float health = 0.0f;
+    std::uint32_t since = 0;  // host clock when the preparation began
+    std::uint32_t creaseSeed = 0;  // for copies made while the car has no record
+    bool seedGiven = false;        // a copy was made with it
+    bool planned = false;
+    std::vector<PreparedMesh> meshes;
+    std::size_t next = 0;  // the mesh being prepared
+};
+
+// Never destroyed: nothing of the module is freed at process detach.
+Preparation& preparation() {
+    static Preparation* const instance = new Preparation();
+    return *instance;
+}
+
+std::uint32_t hostClock() { return host::at<const volatile std::uint32_t>(host::kClock); }
+
+const VehicleRecord* recordOf(const void* vehicle) { return recordList ? findRecord(*recordList, vehicle) : nullptr; }
+
+const host::Vehicle* handledVehicle(void* vehicle) {
+    if (!vehicle || !readableRange(vehicle, sizeof(host::Vehicle))) return nullptr;
+    const auto* v = static_cast<const host::Vehicle*>(vehicle);
+    if (v->word594 != 0 || !v->clump || !host::isHandledVehicleModel(v->modelId)) return nullptr;
+    return v;
+}
+
+bool copyMade(const PreparedMesh& mesh) { return mesh.progress && mesh.progress->pendingCopy; }
+
+std::uint32_t verticesOf(const void* geometry) {
+    const std::int32_t count = static_cast<const host::Geometry*>(geometry)->vertexCount;
+    return count > 0 ? static_cast<std::uint32_t>(count) : 0;
+}
+
+// The car is still the one prepared for: the same vehicle, clump, and no repair.
+bool stillPrepared(const Preparation& p, void* vehicle) {
+    if (p.standIn.vehicle != vehicle || !vehicleStillSame(p.standIn)) return false;
+    const float health = static_cast<const host::Vehicle*>(vehicle)->health;
+    return !(std::isfinite(health) && p.health - health < -kRepairHealthRise);
+}
+
+void begin(Preparation& p, void* vehicle, const host::Vehicle& v) {
+    p.standIn.vehicle = vehicle;
+    p.standIn.vehicleRef = game::vehicleRef(vehicle);
+    p.standIn.clump = v.clump;
+    p.since = hostClock();
+    const VehicleRecord* record = recordOf(vehicle);
+    // The crease seed as a record made now would have it.
+    p.creaseSeed = record ? record->creaseSeed : creaseSeedFor(p.standIn.vehicleRef, p.since);
+}
+
+// Meshes that draw another geometry now (the hit copied them, or the host
+// gave them another) no longer need their copy.
+void dropTakenOver(Preparation& p) {
+    for (PreparedMesh& mesh : p.meshes) {
+        if (!mesh.progress) continue;
+        if (!readableRange(mesh.atomic, sizeof(host::Atomic)) ||
+            static_cast<const host::Atomic*>(mesh.atomic)->geometry != mesh.original) {
+            mesh.progress.reset();
+            mesh.lines.clear();
+        }
+    }
+}
+
+bool contactThisFrame(const Preparation& p) {
+    const VehicleRecord* record = recordOf(p.standIn.vehicle);
+    return record && record->lastHit == hostClock();
+}
+
+// Whether a geometry is one of the record's copies or originals: copied
+// already, or put back by the material guard.
+bool heldByRecord(const VehicleRecord* record, const void* geometry) {
+    if (!record) return false;
+    for (const MeshEntry& entry : record->meshes) {
+        if (entry.copy == geometry || entry.original == geometry) return true;
+    }
+    return false;
+}
+
+// Every atomic a hit could dent, as the hit's planning finds them.
+void plan(Preparation& p) {
+    std::vector<PlannedDent> dents;
+    DentRequest request{&p.standIn, {}, {}, 0.0f, 0.0f, 0, 0, false, true};
+    DentPlan plan{&request, &dents};
+    {
+        ReadableMemoryScope remembered;  // the planning only reads
+        game::atomics(p.standIn.clump, planAtomicDent, &plan);
+    }
+    const VehicleRecord* record = recordOf(p.standIn.vehicle);
+    for (const PlannedDent& dent : dents) {
+        if (heldByRecord(record, dent.geometry)) continue;
+        PreparedMesh mesh;
+        mesh.atomic = dent.atomic;
+        mesh.original = dent.geometry;
+        mesh.progress = std::make_unique<DentProgress>();
+        mesh.progress->step = DentProgress::Step::Copy;
+        p.meshes.push_back(std::move(mesh));
+    }
+    p.planned = true;
+}
+
+// The copies made fit the all-vehicles budget beside the records' (they
+// were checked with the original's count before the clone).
+bool preparedFit() {
+    const std::uint64_t records = recordList ? totalVerticesOfAllRecords(*recordList) : 0;
+    return records + preparedVertices() <= settings.MaxTotalVertices;
+}
+
+// Lines logged while it lives are kept in `lines`, however the scope ends.
+class HeldLines {
+public:
+    explicit HeldLines(std::vector<std::string>& lines) { heldLines = &lines; }
+    ~HeldLines() { heldLines = nullptr; }
+    HeldLines(const HeldLines&) = delete;
+    HeldLines& operator=(const HeldLines&) = delete;
+};
+
+// The meshes' steps, one after the other, while the allowance takes them.
+void run(Preparation& p, WorkAllowance& allowance) {
+    while (p.next < p.meshes.size()) {
+        PreparedMesh& mesh = p.meshes[p.next];
+        if (!mesh.progress) {
+            ++p.next;
+            continue;
+        }
+        const VehicleRecord* record = recordOf(p.standIn.vehicle);
+        if (mesh.progress->step == DentProgress::Step::Copy) {
+            mesh.atomicFlags = game::atomicFlags(mesh.atomic);
+            mesh.creaseSeed = record ? record->creaseSeed : p.creaseSeed;
+        }
+        p.standIn.totalVertices = static_cast<std::uint32_t>((record ? record->totalVertices : 0) + preparedVertices());
+        p.standIn.creaseSeed = mesh.creaseSeed;
+        DentRequest request{&p.standIn, {}, {}, 0.0f, 0.0f, 0, 0, false, true};
+        DentStep step;
+        {
+            HeldLines held(mesh.lines);
+            step = advancePlannedDent(mesh.atomic, AtomicDent{}, request, *mesh.progress, allowance);
+        }
+        if (!record && copyMade(mesh)) p.seedGiven = true;
+        if (step == DentStep::Waiting) return;
+        // Done: the copy and its lists are made, or the copy was refused.
+        if (!copyMade(mesh) || !preparedFit()) {
+            mesh.progress.reset();
+            mesh.lines.clear();
+        }
+        ++p.next;
+    }
+}
+
+void prepare(void* vehicle, bool resetRequested, WorkAllowance& allowance) {
+    Preparation& p = preparation();
+    if (p.standIn.vehicle && (resetRequested || !stillPrepared(p, vehicle))) releasePreparation();
+    const host::Vehicle* v = handledVehicle(vehicle);
+    if (!v || !recordList || settings.TrafficWorkPerFrame == 0) return;
+    if (!p.standIn.vehicle) begin(p, vehicle, *v);
+    p.health = v->health;
+    dropTakenOver(p);
+    if (hostClock() - p.since < kSeatedMs) return;
+    // A frame with the car's own hit has had its work; so has one whose budget traffic spent.
+    if (contactThisFrame(p) || (allowance.started && allowance.left == 0)) return;
+    if (!p.planned) plan(p);
+    run(p, allowance);
+}
+
+}  // namespace
+
+void preparePlayerVehicle(void* vehicle, bool resetRequested, WorkAllowance& allowance) {
+    try {
+        prepare(vehicle, resetRequested, allowance);
+    } catch (...) {
+        // Out of memory: what was prepared goes; the hit makes its copies itself.
+        releasePreparation();
+    }
+}
+
+void releasePreparation() {
+    Preparation& p = preparation();
+    p.meshes.clear();  // each progress releases the copy it holds
+    p.standIn.vehicle = nullptr;
+    p.standIn.vehicleRef = 0;
+    p.standIn.clump = nullptr;
+    p.planned = false;
+    p.seedGiven = false;
+    p.next = 0;
+}
+
+std::uint64_t preparedVertices() {
+    std::uint64_t vertices = 0;
+    for (const PreparedMesh& mesh : preparation().meshes) {
+        if (copyMade(mesh)) vertices += verticesOf(mesh.progress->pendingCopy);
+    }
+    return vertices;
+}
+
+PreparedCopy takePreparedCopy(void* atomic, void* original, int kind, std::uint32_t creaseSeed, PanelState& panel) {
+    Preparation& p = preparation();
+    PreparedCopy taken;
+    for (PreparedMesh& mesh : p.meshes) {
+        if (mesh.atomic != atomic || mesh.original != original || !copyMade(mesh)) continue;
+        DentProgress& progress = *mesh.progress;
+        // A failed crease rebuild leaves kind 0, as it would now.
+        const int made = progress.pendingPanel.kind;
+        const bool same = (made == kind || made == kNoPanel) &&
+                          (kind == kNoPanel || (creaseSeed == mesh.creaseSeed && game::atomicFlags(atomic) == mesh.atomicFlags));
+        if (same) {
+            taken.copy = progress.pendingCopy;
+            progress.pendingCopy = nullptr;
+            panel = std::move(progress.pendingPanel);
+            // Lists begun and not finished are made again in one go.
+            if (panel.kind != kNoPanel && !panelListsFit(panel, verticesOf(taken.copy))) panel.working.clear();
+            taken.lines = std::move(mesh.lines);
+        }
+        mesh.progress.reset();
+        mesh.lines.clear();
+        break;
+    }
+    return taken;
+}
+
+void takePreparedSeed(VehicleRecord& record) {
+    const Preparation& p = preparation();
+    if (p.seedGiven && p.standIn.vehicle == record.vehicle && p.standIn.vehicleRef == record.vehicleRef) {
+        record.creaseSeed = p.creaseSeed;
+    }
+}
+
+}  // namespace kerbmark

@@ -1,0 +1,191 @@
+// The built module making the seated player's car ready for its first hit:
+// the same drive (90 quiet frames in the driver's seat, then a head-on hit)
+// with and without a work budget, each in a child process of its own, leaves
+// every bit and every log line the same; and what was prepared goes with
+// F7, a reset event, a repair, another car and leaving the car.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "dent_support.h"
+#include "host_checks.h"
+#include "host_functions.h"
+#include "host_image.h"
+#include "module_loader.h"
+
+namespace {
+
+using hostsim::HostFunction;
+using hostsim::Vec3;
+using namespace scenario;
+
+constexpr char kRunVariable[] = "KERBMARK_PREPARE_RUN";
+const Vec3 kFront{0.0f, 2.3f, -0.05f};
+const Vec3 kOutFront{0.0f, 1.0f, 0.0f};
+
+void seatedFrames(hostsim::Vehicle* car, int frames) {
+    hostsim::clearCollision(car);
+    for (int f = 0; f < frames; ++f) {
+        hostsim::advanceClock(33);
+        hostsim::runFrame();
+    }
+}
+
+// Copies the module made that no atomic draws.
+std::size_t unattachedCopies(const hostsim::Vehicle* car) {
+    return hostsim::liveModuleGeometries().size() - copiesOn(car);
+}
+
+// One drive in a child process ("<WorkPerFrame> <output file>"): writes how
+// many copies waited unattached before the hit, how many geometries the hit's
+// frames created, the car's state and the log.
+void driveSeatedThenHeadOn() {
+    const char* run = std::getenv(kRunVariable);
+    if (!run) GTEST_SKIP() << "run by Preparation scenarios only";
+    unsigned budget = 0;
+    char output[MAX_PATH] = {};
+    ASSERT_EQ(std::sscanf(run, "%u %259[^\n]", &budget, output), 2);
+
+    DrivenHost host;
+    startDriven(host, "[Deformation]\r\nPanelCreaseRandomness=0\r\n[Traffic]\r\nWorkPerFrame=" +
+                          std::to_string(budget) + "\r\n");
+    seatedFrames(host.player, 90);
+    const std::size_t waiting = unattachedCopies(host.player);
+    const std::uint32_t created = hostsim::calls(HostFunction::CreateGeometry);
+    for (int f = 0; f < 3; ++f) {
+        hostsim::advanceClock(33);
+        hostsim::setContact(host.player, 0.3f + 0.1f * static_cast<float>(f), kFront, kOutFront);
+        hostsim::runFrame();
+    }
+    const std::uint32_t createdByHit = hostsim::calls(HostFunction::CreateGeometry) - created;
+    seatedFrames(host.player, 5);
+    expectNoHostFaults();
+
+    std::ofstream out(output, std::ios::binary);
+    out << waiting << ' ' << createdByHit << '\n' << vehicleState(host.player, false, nullptr) << "log\n";
+    for (const std::string& line : readLog(host.log).lines) out << line << '\n';
+}
+
+struct Drive {
+    std::size_t waiting = 0;
+    std::uint32_t createdByHit = 0;
+    std::vector<std::string> state;
+    std::vector<std::string> log;
+};
+
+Drive runDrive(const Folder& folder, unsigned budget) {
+    const std::string output = folder.file("drive_" + std::to_string(budget) + ".txt");
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    EXPECT_EQ(runSelf(kRunVariable, std::to_string(budget) + " " + output, "PreparationRunChild.Drive", current), 0);
+    Drive drive;
+    std::ifstream in(output, std::ios::binary);
+    in >> drive.waiting >> drive.createdByHit;
+    std::string line;
+    std::getline(in, line);
+    bool inLog = false;
+    while (std::getline(in, line)) {
+        if (line == "log") inLog = true;
+        else (inLog ? drive.log : drive.state).push_back(line);
+    }
+    return drive;
+}
+
+class PreparationRunChild : public ::testing::Test {};
+
+}  // namespace
+
+TEST_F(PreparationRunChild, Drive) { driveSeatedThenHeadOn(); }
+
+// Without a budget nothing is prepared and the hit makes every copy; with the
+// default one the copies wait unattached and the hit makes none itself.
+TEST(Preparation, FirstHitIsTheSameWithAndWithoutPreparation) {
+    const Folder folder;
+    const Drive plain = runDrive(folder, 0);
+    const Drive prepared = runDrive(folder, 100000);
+    EXPECT_EQ(plain.waiting, 0u);
+    EXPECT_GT(plain.createdByHit, 2u);
+    EXPECT_GT(prepared.waiting, 2u);
+    EXPECT_EQ(prepared.createdByHit, 0u);
+    ASSERT_FALSE(plain.state.empty());
+    ASSERT_EQ(prepared.state.size(), plain.state.size());
+    for (std::size_t i = 0; i < plain.state.size(); ++i) ASSERT_EQ(prepared.state[i], plain.state[i]) << i;
+    // The bonnet's and boot's lines, written when their copies were made, come with the hit.
+    EXPECT_EQ(std::count_if(prepared.log.begin(), prepared.log.end(),
+                            [](const std::string& line) { return line.rfind("PanelShading:", 0) == 0; }),
+              1);
+    EXPECT_EQ(prepared.log, plain.log);
+}
+
+// Each event releases what was prepared (nothing waits in the same frame);
+// seated again, the car is prepared again. On foot at the end, every
+// reference is where it started.
+TEST(Preparation, ReleasedOnEveryEventAndMadeAgainAfter) {
+    DrivenHost host;
+    startDriven(host);
+    hostsim::Vehicle* other = trafficAt({8.0f, 0.0f, 0.0f});
+    retakeLedger(host);
+    const auto prepareThen = [&host](const char* event, auto happen) {
+        seatedFrames(host.player, 60);
+        EXPECT_GT(unattachedCopies(host.player), 2u) << "before " << event;
+        EXPECT_EQ(copiesOn(host.player), 0u) << "the host draws its own geometry";
+        happen();
+        EXPECT_EQ(hostsim::liveModuleGeometries().size(), 0u) << event;
+    };
+    prepareThen("F7", [] {
+        hostsim::setKeyDown(hostsim::kKeyF7, true);
+        hostsim::runFrame();
+        hostsim::setKeyDown(hostsim::kKeyF7, false);
+    });
+    prepareThen("reset event", [] { hostsim::callSite(hostsim::kResetSiteB); });
+    prepareThen("repair", [&host] {
+        host.player->health = 700.0f;
+        hostsim::runFrame();
+        host.player->health = 1000.0f;
+        hostsim::runFrame();
+    });
+    prepareThen("another car", [&host, other] {
+        hostsim::setPlayerVehicle(other);
+        hostsim::runFrame();
+        hostsim::setPlayerVehicle(host.player);
+        hostsim::runFrame();
+    });
+    prepareThen("on foot", [] {
+        hostsim::setPlayerVehicle(nullptr);
+        hostsim::runFrame();
+    });
+    expectLedgerUnchanged(host);
+    expectNoHostFaults();
+}
+
+// A traffic car's copies take much of a small budget: the seated car's
+// prepared copies stay within what is left, and the traffic keeps its copies.
+TEST(Preparation, PreparesOnlyWhatFitsAndEvictsNothing) {
+    constexpr std::int64_t kBudget = 50000;
+    DrivenHost host;
+    hostsim::VehicleSpec largeBody;
+    largeBody.bodyVertices = 30000;
+    startDriven(host, "[Traffic]\r\nMaxTotalVertices=" + std::to_string(kBudget) + "\r\n", largeBody);
+    hostsim::Vehicle* car = trafficAt({0.0f, 8.0f, 0.0f});
+    hostsim::setContact(car, 0.6f, kFront, kOutFront);
+    hostsim::runFrame();
+    hostsim::clearCollision(car);
+    hostsim::runFrames(60);
+    const std::size_t trafficCopies = copiesOn(car);
+    ASSERT_GT(trafficCopies, 0u);
+
+    seatedFrames(host.player, 90);
+    std::int64_t held = 0;
+    for (const hostsim::Geometry* copy : hostsim::liveModuleGeometries()) held += copy->vertexCount;
+    EXPECT_GT(unattachedCopies(host.player), trafficCopies) << "the player's car has copies waiting";
+    EXPECT_LE(held, kBudget);
+    EXPECT_EQ(copiesOn(car), trafficCopies) << "no traffic copy was given up";
+    expectNoHostFaults();
+}
