@@ -173,9 +173,14 @@ void frameUpdate() {
     setPhase("game process");
     callHostRoutine(frameSiteTarget);
     setPhase("Kerbmark update");
-    try {
-        moduleFrameWork();
-    } catch (...) {
+    {
+        // The lines of the module's frame reach the log in one write as this scope ends, whichever way
+        // the work ends; the host's own frame above writes at once, since the host may exit in it.
+        const FrameLogBatch frameLines;
+        try {
+            moduleFrameWork();
+        } catch (...) {
+        }
     }
     setPhase("game rendering / between updates");
 }
