@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "collision/private_model.h"
+#include "deform/atomic_driver.h"
 #include "deform/records.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
@@ -63,12 +64,32 @@ void handleVehicles(const PlayerInput& player) {
     }
 }
 
+// The frame's deferred work under the traffic budget: the release of gone
+// cars' records, with at most half of it, so that cars leaving never hold up
+// the dents for long, then queued traffic work with the rest. Without a
+// budget both happen in the frame that makes them.
+void runBudgetedWork(RecordList& list) {
+    const std::uint64_t budget = settings.TrafficWorkPerFrame;
+    if (budget == 0) {
+        releaseAllLeavingRecords(list);
+        return;
+    }
+    const std::uint64_t releaseShare = budget / 2;
+    WorkAllowance release{releaseShare, false};
+    releaseLeavingRecords(list, release);
+    const std::uint64_t released = release.started ? releaseShare - release.left : 0;
+    runQueuedTrafficWork(budget - released);
+}
+
 void moduleFrameWork() {
     if (!hostAllowsWork()) return;
     installLazyHooks();
     keepRecordsInStep(*recordList);
-    handleVehicles(readPlayerInput(*recordList));
-    runQueuedTrafficWork(settings.TrafficWorkPerFrame);
+    const PlayerInput player = readPlayerInput(*recordList);
+    // F7 is immediate, like the host's reset events: nothing waits to be released after it.
+    if (player.vehicle && player.resetRequested) releaseAllLeavingRecords(*recordList);
+    handleVehicles(player);
+    runBudgetedWork(*recordList);
 }
 
 }  // namespace
@@ -140,8 +161,9 @@ void keepRecordsInStep(RecordList& list) {
     while (index < list.records.size()) {
         VehicleRecord& record = *list.records[index];
         if (!vehicleStillSame(record)) {
-            // Gone or rebuilt: the record goes without touching the vehicle; the next one moves up.
-            eraseRecord(list, index);
+            // Gone or rebuilt: the record leaves the list now, without touching the vehicle, and is
+            // released over the next frames; the next one moves up.
+            retireRecord(list, index);
             continue;
         }
         const float health = static_cast<const host::Vehicle*>(record.vehicle)->health;
