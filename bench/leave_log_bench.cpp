@@ -45,7 +45,8 @@ std::vector<hostsim::Vehicle*> spawnTraffic() {
     for (int i = 0; i < kCars; ++i) {
         hostsim::VehicleSpec design;
         design.modelId = static_cast<std::int16_t>(401 + i % 3);
-        design.position = hostsim::Vec3{static_cast<float>(i % 8) * 6.0f - 21.0f, static_cast<float>(i / 8) * 8.0f + 10.0f, 0.0f};
+        design.position =
+            hostsim::Vec3{static_cast<float>(i % 8) * 6.0f - 21.0f, static_cast<float>(i / 8) * 8.0f + 10.0f, 0.0f};
         if (hostsim::Vehicle* car = hostsim::spawnVehicle(design)) cars.push_back(car);
     }
     return cars;
@@ -118,7 +119,8 @@ void leavingRows(const std::string& module, const std::string& folder) {
     }
     bench::note("frames", frames.c_str());
     char text[160];
-    std::snprintf(text, sizeof text, "32 dented cars leave at once (%u references given back over %d frames): that frame",
+    std::snprintf(text, sizeof text,
+                  "32 dented cars leave at once (%u references given back over %d frames): that frame",
                   static_cast<unsigned>(leaving.releases), leaving.releasing);
     bench::row("leave_first", bench::median(first) * 1e9, 0, "frame", text);
     bench::row("leave_max", bench::median(largest) * 1e9, 0, "frame", "  the largest of that frame and the next ones");

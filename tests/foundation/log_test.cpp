@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "foundation/temp_dir.h"
-#include "module_loader.h"
+#include "support/file_opens.h"
 
 namespace {
 
@@ -23,17 +23,9 @@ void referenceLine(const std::string& path, const char* text) {
 // held buffer several times, and one longer than the buffer.
 std::vector<std::string> linesOfEveryShape() {
     std::vector<std::string> lines = {"Hit: actor=npc handle=7", "", "two\nparts", "cr\r\nlf", "\n"};
-    for (int i = 0; i < 400; ++i) lines.push_back("Collision: actor=npc " + std::string(static_cast<std::size_t>(i), 'x'));
+    for (std::size_t i = 0; i < 400; ++i) lines.push_back("Collision: actor=npc " + std::string(i, 'x'));
     lines.push_back(std::string(40000, 'y') + "\nend");
     return lines;
-}
-
-decltype(&CreateFileA) platformCreateFile = nullptr;
-int opens = 0;
-HANDLE WINAPI countingCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                 DWORD disposition, DWORD flags, HANDLE model) {
-    ++opens;
-    return platformCreateFile(name, access, share, security, disposition, flags, model);
 }
 
 class LogTest : public ::testing::Test {
@@ -133,10 +125,9 @@ TEST_F(LogTest, FrameWritesTheBytesLineByLineWrites) {
 // One open for a frame's lines however many; a written breadcrumb takes what
 // is held with it, in order; a frame without lines opens nothing.
 TEST_F(LogTest, FrameOpensTheFileOnceAtItsEnd) {
-    const HMODULE self = GetModuleHandleA(nullptr);
-    platformCreateFile = &CreateFileA;
-    ASSERT_TRUE(hostsim::replaceImport(self, "kernel32.dll", "CreateFileA", reinterpret_cast<const void*>(&countingCreateFile)));
-    opens = 0;
+    const FileOpenCounter counter(GetModuleHandleA(nullptr));
+    ASSERT_TRUE(counter.replaced());
+    const int& opens = FileOpenCounter::opens();
     { const kerbmark::FrameLogBatch idle; }
     EXPECT_EQ(opens, 0);
     std::string expected;
@@ -156,7 +147,6 @@ TEST_F(LogTest, FrameOpensTheFileOnceAtItsEnd) {
         kerbmark::breadcrumb("atomic: lock vertices");
         kerbmark::logLine("after");
     }
-    hostsim::replaceImport(self, "kernel32.dll", "CreateFileA", reinterpret_cast<const void*>(platformCreateFile));
     EXPECT_EQ(opens, 3);
     EXPECT_EQ(log(), expected + "before\r\natomic: lock vertices\r\nafter\r\n");
 }

@@ -24,6 +24,7 @@
 #include "host_layout.h"
 #include "host_image.h"
 #include "module_loader.h"
+#include "support/file_opens.h"
 
 namespace {
 
@@ -404,14 +405,6 @@ TEST(TrafficBudget, PileUpWithF7RepairAndRemovalSettlesAsWithoutBudget) {
 
 namespace {
 
-decltype(&CreateFileA) platformCreateFile = nullptr;
-int logOpens = 0;
-HANDLE WINAPI countingCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                 DWORD disposition, DWORD flags, HANDLE model) {
-    ++logOpens;
-    return platformCreateFile(name, access, share, security, disposition, flags, model);
-}
-
 // 16 dented traffic cars (MaxTrackedVehicles at its least) leave the pool at
 // once, their clumps freed as the host frees them, while 16 others crash.
 // The leaving records are out of the list at once: each new car gets a
@@ -447,9 +440,9 @@ void carsLeaveWhileOthersCrash(bool resetEvent) {
     }
     const auto held = [&copies] {
         const std::vector<hostsim::Geometry*> live = hostsim::liveModuleGeometries();
-        return static_cast<std::size_t>(std::count_if(copies.begin(), copies.end(), [&live](const hostsim::Geometry* g) {
-            return std::find(live.begin(), live.end(), g) != live.end();
-        }));
+        return static_cast<std::size_t>(std::count_if(
+            copies.begin(), copies.end(),
+            [&live](const hostsim::Geometry* g) { return std::find(live.begin(), live.end(), g) != live.end(); }));
     };
     ASSERT_EQ(held(), copies.size());
 
@@ -482,9 +475,9 @@ TEST(TrafficBudget, AFramesLinesReachTheLogInOneOpen) {
     startPileUpHost(host, 0);
     std::vector<hostsim::Vehicle*> cars = spawnPileUp();
     frame();
-    platformCreateFile = &CreateFileA;
-    ASSERT_TRUE(hostsim::replaceImport(GetModuleHandleA("Kerbmark.asi"), "kernel32.dll", "CreateFileA",
-                                       reinterpret_cast<const void*>(&countingCreateFile)));
+    const FileOpenCounter counter(GetModuleHandleA("Kerbmark.asi"));
+    ASSERT_TRUE(counter.replaced());
+    const int& logOpens = FileOpenCounter::opens();
     for (int i = 0; i < kTraffic; ++i) contact(cars[i], i, 0.5f);
     hostsim::setContact(host.player, 0.5f, kFront, kForward);
     frame();
