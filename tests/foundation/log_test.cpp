@@ -103,10 +103,6 @@ TEST_F(LogTest, LogCanBeReadWhileLinesAreWritten) {
     EXPECT_EQ(log(), "one\r\ntwo\r\nthree\r\n");
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(LogTest, FrameWritesTheBytesLineByLineWrites) {
     const std::vector<std::string> lines = linesOfEveryShape();
     const std::string reference = dir_.file("reference.log");
@@ -126,8 +122,8 @@ TEST_F(LogTest, FrameWritesTheBytesLineByLineWrites) {
 // is held with it, in order; a frame without lines opens nothing.
 TEST_F(LogTest, FrameOpensTheFileOnceAtItsEnd) {
     const FileOpenCounter counter(GetModuleHandleA(nullptr));
-    ASSERT_TRUE(counter.replaced());
-    const int& opens = FileOpenCounter::opens();
+    ASSERT_TRUE(counter.replaced);
+    const int& opens = FileOpenCounter::opens;
     { const kerbmark::FrameLogBatch idle; }
     EXPECT_EQ(opens, 0);
     std::string expected;

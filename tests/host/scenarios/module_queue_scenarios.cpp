@@ -47,10 +47,11 @@ const Vec3 kRight{1.0f, 0.0f, 0.0f};
 // startDriven with a pool that holds the pile-up. The vertex budget is left
 // out of play: the player's car evicting idle traffic, and a car that leaves
 // with its work undone, change what fits.
-void startPileUpHost(DrivenHost& host, unsigned budget) {
+void startPileUpHost(DrivenHost& host, unsigned budget, const std::string& traffic = "") {
     hostsim::HostOptions options;
     options.poolSlots = 64;
-    startDriven(host, "[Traffic]\r\nMaxTotalVertices=1000000\r\nWorkPerFrame=" + std::to_string(budget) + "\r\n",
+    startDriven(host,
+                "[Traffic]\r\nMaxTotalVertices=1000000\r\nWorkPerFrame=" + std::to_string(budget) + "\r\n" + traffic,
                 {}, options);
 }
 
@@ -413,9 +414,7 @@ namespace {
 // and every count is back, or at once by the host's reset event.
 void carsLeaveWhileOthersCrash(bool resetEvent) {
     DrivenHost host;
-    hostsim::HostOptions options;
-    options.poolSlots = 64;
-    startDriven(host, "[Traffic]\r\nMaxTrackedVehicles=16\r\nMaxTotalVertices=1000000\r\n", {}, options);
+    startPileUpHost(host, 100000, "MaxTrackedVehicles=16\r\n");
     std::vector<hostsim::Vehicle*> cars = spawnPileUp();
     const std::vector<hostsim::Vehicle*> leaving(cars.begin(), cars.begin() + 16);
     const std::vector<hostsim::Vehicle*> staying(cars.begin() + 16, cars.end());
@@ -439,10 +438,10 @@ void carsLeaveWhileOthersCrash(bool resetEvent) {
         hostsim::removeVehicle(leaving[c]);
     }
     const auto held = [&copies] {
-        const std::vector<hostsim::Geometry*> live = hostsim::liveModuleGeometries();
-        return static_cast<std::size_t>(std::count_if(
-            copies.begin(), copies.end(),
-            [&live](const hostsim::Geometry* g) { return std::find(live.begin(), live.end(), g) != live.end(); }));
+        std::size_t count = 0;
+        for (const hostsim::Geometry* live : hostsim::liveModuleGeometries())
+            count += static_cast<std::size_t>(std::count(copies.begin(), copies.end(), live));
+        return count;
     };
     ASSERT_EQ(held(), copies.size());
 
@@ -476,8 +475,8 @@ TEST(TrafficBudget, AFramesLinesReachTheLogInOneOpen) {
     std::vector<hostsim::Vehicle*> cars = spawnPileUp();
     frame();
     const FileOpenCounter counter(GetModuleHandleA("Kerbmark.asi"));
-    ASSERT_TRUE(counter.replaced());
-    const int& logOpens = FileOpenCounter::opens();
+    ASSERT_TRUE(counter.replaced);
+    const int& logOpens = FileOpenCounter::opens;
     for (int i = 0; i < kTraffic; ++i) contact(cars[i], i, 0.5f);
     hostsim::setContact(host.player, 0.5f, kFront, kForward);
     frame();
