@@ -60,6 +60,7 @@ struct WorkAllowance {
     std::uint64_t left = 0;
     bool started = false;
 
+    static WorkAllowance unlimited() { return WorkAllowance{~std::uint64_t{0}, false}; }
     // Charges `units` when the step may run now.
     bool take(std::uint64_t units) {
         if (started && units > left) return false;

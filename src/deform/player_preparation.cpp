@@ -143,12 +143,12 @@ bool preparedFit() {
 }
 
 // Lines logged while it lives are kept in `lines`, however the scope ends.
-class HeldLines {
+class DivertedLines {
 public:
-    explicit HeldLines(std::vector<std::string>& lines) { heldLines = &lines; }
-    ~HeldLines() { heldLines = nullptr; }
-    HeldLines(const HeldLines&) = delete;
-    HeldLines& operator=(const HeldLines&) = delete;
+    explicit DivertedLines(std::vector<std::string>& lines) { divertedLines = &lines; }
+    ~DivertedLines() { divertedLines = nullptr; }
+    DivertedLines(const DivertedLines&) = delete;
+    DivertedLines& operator=(const DivertedLines&) = delete;
 };
 
 // The meshes' steps, one after the other, while the allowance takes them.
@@ -169,7 +169,7 @@ void run(Preparation& p, WorkAllowance& allowance) {
         DentRequest request{&p.standIn, {}, {}, 0.0f, 0.0f, 0, 0, false, true};
         DentStep step;
         {
-            HeldLines held(mesh.lines);
+            DivertedLines diverted(mesh.lines);
             step = advancePlannedDent(mesh.atomic, AtomicDent{}, request, *mesh.progress, allowance);
         }
         if (!record && copyMade(mesh)) p.seedGiven = true;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "deform/atomic_driver.h"
 #include "deform/work_queue.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
@@ -17,6 +18,14 @@ namespace {
 
 constexpr std::uint32_t kEvictionIdleMs = 1000;
 constexpr std::uint32_t kCreaseSeedFactor = 0x9E3779B9u;
+
+// Work units (about 10 ns each, as the traffic work's) of releasing a
+// leaving record's parts, measured with the 32-bit module under Wine: a mesh
+// entry costs about 30 us whatever its size (the memory and material checks
+// of its two geometries are region queries), the private collision model a
+// few.
+constexpr std::uint64_t kEntryReleaseUnits = 3000;
+constexpr std::uint64_t kCollisionReleaseUnits = 600;
 
 bool vehiclePoolExists() { return host::at<void* const volatile>(host::kVehiclePool) != nullptr; }
 
@@ -53,6 +62,28 @@ void destroyEntries(VehicleRecord& record) {
     record.totalVertices = 0;
 }
 
+// The next part of a leaving record, as destroyRecord releases them: the
+// collision state, then the entries from the last to the first. False when
+// the allowance does not take it, or nothing is left.
+bool releaseNextPart(VehicleRecord& record, WorkAllowance& allowance) {
+    if (record.collisionState) {
+        if (!allowance.take(kCollisionReleaseUnits)) return false;
+        record.collisionState.reset();
+        return true;
+    }
+    if (record.meshes.empty() || !allowance.take(kEntryReleaseUnits)) return false;
+    destroyEntry(record.meshes.back());
+    record.meshes.pop_back();
+    return true;
+}
+
+// Releases the record's parts while the allowance takes them; true once nothing is left.
+bool releaseParts(VehicleRecord& record, WorkAllowance& allowance) {
+    while (releaseNextPart(record, allowance)) {
+    }
+    return !record.collisionState && record.meshes.empty();
+}
+
 // Index of the record idle longest (now - last hit, at least `minIdleMs`)
 // among those `candidate` admits; on equal ages the earlier one in the list.
 // The list's size when there is none.
@@ -72,6 +103,12 @@ std::size_t longestIdle(const RecordList& list, std::uint32_t nowMs, std::uint32
         }
     }
     return chosen;
+}
+
+std::unique_ptr<VehicleRecord> takeOut(RecordList& list, std::size_t index) {
+    std::unique_ptr<VehicleRecord> record = std::move(list.records[index]);
+    list.records.erase(list.records.begin() + static_cast<std::ptrdiff_t>(index));
+    return record;
 }
 
 // Eviction: the vehicle gets its originals back, then the record goes.
@@ -174,19 +211,36 @@ void resetRecord(VehicleRecord& record) {
 void destroyRecord(std::unique_ptr<VehicleRecord> record) {
     if (!record) return;
     dropQueuedWork(*record);
-    record->collisionState.reset();
-    destroyEntries(*record);
+    WorkAllowance unlimited = WorkAllowance::unlimited();
+    releaseParts(*record, unlimited);
 }
 
 void eraseRecord(RecordList& list, std::size_t index) {
     if (index >= list.records.size()) return;
     // Out of the list first, so the list never holds a half-destroyed record.
-    std::unique_ptr<VehicleRecord> record = std::move(list.records[index]);
-    list.records.erase(list.records.begin() + static_cast<std::ptrdiff_t>(index));
-    destroyRecord(std::move(record));
+    destroyRecord(takeOut(list, index));
+}
+
+void retireRecord(RecordList& list, std::size_t index) {
+    if (index >= list.records.size()) return;
+    dropQueuedWork(*list.records[index]);
+    list.leaving.push_back(takeOut(list, index));
+}
+
+void releaseLeavingRecords(RecordList& list, WorkAllowance& allowance) {
+    while (!list.leaving.empty()) {
+        if (!releaseParts(*list.leaving.front(), allowance)) return;  // the rest waits for the next frame
+        list.leaving.pop_front();
+    }
+}
+
+void releaseAllLeavingRecords(RecordList& list) {
+    WorkAllowance unlimited = WorkAllowance::unlimited();
+    releaseLeavingRecords(list, unlimited);
 }
 
 void clearAllRecords(RecordList& list) {
+    releaseAllLeavingRecords(list);
     dropAllQueuedWork();
     for (const auto& record : list.records) {
         if (record) resetRecord(*record);

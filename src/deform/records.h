@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -39,10 +40,15 @@ struct VehicleRecord {
     std::unique_ptr<collision::State> collisionState;  // the private collision model, or none
 };
 
+struct WorkAllowance;
+
 // The module's records in creation order, and the F7 state of the frame update.
 struct RecordList {
     std::vector<std::unique_ptr<VehicleRecord>> records;
     bool f7Down = false;
+    // Records of vehicles that are gone, out of `records` and released a
+    // share per frame, oldest first. Nothing finds or counts them.
+    std::deque<std::unique_ptr<VehicleRecord>> leaving;
 };
 
 // Created by start-up once every check has passed; null on every path that stopped earlier.
@@ -91,7 +97,21 @@ void destroyRecord(std::unique_ptr<VehicleRecord> record);
 // Erases the record at `index` from the list and destroys it.
 void eraseRecord(RecordList& list, std::size_t index);
 
-// Resets every record in list order, then destroys them from the last to the first.
+// Takes the record at `index` out of the list at once (its queued work
+// dropped first, the vehicle untouched) and leaves its release to
+// releaseLeavingRecords.
+void retireRecord(RecordList& list, std::size_t index);
+
+// Releases what the leaving records hold, in the order destroyRecord would,
+// one step (the collision state, or one mesh entry) at a time while
+// `allowance` takes the step's work units.
+void releaseLeavingRecords(RecordList& list, WorkAllowance& allowance);
+
+// The same, all of it now.
+void releaseAllLeavingRecords(RecordList& list);
+
+// Releases the leaving records, then resets every record in list order and
+// destroys them from the last to the first.
 void clearAllRecords(RecordList& list);
 
 // Gives one reference of a host geometry back, unless its memory or material

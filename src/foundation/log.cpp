@@ -2,36 +2,93 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
+
+#include "foundation/held_lines.h"
 
 namespace kerbmark {
 
 char logPath[kPathSize] = "";
 const char* volatile phase = "startup";
 
-std::vector<std::string>* heldLines = nullptr;
+std::vector<std::string>* divertedLines = nullptr;
+
+namespace {
+
+// Open FrameLogBatch scopes; the game thread's alone.
+int openBatches = 0;
+
+HANDLE openLog() {
+    return CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void append(HANDLE file, const char* bytes, std::size_t size) {
+    DWORD written = 0;
+    WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr);
+}
+
+// Takes the held lines and appends them; they are lost with a file that could not be opened.
+void appendHeld(HANDLE file) {
+    const held::Taken taken = held::take();
+    if (file != INVALID_HANDLE_VALUE && taken.size != 0) append(file, taken.bytes, taken.size);
+    held::release();
+}
+
+// A line that is not held: the same bytes as held::hold makes of it.
+void appendTextLine(HANDLE file, const char* text) {
+    const char* piece = text;
+    for (const char* c = text;; ++c) {
+        if (*c != '\n' && *c != '\0') continue;
+        append(file, piece, static_cast<std::size_t>(c - piece));
+        append(file, "\r\n", 2);
+        if (*c == '\0') return;
+        piece = c + 1;
+    }
+}
+
+// One open-append-close: the held lines, then `line` unless it is null.
+void writeOut(const char* line) {
+    HANDLE file = openLog();
+    appendHeld(file);
+    if (file == INVALID_HANDLE_VALUE) return;
+    if (line) appendTextLine(file, line);
+    CloseHandle(file);
+}
+
+}  // namespace
 
 void logLine(const char* text) {
-    if (heldLines) {
-        heldLines->emplace_back(text);
+    if (divertedLines) {
+        divertedLines->emplace_back(text);
         return;
     }
-    std::FILE* file = std::fopen(logPath, "a");
-    if (!file) return;
-    std::fprintf(file, "%s\n", text);
-    std::fclose(file);
+    held::rewind();
+    if (!held::hold(text)) {
+        // No room left: what is held goes first, then this line.
+        writeOut(text);
+        return;
+    }
+    if (openBatches == 0) writeOut(nullptr);
+}
+
+FrameLogBatch::FrameLogBatch() { ++openBatches; }
+
+FrameLogBatch::~FrameLogBatch() {
+    if (--openBatches != 0) return;
+    if (held::waiting() != 0) writeOut(nullptr);
+    held::rewind();
 }
 
 void breadcrumb(const char* text, bool force) {
     phase = text;
     if (!force && !diagnostics) return;
-    HANDLE file = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = openLog();
+    // Held lines came first, so they go first; a crash report loses none.
+    appendHeld(file);
     if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(file, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
-    WriteFile(file, "\r\n", 2, &written, nullptr);
+    append(file, text, std::strlen(text));
+    append(file, "\r\n", 2);
     FlushFileBuffers(file);
     CloseHandle(file);
 }

@@ -1,7 +1,10 @@
 // Diagnostics log beside the module, and the phase breadcrumbs.
 //
-// Every line opens, appends and closes the file, so nothing is lost when the
-// host dies. The phase pointer always names the step the module is in.
+// Nothing holds the file open: every write opens, appends and closes it. A
+// line is written at once, except inside a FrameLogBatch, whose lines reach
+// the file in one write when it ends (or before a breadcrumb that is written,
+// and before a crash report's lines). The phase pointer always names the step
+// the module is in.
 #pragma once
 
 #include <string>
@@ -19,19 +22,31 @@ extern char logPath[kPathSize];
 extern const char* volatile phase;
 
 // Appends one line (CR LF) whatever `diagnostics` says; lost silently when the
-// file cannot be opened.
+// file cannot be opened. Bytes as the C runtime's text mode writes "%s\n".
 void logLine(const char* text);
 
-// While not null, logLine keeps its lines here instead of writing them: the
+// While not null, logLine puts its lines here instead of writing them: the
 // lines of work done ahead of the event they belong to, written with it.
-extern std::vector<std::string>* heldLines;
+extern std::vector<std::string>* divertedLines;
+
+// Holds the lines written while it lives (on the game thread) and writes them
+// in one open-append-close when the outermost one ends. Lines that fill the
+// held buffer are written out with the line that no longer fits.
+class FrameLogBatch {
+public:
+    FrameLogBatch();
+    ~FrameLogBatch();
+    FrameLogBatch(const FrameLogBatch&) = delete;
+    FrameLogBatch& operator=(const FrameLogBatch&) = delete;
+};
 
 // printf-style logLine through a fixed buffer of `BufferSize` bytes (cut when longer).
 template <unsigned BufferSize, typename... Args>
 void logFormatted(const char* format, Args... args);
 
 // Moves the phase pointer to `text`; with `diagnostics` or `force` also writes
-// it as a line, flushed to disk before returning.
+// the held lines and then it as a line, flushed to disk before returning. Any
+// thread (the crash report).
 void breadcrumb(const char* text, bool force = false);
 
 // Moves the phase pointer only.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "collision/private_model.h"
+#include "deform/atomic_driver.h"
 #include "deform/player_preparation.h"
 #include "deform/records.h"
 #include "foundation/log.h"
@@ -64,15 +65,36 @@ void handleVehicles(const PlayerInput& player) {
     }
 }
 
+// The frame's deferred work under the traffic budget: the release of gone
+// cars' records, with at most half of it, so that cars leaving never hold up
+// the dents for long, then queued traffic work with the rest, and what is
+// still left prepares the player's car. Without a budget the release and the
+// dents happen in the frame that makes them, and nothing is prepared.
+void runBudgetedWork(RecordList& list, const PlayerInput& player) {
+    const std::uint64_t budget = settings.TrafficWorkPerFrame;
+    std::uint64_t released = 0;
+    if (budget == 0) {
+        releaseAllLeavingRecords(list);
+    } else {
+        const std::uint64_t releaseShare = budget / 2;
+        WorkAllowance release{releaseShare, false};
+        releaseLeavingRecords(list, release);
+        released = release.started ? releaseShare - release.left : 0;
+    }
+    WorkAllowance allowance{budget - released, false};
+    runQueuedTrafficWork(allowance);
+    preparePlayerVehicle(player.vehicle, player.resetRequested, allowance);
+}
+
 void moduleFrameWork() {
     if (!hostAllowsWork()) return;
     installLazyHooks();
     keepRecordsInStep(*recordList);
     const PlayerInput player = readPlayerInput(*recordList);
+    // F7 is immediate, like the host's reset events: nothing waits to be released after it.
+    if (player.vehicle && player.resetRequested) releaseAllLeavingRecords(*recordList);
     handleVehicles(player);
-    WorkAllowance allowance{settings.TrafficWorkPerFrame, false};
-    runQueuedTrafficWork(allowance);
-    preparePlayerVehicle(player.vehicle, player.resetRequested, allowance);
+    runBudgetedWork(*recordList, player);
 }
 
 }  // namespace
@@ -144,8 +166,9 @@ void keepRecordsInStep(RecordList& list) {
     while (index < list.records.size()) {
         VehicleRecord& record = *list.records[index];
         if (!vehicleStillSame(record)) {
-            // Gone or rebuilt: the record goes without touching the vehicle; the next one moves up.
-            eraseRecord(list, index);
+            // Gone or rebuilt: the record leaves the list now, without touching the vehicle, and is
+            // released over the next frames; the next one moves up.
+            retireRecord(list, index);
             continue;
         }
         const float health = static_cast<const host::Vehicle*>(record.vehicle)->health;
@@ -177,9 +200,14 @@ void frameUpdate() {
     setPhase("game process");
     callHostRoutine(frameSiteTarget);
     setPhase("Kerbmark update");
-    try {
-        moduleFrameWork();
-    } catch (...) {
+    {
+        // The lines of the module's frame reach the log in one write as this scope ends, whichever way
+        // the work ends; the host's own frame above writes at once, since the host may exit in it.
+        const FrameLogBatch frameLines;
+        try {
+            moduleFrameWork();
+        } catch (...) {
+        }
     }
     setPhase("game rendering / between updates");
 }

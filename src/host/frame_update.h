@@ -54,8 +54,9 @@ bool installGuardedHook(std::uintptr_t target, void* replacement, void** saved, 
 // hook, each attempted once per process.
 void installLazyHooks();
 
-// Drops the records of vehicles that are gone or rebuilt, keeps the others'
-// health up to date and resets a record whose vehicle was repaired.
+// Takes the records of vehicles that are gone or rebuilt out of the list (to
+// be released over the next frames), keeps the others' health up to date and
+// resets a record whose vehicle was repaired.
 void keepRecordsInStep(RecordList& list);
 
 // Reads F7: true only on the frame on which it goes down.

@@ -3,9 +3,30 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "foundation/temp_dir.h"
+#include "support/file_opens.h"
 
 namespace {
+
+// The writer every line went through before frames held them: the C
+// runtime's text mode, one open each. The reference for the bytes.
+void referenceLine(const std::string& path, const char* text) {
+    std::FILE* file = std::fopen(path.c_str(), "a");
+    std::fprintf(file, "%s\n", text);
+    std::fclose(file);
+}
+
+// Plain lines, an empty one, line feeds and CR LF inside, enough to fill the
+// held buffer several times, and one longer than the buffer.
+std::vector<std::string> linesOfEveryShape() {
+    std::vector<std::string> lines = {"Hit: actor=npc handle=7", "", "two\nparts", "cr\r\nlf", "\n"};
+    for (std::size_t i = 0; i < 400; ++i) lines.push_back("Collision: actor=npc " + std::string(i, 'x'));
+    lines.push_back(std::string(40000, 'y') + "\nend");
+    return lines;
+}
 
 class LogTest : public ::testing::Test {
 protected:
@@ -80,6 +101,50 @@ TEST_F(LogTest, LogCanBeReadWhileLinesAreWritten) {
     kerbmark::logLine("three");
     CloseHandle(reader);
     EXPECT_EQ(log(), "one\r\ntwo\r\nthree\r\n");
+}
+
+TEST_F(LogTest, FrameWritesTheBytesLineByLineWrites) {
+    const std::vector<std::string> lines = linesOfEveryShape();
+    const std::string reference = dir_.file("reference.log");
+    for (const std::string& line : lines) referenceLine(reference, line.c_str());
+
+    for (const std::string& line : lines) kerbmark::logLine(line.c_str());
+    EXPECT_EQ(log(), readFile(reference)) << "line by line";
+    DeleteFileA(path_.c_str());
+    {
+        const kerbmark::FrameLogBatch frame;
+        for (const std::string& line : lines) kerbmark::logLine(line.c_str());
+    }
+    EXPECT_EQ(log(), readFile(reference)) << "held for the frame";
+}
+
+// One open for a frame's lines however many; a written breadcrumb takes what
+// is held with it, in order; a frame without lines opens nothing.
+TEST_F(LogTest, FrameOpensTheFileOnceAtItsEnd) {
+    const FileOpenCounter counter(GetModuleHandleA(nullptr));
+    ASSERT_TRUE(counter.replaced);
+    const int& opens = FileOpenCounter::opens;
+    { const kerbmark::FrameLogBatch idle; }
+    EXPECT_EQ(opens, 0);
+    std::string expected;
+    {
+        const kerbmark::FrameLogBatch frame;
+        for (int i = 0; i < 30; ++i) {
+            kerbmark::logLine(("line " + std::to_string(i)).c_str());
+            expected += "line " + std::to_string(i) + "\r\n";
+        }
+        EXPECT_EQ(log(), "") << "held until the frame ends";
+    }
+    EXPECT_EQ(opens, 1);
+    kerbmark::diagnostics = true;
+    {
+        const kerbmark::FrameLogBatch frame;
+        kerbmark::logLine("before");
+        kerbmark::breadcrumb("atomic: lock vertices");
+        kerbmark::logLine("after");
+    }
+    EXPECT_EQ(opens, 3);
+    EXPECT_EQ(log(), expected + "before\r\natomic: lock vertices\r\nafter\r\n");
 }
 
 }  // namespace

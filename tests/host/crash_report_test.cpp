@@ -378,4 +378,36 @@ TEST_F(CrashReport, RealNullReadRecoveredByTheProgramIsStillReported) {
     EXPECT_STREQ(kerbmark::phase, "after exception report");
 }
 
+// A fault in the middle of a frame: the frame's held lines go before the
+// report, once, whether the fault is the game thread's own (a real one the
+// program recovers from) or another thread's.
+TEST_F(CrashReport, FaultMidFrameWritesTheFramesLinesFirstAndOnce) {
+    for (bool otherThread : {false, true}) {
+        log.clear();
+        {
+            const kerbmark::FrameLogBatch frame;
+            kerbmark::logLine("Hit: first");
+            kerbmark::logLine("Hit: second");
+            if (otherThread) {
+                HANDLE reporter = CreateThread(nullptr, 0, reportOnThisThread, nullptr, 0, nullptr);
+                ASSERT_NE(reporter, nullptr);
+                WaitForSingleObject(reporter, kWaitMs);
+                CloseHandle(reporter);
+            } else {
+                PVOID report = AddVectoredExceptionHandler(0, kerbmark::crashReport);
+                PVOID stepOver = AddVectoredExceptionHandler(0, stepOverNullRead);
+                EXPECT_EQ(readAddressZero(), 0x600D600Du);
+                RemoveVectoredExceptionHandler(stepOver);
+                RemoveVectoredExceptionHandler(report);
+            }
+            kerbmark::logLine("Collision: after");
+        }
+        std::vector<std::string> lines = log.lines();
+        ASSERT_EQ(lines.size(), 6u) << (otherThread ? "other thread" : "game thread");
+        EXPECT_EQ(lines[2].rfind("EXCEPTION code=C0000005 ", 0), 0u) << lines[2];
+        lines.erase(lines.begin() + 2, lines.begin() + 5);
+        EXPECT_EQ(lines, (std::vector<std::string>{"Hit: first", "Hit: second", "Collision: after"}));
+    }
+}
+
 }  // namespace

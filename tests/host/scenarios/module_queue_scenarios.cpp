@@ -24,6 +24,7 @@
 #include "host_layout.h"
 #include "host_image.h"
 #include "module_loader.h"
+#include "support/file_opens.h"
 
 namespace {
 
@@ -46,10 +47,11 @@ const Vec3 kRight{1.0f, 0.0f, 0.0f};
 // startDriven with a pool that holds the pile-up. The vertex budget is left
 // out of play: the player's car evicting idle traffic, and a car that leaves
 // with its work undone, change what fits.
-void startPileUpHost(DrivenHost& host, unsigned budget) {
+void startPileUpHost(DrivenHost& host, unsigned budget, const std::string& traffic = "") {
     hostsim::HostOptions options;
     options.poolSlots = 64;
-    startDriven(host, "[Traffic]\r\nMaxTotalVertices=1000000\r\nWorkPerFrame=" + std::to_string(budget) + "\r\n",
+    startDriven(host,
+                "[Traffic]\r\nMaxTotalVertices=1000000\r\nWorkPerFrame=" + std::to_string(budget) + "\r\n" + traffic,
                 {}, options);
 }
 
@@ -383,4 +385,89 @@ TEST(TrafficBudget, PileUpSettlesAsWithoutBudget) { expectSameSettledState("Pile
 
 TEST(TrafficBudget, PileUpWithF7RepairAndRemovalSettlesAsWithoutBudget) {
     expectSameSettledState("PileUpRunChild.WithEvents", true);
+}
+
+namespace {
+
+// 16 dented traffic cars (MaxTrackedVehicles at its least) leave the pool at
+// once, their clumps freed as the host frees them, while 16 others crash.
+// The leaving records are out of the list at once: each new car gets a
+// record although no leaving one has been idle for a second. Their copies
+// and references are released a share per frame until the module holds none
+// and every count is back, or at once by the host's reset event.
+void carsLeaveWhileOthersCrash(bool resetEvent) {
+    DrivenHost host;
+    startPileUpHost(host, 100000, "MaxTrackedVehicles=16\r\n");
+    std::vector<hostsim::Vehicle*> cars = spawnPileUp();
+    const std::vector<hostsim::Vehicle*> leaving(cars.begin(), cars.begin() + 16);
+    const std::vector<hostsim::Vehicle*> staying(cars.begin() + 16, cars.end());
+    retakeLedger(host);
+    std::vector<hostsim::VehicleSnapshot> rest;
+    for (hostsim::Vehicle* car : leaving) rest.push_back(hostsim::snapshotVehicle(car));
+    for (int i = 0; i < 16; ++i) contact(leaving[i], i, 0.5f);
+    frame();
+    for (hostsim::Vehicle* car : leaving) hostsim::clearCollision(car);
+    for (int f = 0; f < kMaxFramesAfter && hitLines(host.log).size() < 16; ++f) frame();
+    // As the host frees a gone car's clump, its atomics drop the copies (and
+    // take their own geometries back, so that the counts can be compared).
+    std::vector<const hostsim::Geometry*> copies;
+    for (std::size_t c = 0; c < leaving.size(); ++c) {
+        const std::vector<hostsim::Atomic*> atomics = hostsim::clumpAtomics(leaving[c]->clump);
+        ASSERT_GT(copiesOn(leaving[c]), 0u);
+        for (std::size_t a = 0; a < atomics.size(); ++a) {
+            if (atomics[a]->geometry->hostMadeByModule) copies.push_back(atomics[a]->geometry);
+            hostsim::attachGeometry(atomics[a], const_cast<hostsim::Geometry*>(rest[c][a].geometry));
+        }
+        hostsim::removeVehicle(leaving[c]);
+    }
+    const auto held = [&copies] {
+        std::size_t count = 0;
+        for (const hostsim::Geometry* live : hostsim::liveModuleGeometries())
+            count += static_cast<std::size_t>(std::count(copies.begin(), copies.end(), live));
+        return count;
+    };
+    ASSERT_EQ(held(), copies.size());
+
+    for (int i = 0; i < 16; ++i) contact(staying[i], i, 0.5f);
+    frame();
+    for (hostsim::Vehicle* car : staying) hostsim::clearCollision(car);
+    EXPECT_GT(held(), 0u) << "not all released in the frame they left";
+    EXPECT_LT(held(), copies.size()) << "a share released in that frame";
+    if (resetEvent) {
+        hostsim::callSite(hostsim::kResetSiteA);
+        EXPECT_EQ(held(), 0u) << "the reset event releases the rest at once";
+    }
+    for (int f = 0; f < kMaxFramesAfter && hitLines(host.log).size() < (resetEvent ? 16u : 32u); ++f) frame();
+    EXPECT_EQ(held(), 0u);
+    for (hostsim::Vehicle* car : staying) EXPECT_EQ(copiesOn(car) > 0, !resetEvent);
+    hostsim::callSite(hostsim::kResetSiteB);
+    expectLedgerUnchanged(host);
+    expectNoHostFaults();
+}
+
+}  // namespace
+
+TEST(TrafficBudget, RecordsOfCarsThatLeaveAreReleasedOverFrames) { carsLeaveWhileOthersCrash(false); }
+TEST(TrafficBudget, ResetEventReleasesRecordsOfCarsThatLeftAtOnce) { carsLeaveWhileOthersCrash(true); }
+
+// Without a budget the whole pile-up is dented in one frame: its many lines
+// reach the log with one open of the file; a frame without lines opens none.
+TEST(TrafficBudget, AFramesLinesReachTheLogInOneOpen) {
+    DrivenHost host;
+    startPileUpHost(host, 0);
+    std::vector<hostsim::Vehicle*> cars = spawnPileUp();
+    frame();
+    const FileOpenCounter counter(GetModuleHandleA("Kerbmark.asi"));
+    ASSERT_TRUE(counter.replaced);
+    const int& logOpens = FileOpenCounter::opens;
+    for (int i = 0; i < kTraffic; ++i) contact(cars[i], i, 0.5f);
+    hostsim::setContact(host.player, 0.5f, kFront, kForward);
+    frame();
+    EXPECT_EQ(logOpens, 1);
+    EXPECT_EQ(hitLines(host.log).size(), static_cast<std::size_t>(kTraffic + 1));
+    for (hostsim::Vehicle* car : cars) hostsim::clearCollision(car);
+    hostsim::clearCollision(host.player);
+    frame();
+    EXPECT_EQ(logOpens, 1);
+    expectNoHostFaults();
 }
