@@ -434,8 +434,9 @@ void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request
 // original), cutting (per source triangle) and building (per piece, plus the
 // host's create call); its lists (per vertex placed or sheet point made,
 // fresh memory included); recording and attaching a copy; the
-// ordinary dent; the fold path; the surface path; writing a staged surface
-// into the copy.
+// ordinary dent; the fold path; the surface path (per vertex, plus per sheet
+// point: a point is worked out once for every vertex at its place); writing
+// a staged surface into the copy.
 constexpr std::uint64_t kScanUnits = 1;
 constexpr std::uint64_t kCopyUnits = 11;
 constexpr std::uint64_t kCopyCallUnits = 3000;
@@ -446,7 +447,8 @@ constexpr std::uint64_t kListUnits = 2;
 constexpr std::uint64_t kAttachUnits = 1;
 constexpr std::uint64_t kDentUnits = 6;
 constexpr std::uint64_t kFoldUnits = 20;
-constexpr std::uint64_t kSurfaceUnits = 24;
+constexpr std::uint64_t kSurfaceUnits = 2;
+constexpr std::uint64_t kSheetPointUnits = 14;
 constexpr std::uint64_t kCommitUnits = 1;
 // Fewest vertices a surface or list step works out, so that a tiny budget
 // still finishes a panel in a bounded number of frames; a multiple of four.
@@ -457,6 +459,13 @@ constexpr std::size_t kMinVertexStep = 1024;
 StagedSurface& spareSurface() {
     static StagedSurface* const spare = new StagedSurface();
     return *spare;
+}
+
+// The surface path's units per vertex of a panel: the vertex's own and an
+// even share of the sheet points'.
+std::uint64_t surfaceUnits(const PanelState& panel, std::size_t vertices) {
+    if (vertices == 0) return kSurfaceUnits;
+    return kSurfaceUnits + (kSheetPointUnits * panel.sheet.size() + vertices - 1) / vertices;
 }
 
 // Vertices of `remaining` that one step works on at `units` each: as many as
@@ -575,7 +584,9 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 if (!entry || entry->restPositions.size() != vertexCount) return DentStep::Done;
                 const MeshPath path = pathOf(*entry, vertexCount);
                 const bool surface = path == MeshPath::Surface;
-                const std::uint64_t perVertex = surface ? kSurfaceUnits : path == MeshPath::Fold ? kFoldUnits : kDentUnits;
+                const std::uint64_t perVertex = surface                  ? surfaceUnits(entry->panel, vertexCount)
+                                                : path == MeshPath::Fold ? kFoldUnits
+                                                                         : kDentUnits;
                 const std::uint64_t units = perVertex * vertexCount;
                 // A surface that does not fit this frame is worked out in steps.
                 if (!surface || units <= allowance.left) {
@@ -594,8 +605,9 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 StagedSurface& staged = progress.surface;
                 if (!entry || entry->restPositions.size() != staged.count) return DentStep::Done;
                 if (staged.done < staged.count) {
-                    const std::size_t vertices = vertexStep(staged.count - staged.done, kSurfaceUnits, allowance);
-                    if (vertices == 0 || !allowance.take(kSurfaceUnits * vertices)) return DentStep::Waiting;
+                    const std::uint64_t perVertex = surfaceUnits(entry->panel, staged.count);
+                    const std::size_t vertices = vertexStep(staged.count - staged.done, perVertex, allowance);
+                    if (vertices == 0 || !allowance.take(perVertex * vertices)) return DentStep::Waiting;
                     continueSurface(entry->panel, entry->restPositions.data(), vertices, staged);
                     break;
                 }
