@@ -26,8 +26,8 @@ constexpr std::uint32_t kSeatedMs = 1000;
 struct PreparedMesh {
     void* atomic = nullptr;
     void* original = nullptr;
-    std::uint32_t atomicFlags = 0;  // the host's flags of the atomic when its copy was begun
-    std::uint32_t creaseSeed = 0;   // the crease seed it was begun with
+    std::uint32_t atomicFlags = 0;  // the host's flags of the atomic when its panel was begun
+    std::uint32_t creaseSeed = 0;   // the crease seed its panel was begun with
     std::unique_ptr<DentProgress> progress;
     std::vector<std::string> lines;  // what the copy's making logged
 };
@@ -66,6 +66,19 @@ bool copyMade(const PreparedMesh& mesh) { return mesh.progress && mesh.progress-
 std::uint32_t verticesOf(const void* geometry) {
     const std::int32_t count = static_cast<const host::Geometry*>(geometry)->vertexCount;
     return count > 0 ? static_cast<std::uint32_t>(count) : 0;
+}
+
+// The copy the mesh holds, made or half made; null when it holds none.
+const void* copyHeld(const PreparedMesh& mesh) {
+    if (!mesh.progress) return nullptr;
+    return mesh.progress->pendingCopy ? mesh.progress->pendingCopy : mesh.progress->clone.copy;
+}
+
+// The panel's crease has not been begun: its seed and the atomic's flags are
+// taken as they are now.
+bool panelNotBegun(DentProgress::Step step) {
+    using Step = DentProgress::Step;
+    return step == Step::Copy || step == Step::CloneTriangles || step == Step::CloneFinish;
 }
 
 // The car is still the one prepared for: the same vehicle, clump, and no repair.
@@ -160,7 +173,7 @@ void run(Preparation& p, WorkAllowance& allowance) {
             continue;
         }
         const VehicleRecord* record = recordOf(p.standIn.vehicle);
-        if (mesh.progress->step == DentProgress::Step::Copy) {
+        if (panelNotBegun(mesh.progress->step)) {
             mesh.atomicFlags = game::atomicFlags(mesh.atomic);
             mesh.creaseSeed = record ? record->creaseSeed : p.creaseSeed;
         }
@@ -223,7 +236,7 @@ void releasePreparation() {
 std::uint64_t preparedVertices() {
     std::uint64_t vertices = 0;
     for (const PreparedMesh& mesh : preparation().meshes) {
-        if (copyMade(mesh)) vertices += verticesOf(mesh.progress->pendingCopy);
+        if (const void* copy = copyHeld(mesh)) vertices += verticesOf(copy);
     }
     return vertices;
 }
