@@ -124,6 +124,40 @@ double cloneWithoutHost(void* source, int repeats) {
     return same ? seconds : 0.0;
 }
 
+// The clone's steps on the body, as traffic work runs them (the work units of
+// each step are set from these): its start per vertex, its triangles per
+// triangle, its finish per vertex.
+void cloneStepRows(void* body) {
+    const auto& source = *static_cast<const host::Geometry*>(body);
+    kerbmark::CloneJob job;
+    void* made = nullptr;
+    const double begin = bench::medianSeconds(kRepeats, [&](int) { kerbmark::releaseClone(job); },
+                                              [&](int) { kerbmark::beginClone(body, job); });
+    const double triangles = bench::medianSeconds(kRepeats, [&](int) { kerbmark::beginClone(body, job); },
+                                                  [&](int) { kerbmark::continueClone(job, source.triangleCount); });
+    const double finish = bench::medianSeconds(
+        kRepeats,
+        [&](int) {
+            kerbmark::releaseGeometry(made);
+            kerbmark::beginClone(body, job);
+            kerbmark::continueClone(job, source.triangleCount);
+        },
+        [&](int) { made = kerbmark::finishClone(job); });
+    const bool finished = made != nullptr;
+    kerbmark::releaseGeometry(made);
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "clone in steps: its start (checks, create, vertex arrays), per vertex (%.3f ms)",
+                  begin * 1e3);
+    bench::row("clone_step_begin", begin * 1e9 / source.vertexCount, 0, "vertex", text);
+    std::snprintf(text, sizeof text, "  its triangles, per triangle, host calls included (%.3f ms the body)",
+                  triangles * 1e3);
+    bench::row("clone_step_triangles", triangles * 1e9 / source.triangleCount, 0, "triangle", text);
+    std::snprintf(text, sizeof text, "  its finish (extensions, render meshes), per vertex (%.3f ms)%s",
+                  finish * 1e3, finished ? "" : " (FAILED)");
+    bench::row("clone_step_finish", finish * 1e9 / source.vertexCount, 0, "vertex", text);
+}
+
 // The crease rebuild's steps on the bonnet's copy, as traffic work runs them
 // (the work units of each step are set from these): measuring per source
 // vertex, cutting per source triangle, building the geometry per piece.
@@ -237,6 +271,7 @@ void moduleRows() {
                "  the module's own share (host calls as the game's cheap ones)");
     bench::row("clone_calls", g_callsAlone * 1e9 / vertices, cloneFloor, "vertex",
                "    of which the two cheap stand-in calls per triangle themselves");
+    cloneStepRows(body);
 
     // Crease build of the bonnet's copy, per source triangle, the way the
     // driver's panel preparation makes it (its own clone first).

@@ -186,42 +186,54 @@ bool copyWithinLimits(const host::Geometry* copy, const VehicleRecord& record, C
 // The panel kind a copy of the atomic is made for (kNoPanel without PanelBending).
 int panelKindOf(const host::Atomic& atomic) { return settings.PanelBending ? panelKind(atomic.frame) : kNoPanel; }
 
-// The first half of an entry: the copy of the atomic's geometry, for a
-// bonnet or boot rebuilt along its crease. Null when a limit or the clone
-// refuses. `kind`: the atomic's panelKindOf. A copy prepared ahead for the
-// player's vehicle is taken as it is: it is what the clone would give. With
-// `rebuildInSteps`, a fresh copy of a bonnet or boot comes back as cloned and
-// the flag set, for the steps that rebuild it.
-void* copyMesh(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, CopyFor who, int kind,
-               PanelState& panel, bool* rebuildInSteps = nullptr) {
-    if (record.meshes.size() >= kMaxMeshesPerVehicle) return nullptr;
+// Where the first half of an entry comes from: nowhere (a limit refuses), a
+// copy prepared ahead for the player's vehicle, or a clone to make now.
+enum class CopySource { Refused, Prepared, Clone };
+
+// The checks before a copy of the atomic's geometry is made. A copy prepared
+// ahead for the player's vehicle is taken as it is (`prepared`): it is what
+// the clone would give, rebuilt along its crease for a panel. `kind`: the
+// atomic's panelKindOf.
+CopySource copySource(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, CopyFor who, int kind,
+                      PanelState& panel, void*& prepared) {
+    if (record.meshes.size() >= kMaxMeshesPerVehicle) return CopySource::Refused;
     const auto originalVertices = static_cast<std::uint64_t>(original->vertexCount);
-    if (record.totalVertices + originalVertices > kMaxVerticesPerVehicle) return nullptr;
-    PreparedCopy prepared;
-    if (who != CopyFor::Preparation) prepared = takePreparedCopy(&atomic, original, kind, record.creaseSeed, panel);
+    if (record.totalVertices + originalVertices > kMaxVerticesPerVehicle) return CopySource::Refused;
+    PreparedCopy taken;
+    if (who != CopyFor::Preparation) taken = takePreparedCopy(&atomic, original, kind, record.creaseSeed, panel);
     // Before the copy is made, a copy that could never fit is not made; room
     // is made only once the copy (rebuilt along its crease for a panel, with
     // more vertices) is known, when it is attached.
     if (!mayFitAllVehiclesBudget(record, originalVertices, who)) {
-        releaseGeometry(prepared.copy);
-        return nullptr;
+        releaseGeometry(taken.copy);
+        return CopySource::Refused;
     }
-    if (prepared.copy) {
-        // The lines its making wrote belong to this hit.
-        for (const std::string& line : prepared.lines) logLine(line.c_str());
-        return prepared.copy;
+    if (!taken.copy) {
+        breadcrumb("atomic: clone geometry");
+        return CopySource::Clone;
     }
-    breadcrumb("atomic: clone geometry");
+    // The lines its making wrote belong to this hit.
+    for (const std::string& line : taken.lines) logLine(line.c_str());
+    prepared = taken.copy;
+    return CopySource::Prepared;
+}
+
+void logCloneFailed() { logLine("Geometry clone failed; mesh skipped."); }
+
+// The first half of an entry, in one go: the copy of the atomic's geometry,
+// for a bonnet or boot rebuilt along its crease. Null when a limit or the
+// clone refuses.
+void* copyMesh(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, CopyFor who, int kind,
+               PanelState& panel) {
+    void* prepared = nullptr;
+    const CopySource from = copySource(atomic, record, original, who, kind, panel, prepared);
+    if (from != CopySource::Clone) return prepared;
     void* copy = cloneGeometry(original);
     if (!copy) {
-        logLine("Geometry clone failed; mesh skipped.");
+        logCloneFailed();
         return nullptr;
     }
     if (kind == kNoPanel) return copy;
-    if (rebuildInSteps) {
-        *rebuildInSteps = true;
-        return copy;
-    }
     return preparePanel(&atomic, kind, record.creaseSeed, copy, panel);
 }
 
@@ -428,18 +440,22 @@ void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request
 }
 
 // Work units per vertex of each kind of step (about 10 ns each in the 32-bit
-// module under Wine, from the benchmarks): the reach scan; the copy with its
-// host calls, plus the host's create and extension calls once per copy; the
-// crease rebuild of a bonnet or boot: its measuring (per vertex of the
-// original), cutting (per source triangle) and building (per piece, plus the
-// host's create call); its lists (per vertex placed or sheet point made,
-// fresh memory included); recording and attaching a copy; the
-// ordinary dent; the fold path; the surface path (per vertex, plus per sheet
-// point: a point is worked out once for every vertex at its place); writing
-// a staged surface into the copy.
+// module under Wine, from the benchmarks): the reach scan; the clone: its
+// start (the host's create call, which grows with the vertices it allocates,
+// and the vertex arrays; plus a fixed part per copy), its triangles (per
+// triangle: the host's two calls) and its finish (the host's extension and
+// render mesh calls); the crease rebuild of a bonnet or
+// boot: its measuring (per vertex of the original), cutting (per source
+// triangle) and building (per piece, plus the host's create call); its lists
+// (per vertex placed or sheet point made, fresh memory included); recording
+// and attaching a copy; the ordinary dent; the fold path; the surface path
+// (per vertex, plus per sheet point: a point is worked out once for every
+// vertex at its place); writing a staged surface into the copy.
 constexpr std::uint64_t kScanUnits = 1;
-constexpr std::uint64_t kCopyUnits = 11;
+constexpr std::uint64_t kCopyUnits = 3;
 constexpr std::uint64_t kCopyCallUnits = 3000;
+constexpr std::uint64_t kCloneTriangleUnits = 2;
+constexpr std::uint64_t kCloneFinishUnits = 2;
 constexpr std::uint64_t kMeasureUnits = 10;
 constexpr std::uint64_t kCutUnits = 20;
 constexpr std::uint64_t kBuildUnits = 16;
@@ -478,6 +494,14 @@ std::size_t vertexStep(std::size_t remaining, std::uint64_t units, const WorkAll
     return vertices;
 }
 
+// The clone's source is still the atomic's geometry as the clone found it;
+// otherwise the half-made copy is released and the dent given up.
+bool cloneGoesOn(CloneJob& clone, const host::Geometry* geometry) {
+    if (clone.source == geometry && cloneSourceUnchanged(clone)) return true;
+    releaseClone(clone);
+    return false;
+}
+
 // Writes a fully worked-out staged surface into the copy and the panel.
 void commitStaged(host::Atomic& atomic, MeshEntry& entry, DentRequest& request, StagedSurface& staged) {
     displaceLocked(atomic, entry, request, [&](host::VertexBlock& block, std::size_t count) {
@@ -503,15 +527,50 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 break;
             }
             case Step::Copy: {
+                if (!allowance.take(kCopyCallUnits + kCopyUnits * vertexCount)) return DentStep::Waiting;
+                void* prepared = nullptr;
+                const CopySource from = copySource(atomic, record, geometry, copyFor(request), panelKindOf(atomic),
+                                                   progress.pendingPanel, prepared);
+                if (from == CopySource::Refused) return DentStep::Done;
+                if (from == CopySource::Prepared) {
+                    progress.pendingCopy = prepared;
+                    progress.step = Step::Lists;
+                    break;
+                }
+                if (!beginClone(geometry, progress.clone)) {
+                    logCloneFailed();
+                    return DentStep::Done;
+                }
+                progress.step = Step::CloneTriangles;
+                break;
+            }
+            case Step::CloneTriangles: {
+                // In runs of triangles; the half-made copy stays with the progress until it is finished.
+                CloneJob& clone = progress.clone;
+                if (!cloneGoesOn(clone, geometry)) return DentStep::Done;
+                const auto left = static_cast<std::size_t>(cloneTrianglesLeft(clone));
+                const std::size_t triangles = vertexStep(left, kCloneTriangleUnits, allowance);
+                if (triangles == 0 || !allowance.take(kCloneTriangleUnits * triangles)) return DentStep::Waiting;
+                if (!continueClone(clone, static_cast<std::int32_t>(triangles))) {
+                    logCloneFailed();
+                    return DentStep::Done;
+                }
+                if (cloneTrianglesLeft(clone) == 0) progress.step = Step::CloneFinish;
+                break;
+            }
+            case Step::CloneFinish: {
+                CloneJob& clone = progress.clone;
+                if (!cloneGoesOn(clone, geometry)) return DentStep::Done;
                 const int kind = panelKindOf(atomic);
-                const std::uint64_t perVertex = kCopyUnits + (kind != kNoPanel ? kMeasureUnits : 0);
-                if (!allowance.take(kCopyCallUnits + perVertex * vertexCount)) return DentStep::Waiting;
-                bool rebuildInSteps = false;
-                progress.pendingCopy = copyMesh(atomic, record, geometry, copyFor(request), kind, progress.pendingPanel,
-                                                &rebuildInSteps);
-                if (!progress.pendingCopy) return DentStep::Done;
+                const std::uint64_t perVertex = kCloneFinishUnits + (kind != kNoPanel ? kMeasureUnits : 0);
+                if (!allowance.take(perVertex * vertexCount)) return DentStep::Waiting;
+                progress.pendingCopy = finishClone(clone);
+                if (!progress.pendingCopy) {
+                    logCloneFailed();
+                    return DentStep::Done;
+                }
                 progress.step = Step::Lists;
-                if (rebuildInSteps) {
+                if (kind != kNoPanel) {
                     startPanel(&atomic, kind, record.creaseSeed, progress.pendingPanel);
                     borrowCutBuffers(progress.cut);
                     if (beginCreaseCut(progress.pendingCopy, progress.pendingPanel, progress.cut)) {
@@ -685,6 +744,7 @@ void* planAtomicDent(void* atomic, void* data) {
 }
 
 DentProgress::~DentProgress() {
+    releaseClone(clone);
     if (pendingCopy) releaseGeometry(pendingCopy);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "deform/geometry_clone.h"
 #include "deform/panel_paths.h"
 #include "deform/panel_state.h"
 #include "foundation/vec.h"
@@ -71,10 +72,11 @@ struct WorkAllowance {
 };
 
 // What the steps of a planned dent made so far for the next one. A copy made
-// but not yet attached is released when the progress is dropped.
+// but not yet attached, or half made, is released when the progress is dropped.
 struct DentProgress {
-    enum class Step { Reach, Copy, Cut, Build, Lists, Attach, Dent, Surface };
+    enum class Step { Reach, Copy, CloneTriangles, CloneFinish, Cut, Build, Lists, Attach, Dent, Surface };
     Step step = Step::Reach;
+    CloneJob clone;  // Step::CloneTriangles and Step::CloneFinish: the copy being made
     void* pendingCopy = nullptr;  // the copy (rebuilt along its crease for a panel), not attached yet
     PanelState pendingPanel;
     CreaseCut cut;  // Step::Cut and Step::Build: a panel copy's crease cut so far
@@ -120,7 +122,8 @@ void* deformAtomic(void* atomic, void* request);
 void* planAtomicDent(void* atomic, void* data);
 
 // The rest of deformAtomic for a planned atomic, in steps while `allowance`
-// takes them: the checks again on the atomic as it is now, then reach, copy,
+// takes them: the checks again on the atomic as it is now, then reach, the
+// clone (its triangles in runs; a source that changed in between drops it),
 // crease rebuild and lists, and the displacement with the planned dent (the
 // frame's matrix is not read again). A surface path that does not fit is
 // worked out over several frames and written in one go. Each step does what

@@ -1,5 +1,6 @@
 #include "deform/geometry_clone.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "deform/records.h"
@@ -59,13 +60,17 @@ bool texCoordsPresent(const host::Geometry& g, ReadableMemoryWalk& walk) {
     return true;
 }
 
+bool triangleValid(const host::Triangle& t, const host::Geometry& g) {
+    if (t.material >= g.materialCount || !g.materials[t.material]) return false;
+    for (std::uint16_t corner : t.vertex) {
+        if (corner >= g.vertexCount) return false;
+    }
+    return true;
+}
+
 bool trianglesValid(const host::Geometry& g) {
     for (std::int32_t i = 0; i < g.triangleCount; ++i) {
-        const host::Triangle& t = g.triangles[i];
-        if (t.material >= g.materialCount || !g.materials[t.material]) return false;
-        for (std::uint16_t corner : t.vertex) {
-            if (corner >= g.vertexCount) return false;
-        }
+        if (!triangleValid(g.triangles[i], g)) return false;
     }
     return true;
 }
@@ -106,9 +111,13 @@ bool copyVertexAttributes(host::Geometry& copy, const host::Geometry& source, st
     return true;
 }
 
-bool copyTriangles(host::Geometry& copy, const host::Geometry& source) {
-    for (std::int32_t i = 0; i < source.triangleCount; ++i) {
+// Triangles `first` up to `end` with their materials. Each is checked again
+// as it is copied: a clone made in steps reads a source the host may have
+// written to in between.
+bool copyTriangles(host::Geometry& copy, const host::Geometry& source, std::int32_t first, std::int32_t end) {
+    for (std::int32_t i = first; i < end; ++i) {
         const host::Triangle& t = source.triangles[i];
+        if (!triangleValid(t, source)) return false;
         host::Triangle* target = &copy.triangles[i];
         if (!game::triangleVertices(&copy, target, t.vertex[0], t.vertex[1], t.vertex[2])) return false;
         if (!game::triangleMaterial(&copy, target, source.materials[t.material])) return false;
@@ -119,6 +128,30 @@ bool copyTriangles(host::Geometry& copy, const host::Geometry& source) {
 void* rejectCopy(void* copy) {
     releaseGeometry(copy);
     return nullptr;
+}
+
+// The source's checks, in the order their breadcrumbs tell.
+bool sourceSupported(void* sourceGeometry) {
+    breadcrumb("clone: validate CPU geometry");
+    if (!materialTableValid(sourceGeometry)) {
+        logLine("MaterialGuard: invalid source material table; clone skipped.");
+        return false;
+    }
+    const auto& source = *static_cast<const host::Geometry*>(sourceGeometry);
+    ReadableMemoryWalk sourceMemory;
+    if (!shapeSupported(source, sourceMemory)) {
+        breadcrumb("clone: unsupported or incomplete CPU geometry; skipped");
+        return false;
+    }
+    if (!texCoordsPresent(source, sourceMemory)) {
+        breadcrumb("clone: missing UV buffer; skipped");
+        return false;
+    }
+    if (!trianglesValid(source)) {
+        breadcrumb("clone: invalid triangle indices or material; skipped");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -134,45 +167,67 @@ std::uint32_t cloneFormat(std::uint32_t sourceFlags, bool hasNormals, bool hasCo
     return format | (static_cast<std::uint32_t>(texCoordSets) << 16);
 }
 
-void* cloneGeometry(void* sourceGeometry) {
-    breadcrumb("clone: validate CPU geometry");
-    if (!materialTableValid(sourceGeometry)) {
-        logLine("MaterialGuard: invalid source material table; clone skipped.");
-        return nullptr;
-    }
+bool beginClone(void* sourceGeometry, CloneJob& job) {
+    releaseClone(job);
+    job = CloneJob{};
+    if (!sourceSupported(sourceGeometry)) return false;
     const auto& source = *static_cast<const host::Geometry*>(sourceGeometry);
-    ReadableMemoryWalk sourceMemory;
-    if (!shapeSupported(source, sourceMemory)) {
-        breadcrumb("clone: unsupported or incomplete CPU geometry; skipped");
-        return nullptr;
-    }
-    if (!texCoordsPresent(source, sourceMemory)) {
-        breadcrumb("clone: missing UV buffer; skipped");
-        return nullptr;
-    }
-    if (!trianglesValid(source)) {
-        breadcrumb("clone: invalid triangle indices or material; skipped");
-        return nullptr;
-    }
 
     breadcrumb("clone: create independent geometry");
     const std::uint32_t format =
         cloneFormat(source.flags, source.vertexBlock->normals != nullptr, source.colors != nullptr, source.texCoordSets);
     void* created = game::createGeometry(source.vertexCount, source.triangleCount, format);
-    if (!created) return nullptr;
+    if (!created) return false;
     auto* copy = static_cast<host::Geometry*>(created);
     ReadableMemoryWalk copyMemory;
-    if (!copyUsable(copy, source, copyMemory)) return rejectCopy(created);
+    bool usable = copyUsable(copy, source, copyMemory);
+    if (usable) {
+        breadcrumb("clone: copy vertex attributes");
+        usable = copyVertexAttributes(*copy, source, format, copyMemory);
+    }
+    if (!usable) {
+        releaseGeometry(created);
+        return false;
+    }
 
-    breadcrumb("clone: copy vertex attributes");
-    if (!copyVertexAttributes(*copy, source, format, copyMemory)) return rejectCopy(created);
+    job.source = sourceGeometry;
+    job.copy = created;
+    job.format = format;
+    job.vertexCount = source.vertexCount;
+    job.triangleCount = source.triangleCount;
+    job.triangles = source.triangles;
+    job.materials = source.materials;
+    job.materialCount = source.materialCount;
+    return true;
+}
 
-    breadcrumb("clone: copy triangles and reference materials");
-    if (!copyTriangles(*copy, source)) return rejectCopy(created);
+std::int32_t cloneTrianglesLeft(const CloneJob& job) { return job.triangleCount - job.trianglesCopied; }
+
+bool continueClone(CloneJob& job, std::int32_t triangles) {
+    if (!job.copy) return false;
+    if (job.trianglesCopied == 0) breadcrumb("clone: copy triangles and reference materials");
+    const std::int32_t end = job.trianglesCopied + std::min(std::max(triangles, 0), cloneTrianglesLeft(job));
+    auto& copy = *static_cast<host::Geometry*>(job.copy);
+    if (!copyTriangles(copy, *static_cast<const host::Geometry*>(job.source), job.trianglesCopied, end)) {
+        releaseClone(job);
+        return false;
+    }
+    job.trianglesCopied = end;
+    return true;
+}
+
+void* finishClone(CloneJob& job) {
+    if (cloneTrianglesLeft(job) > 0) {
+        releaseClone(job);
+        return nullptr;
+    }
+    void* created = job.copy;
+    job.copy = nullptr;  // from here on the caller's, or released
+    if (!created) return nullptr;
 
     breadcrumb("clone: copy registered geometry extensions");
     void* registry = reinterpret_cast<void*>(static_cast<std::uintptr_t>(host::kExtensionRegistry));
-    if (!game::copyExtensions(registry, created, sourceGeometry)) return rejectCopy(created);
+    if (!game::copyExtensions(registry, created, job.source)) return rejectCopy(created);
 
     breadcrumb("clone: build render meshes");
     if (!game::unlock(created)) return rejectCopy(created);
@@ -183,6 +238,29 @@ void* cloneGeometry(void* sourceGeometry) {
     }
     breadcrumb("clone: complete (direct copy; no serialization)");
     return created;
+}
+
+void releaseClone(CloneJob& job) {
+    void* copy = job.copy;
+    job.copy = nullptr;
+    releaseGeometry(copy);
+}
+
+bool cloneSourceUnchanged(const CloneJob& job) {
+    ReadableMemoryWalk walk;
+    if (!job.copy || !materialTableValid(job.source, walk)) return false;
+    const auto& source = *static_cast<const host::Geometry*>(job.source);
+    return source.vertexCount == job.vertexCount && source.triangleCount == job.triangleCount &&
+           source.triangles == job.triangles && source.materials == job.materials &&
+           source.materialCount == job.materialCount &&
+           readable(source.triangles, arrayBytes(source.triangleCount, sizeof(host::Triangle)), walk);
+}
+
+void* cloneGeometry(void* source) {
+    CloneJob job;
+    if (!beginClone(source, job)) return nullptr;
+    if (!continueClone(job, job.triangleCount)) return nullptr;
+    return finishClone(job);
 }
 
 }  // namespace kerbmark

@@ -26,8 +26,8 @@ constexpr std::uint32_t kSeatedMs = 1000;
 struct PreparedMesh {
     void* atomic = nullptr;
     void* original = nullptr;
-    std::uint32_t atomicFlags = 0;  // the host's flags of the atomic when its copy was begun
-    std::uint32_t creaseSeed = 0;   // the crease seed it was begun with
+    std::uint32_t atomicFlags = 0;  // the host's flags of the atomic when its panel was begun
+    std::uint32_t creaseSeed = 0;   // the crease seed its panel was begun with
     std::unique_ptr<DentProgress> progress;
     std::vector<std::string> lines;  // what the copy's making logged
 };
@@ -63,9 +63,30 @@ const host::Vehicle* handledVehicle(void* vehicle) {
 
 bool copyMade(const PreparedMesh& mesh) { return mesh.progress && mesh.progress->pendingCopy; }
 
+// The copy is what a hit's copy would be: cloned and, for a bonnet or boot,
+// rebuilt along its crease (while it is cut and built, it is the plain clone).
+bool copyReady(const PreparedMesh& mesh) {
+    if (!copyMade(mesh)) return false;
+    const DentProgress::Step step = mesh.progress->step;
+    return step == DentProgress::Step::Lists || step == DentProgress::Step::Attach;
+}
+
 std::uint32_t verticesOf(const void* geometry) {
     const std::int32_t count = static_cast<const host::Geometry*>(geometry)->vertexCount;
     return count > 0 ? static_cast<std::uint32_t>(count) : 0;
+}
+
+// The copy the mesh holds, made or half made; null when it holds none.
+const void* copyHeld(const PreparedMesh& mesh) {
+    if (!mesh.progress) return nullptr;
+    return mesh.progress->pendingCopy ? mesh.progress->pendingCopy : mesh.progress->clone.copy;
+}
+
+// The panel's crease has not been begun: its seed and the atomic's flags are
+// taken as they are now.
+bool panelNotBegun(DentProgress::Step step) {
+    using Step = DentProgress::Step;
+    return step == Step::Copy || step == Step::CloneTriangles || step == Step::CloneFinish;
 }
 
 // The car is still the one prepared for: the same vehicle, clump, and no repair.
@@ -160,7 +181,7 @@ void run(Preparation& p, WorkAllowance& allowance) {
             continue;
         }
         const VehicleRecord* record = recordOf(p.standIn.vehicle);
-        if (mesh.progress->step == DentProgress::Step::Copy) {
+        if (panelNotBegun(mesh.progress->step)) {
             mesh.atomicFlags = game::atomicFlags(mesh.atomic);
             mesh.creaseSeed = record ? record->creaseSeed : p.creaseSeed;
         }
@@ -223,7 +244,7 @@ void releasePreparation() {
 std::uint64_t preparedVertices() {
     std::uint64_t vertices = 0;
     for (const PreparedMesh& mesh : preparation().meshes) {
-        if (copyMade(mesh)) vertices += verticesOf(mesh.progress->pendingCopy);
+        if (const void* copy = copyHeld(mesh)) vertices += verticesOf(copy);
     }
     return vertices;
 }
@@ -232,7 +253,7 @@ PreparedCopy takePreparedCopy(void* atomic, void* original, int kind, std::uint3
     Preparation& p = preparation();
     PreparedCopy taken;
     for (PreparedMesh& mesh : p.meshes) {
-        if (mesh.atomic != atomic || mesh.original != original || !copyMade(mesh)) continue;
+        if (mesh.atomic != atomic || mesh.original != original || !copyReady(mesh)) continue;
         DentProgress& progress = *mesh.progress;
         // A failed crease rebuild leaves kind 0, as it would now.
         const int made = progress.pendingPanel.kind;

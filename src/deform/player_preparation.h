@@ -30,7 +30,8 @@ void preparePlayerVehicle(void* vehicle, bool resetRequested, WorkAllowance& all
 // Releases every prepared copy (the reset events, and room a hit needs).
 void releasePreparation();
 
-// Vertices of the prepared copies; they count against MaxTotalVertices.
+// Vertices of the prepared copies, half-made clones included; they count
+// against MaxTotalVertices.
 std::uint64_t preparedVertices();
 
 // A prepared copy of `original` for `atomic`, with its panel state and the

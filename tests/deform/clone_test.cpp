@@ -293,6 +293,126 @@ TEST_F(Clone, PhasesReachTheLogWithDiagnostics) {
                            }));
 }
 
+// A source whose triangles use their materials out of table order and whose
+// arrays all differ, so that any slip of a step shows.
+host::Geometry* mixedSource(testdeform::GeometryHost& geometries) {
+    SourceShape shape;
+    shape.vertices = 9;
+    shape.triangles = 13;
+    shape.texCoordSets = 2;
+    shape.materials = 3;
+    host::Geometry* source = geometries.source(shape);
+    for (std::int32_t i = 0; i < shape.vertices; ++i) {
+        source->vertexBlock->normals[i] = {0.1f * static_cast<float>(i), 0.5f, -0.25f};
+    }
+    for (std::int32_t t = 0; t < shape.triangles; ++t) {
+        source->triangles[t].material = static_cast<std::uint16_t>(2 - (t * 5 / 3) % 3);
+        source->triangles[t].vertex[1] = static_cast<std::uint16_t>((t * 4) % shape.vertices);
+    }
+    const float sphere[4] = {0.5f, -0.25f, 0.125f, 2.5f};
+    std::memcpy(source->vertexBlock->boundingSphere, sphere, sizeof sphere);
+    return source;
+}
+
+void expectSameBytes(const host::Geometry& copy, const host::Geometry& reference) {
+    const auto vertices = static_cast<std::size_t>(reference.vertexCount);
+    ASSERT_EQ(copy.vertexCount, reference.vertexCount);
+    ASSERT_EQ(copy.triangleCount, reference.triangleCount);
+    ASSERT_EQ(copy.materialCount, reference.materialCount);
+    EXPECT_EQ(copy.flags, reference.flags);
+    EXPECT_EQ(std::memcmp(copy.vertexBlock->positions, reference.vertexBlock->positions, vertices * 12), 0);
+    EXPECT_EQ(std::memcmp(copy.vertexBlock->normals, reference.vertexBlock->normals, vertices * 12), 0);
+    EXPECT_EQ(std::memcmp(copy.vertexBlock->boundingSphere, reference.vertexBlock->boundingSphere, 16), 0);
+    EXPECT_EQ(std::memcmp(copy.colors, reference.colors, vertices * 4), 0);
+    for (std::int32_t set = 0; set < reference.texCoordSets; ++set) {
+        EXPECT_EQ(std::memcmp(copy.texCoords[set], reference.texCoords[set], vertices * 8), 0) << "set " << set;
+    }
+    EXPECT_EQ(std::memcmp(copy.triangles, reference.triangles,
+                          static_cast<std::size_t>(reference.triangleCount) * sizeof(host::Triangle)),
+              0);
+    EXPECT_EQ(std::memcmp(copy.materials, reference.materials,
+                          static_cast<std::size_t>(reference.materialCount) * sizeof(void*)),
+              0);
+}
+
+// The clone in steps, in runs of every length from one triangle to more than
+// there are, gives the one-go clone byte for byte, with the same phases.
+TEST_F(Clone, CloneInStepsEqualsTheCloneInOneGo) {
+    kerbmark::diagnostics = true;
+    host::Geometry* source = mixedSource(geometries);
+    auto* reference = static_cast<host::Geometry*>(kerbmark::cloneGeometry(source));
+    ASSERT_NE(reference, nullptr);
+    const std::vector<std::string> phases = log.lines();
+
+    for (std::int32_t run = 1; run <= source->triangleCount + 1; ++run) {
+        SCOPED_TRACE(run);
+        log.clear();
+        kerbmark::CloneJob job;
+        ASSERT_TRUE(kerbmark::beginClone(source, job));
+        int steps = 0;
+        while (kerbmark::cloneTrianglesLeft(job) > 0) {
+            ASSERT_TRUE(kerbmark::cloneSourceUnchanged(job));
+            ASSERT_TRUE(kerbmark::continueClone(job, run));
+            ++steps;
+        }
+        EXPECT_EQ(steps, (source->triangleCount + run - 1) / run);
+        auto* copy = static_cast<host::Geometry*>(kerbmark::finishClone(job));
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(job.copy, nullptr);  // the caller's now
+        expectSameBytes(*copy, *reference);
+        EXPECT_EQ(geometries.extensionsCalls.back().destination, copy);
+        EXPECT_EQ(geometries.extensionsCalls.back().source, source);
+        EXPECT_EQ(geometries.unlockCalls.back(), copy);
+        EXPECT_EQ(log.lines(), phases);
+    }
+    EXPECT_FALSE(geometries.unlockSawBadTriangle);
+    EXPECT_TRUE(host.destroyGeometryCalls.empty());
+}
+
+// A source that changes between two steps is noticed before the next one, and
+// a half-made copy dropped then goes back with its material references.
+TEST_F(Clone, AHalfMadeCloneNoticesAChangedSourceAndIsReleased) {
+    const std::vector<std::pair<const char*, std::function<void(host::Geometry&)>>> changes = {
+        {"nothing", [](host::Geometry&) {}},
+        {"triangle count", [](host::Geometry& g) { g.triangleCount -= 1; }},
+        {"vertex count", [](host::Geometry& g) { g.vertexCount += 1; }},
+        {"triangle array", [](host::Geometry& g) { g.triangles += 1; }},
+        {"material count", [](host::Geometry& g) { g.materialCount -= 1; }},
+        {"material table", [](host::Geometry& g) { g.materialCapacity = 5000; }},
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        host.destroyGeometryCalls.clear();
+        host::Geometry* source = mixedSource(geometries);
+        kerbmark::CloneJob job;
+        ASSERT_TRUE(kerbmark::beginClone(source, job));
+        ASSERT_TRUE(kerbmark::continueClone(job, 5));
+        auto* half = static_cast<host::Geometry*>(job.copy);
+        const host::Geometry before = *source;
+        change(*source);
+        EXPECT_EQ(kerbmark::cloneSourceUnchanged(job), std::string(what) == "nothing");
+        *source = before;
+        kerbmark::releaseClone(job);
+        EXPECT_EQ(job.copy, nullptr);
+        EXPECT_EQ(host.destroyGeometryCalls, std::vector<void*>{half});
+        EXPECT_EQ(half->references, 0);
+        expectMaterialsUnreferenced(source);
+    }
+    // A triangle rewritten in place out of range fails its run; the copy goes back.
+    host::Geometry* source = mixedSource(geometries);
+    kerbmark::CloneJob job;
+    ASSERT_TRUE(kerbmark::beginClone(source, job));
+    ASSERT_TRUE(kerbmark::continueClone(job, 5));
+    void* half = job.copy;
+    source->triangles[7].vertex[2] = static_cast<std::uint16_t>(source->vertexCount);
+    host.destroyGeometryCalls.clear();
+    EXPECT_FALSE(kerbmark::continueClone(job, 5));
+    EXPECT_EQ(job.copy, nullptr);
+    EXPECT_EQ(host.destroyGeometryCalls, std::vector<void*>{half});
+    EXPECT_EQ(kerbmark::finishClone(job), nullptr);
+    expectMaterialsUnreferenced(source);
+}
+
 }  // namespace
 
 namespace {

@@ -294,17 +294,19 @@ TEST(TrafficBudget, WorkOfAChangedOrResetCarIsDroppedQuietly) {
     expectNoHostFaults();
 }
 
-// One step per frame: the bonnet's copy waits through its crease cut and
-// build and its lists before it is attached; the host's reset event, at any
-// of those frames, releases it with the rest.
+// One step per frame: the bonnet's copy waits through its clone's triangle
+// runs and finish, its crease cut and build and its lists before it is
+// attached; the host's reset event, at any of those frames, releases it with
+// the rest, a half-made clone (never unlocked, attached nowhere) included.
 TEST(TrafficBudget, ACopyNotYetAttachedIsReleasedWithItsWork) {
     DrivenHost host;
     startPileUpHost(host, 1);
-    for (int later = 0; later < 6; ++later) {
+    int halfMade = 0;
+    for (int later = 0; later < 12; ++later) {
         hostsim::Vehicle* car = trafficAt({0.0f, 8.0f, 0.0f});
         hostsim::setContact(car, 0.6f, kFront, kForward);
         const hostsim::Atomic* bonnet = hostsim::atomicNamed(car, "bonnet_hi_ok");
-        // The bonnet's plain copy, waiting for its crease cut.
+        // The bonnet's copy, begun: its clone's first step is done.
         auto bonnetWaits = [car, bonnet] {
             const std::vector<hostsim::Geometry*> live = hostsim::liveModuleGeometries();
             return live.size() > copiesOn(car) &&
@@ -315,8 +317,11 @@ TEST(TrafficBudget, ACopyNotYetAttachedIsReleasedWithItsWork) {
         for (int f = 0; f < 200 && !bonnetWaits(); ++f) frame();
         ASSERT_TRUE(bonnetWaits());
         for (int f = 0; f < later; ++f) frame();
-        ASSERT_EQ(hostsim::liveModuleGeometries().size() - copiesOn(car), 1u) << later << " steps on";
+        const std::vector<hostsim::Geometry*> live = hostsim::liveModuleGeometries();
+        ASSERT_EQ(live.size() - copiesOn(car), 1u) << later << " steps on";
         ASSERT_FALSE(bonnet->geometry->hostMadeByModule) << later << " steps on";
+        halfMade += static_cast<int>(
+            std::count_if(live.begin(), live.end(), [](const hostsim::Geometry* g) { return g->hostUnlocks == 0; }));
 
         hostsim::callSite(hostsim::kResetSiteA);
         hostsim::clearCollision(car);
@@ -325,6 +330,9 @@ TEST(TrafficBudget, ACopyNotYetAttachedIsReleasedWithItsWork) {
         hostsim::removeVehicle(car);
         frame();
     }
+    // The bonnet's 2000-odd triangles take three runs of 1024 at most: the
+    // clone was dropped after its first step and after each run.
+    EXPECT_EQ(halfMade, 4);
     EXPECT_TRUE(hitLines(host.log).empty());
     expectNoHostFaults();
 }
