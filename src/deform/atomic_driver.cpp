@@ -144,10 +144,13 @@ CopyFor copyFor(const DentRequest& request) {
 // without them.
 std::uint64_t verticesHeld(CopyFor who, std::uint64_t vertices) {
     const std::uint64_t records = totalVerticesOfAllRecords(*recordList);
-    if (who != CopyFor::Preparation && records + preparedVertices() + vertices > settings.MaxTotalVertices) {
+    const std::uint64_t prepared = preparedVertices();
+    // Only copies in the way go: a preparation that holds none keeps its place.
+    if (who != CopyFor::Preparation && prepared > 0 && records + prepared + vertices > settings.MaxTotalVertices) {
         releasePreparation();
+        return records;
     }
-    return records + preparedVertices();
+    return records + prepared;
 }
 
 // Whether `vertices` more could fit under the all-vehicles budget, evicting
