@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cstring>
-
 #include "foundation/held_lines.h"
 
 namespace kerbmark {
@@ -47,12 +45,14 @@ void appendTextLine(HANDLE file, const char* text) {
     }
 }
 
-// One open-append-close: the held lines, then `line` unless it is null.
-void writeOut(const char* line) {
+// One open-append-close: the held lines, then `line` unless it is null;
+// with `flush`, on the disk before the file is closed.
+void writeOut(const char* line, bool flush = false) {
     HANDLE file = openLog();
     appendHeld(file);
     if (file == INVALID_HANDLE_VALUE) return;
     if (line) appendTextLine(file, line);
+    if (flush) FlushFileBuffers(file);
     CloseHandle(file);
 }
 
@@ -83,14 +83,8 @@ FrameLogBatch::~FrameLogBatch() {
 void breadcrumb(const char* text, bool force) {
     phase = text;
     if (!force && !diagnostics) return;
-    HANDLE file = openLog();
     // Held lines came first, so they go first; a crash report loses none.
-    appendHeld(file);
-    if (file == INVALID_HANDLE_VALUE) return;
-    append(file, text, std::strlen(text));
-    append(file, "\r\n", 2);
-    FlushFileBuffers(file);
-    CloseHandle(file);
+    writeOut(text, true);
 }
 
 }  // namespace kerbmark
