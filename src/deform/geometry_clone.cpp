@@ -180,12 +180,12 @@ bool beginClone(void* sourceGeometry, CloneJob& job) {
     if (!created) return false;
     auto* copy = static_cast<host::Geometry*>(created);
     ReadableMemoryWalk copyMemory;
-    bool usable = copyUsable(copy, source, copyMemory);
-    if (usable) {
-        breadcrumb("clone: copy vertex attributes");
-        usable = copyVertexAttributes(*copy, source, format, copyMemory);
+    if (!copyUsable(copy, source, copyMemory)) {
+        releaseGeometry(created);
+        return false;
     }
-    if (!usable) {
+    breadcrumb("clone: copy vertex attributes");
+    if (!copyVertexAttributes(*copy, source, format, copyMemory)) {
         releaseGeometry(created);
         return false;
     }
