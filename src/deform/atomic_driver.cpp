@@ -186,6 +186,11 @@ bool copyWithinLimits(const host::Geometry* copy, const VehicleRecord& record, C
     return withinAllVehiclesBudget(record, vertices, who);
 }
 
+// The vehicle's own limits leave room for one more copy of `originalVertices`.
+bool vehicleLimitsAllowCopy(const VehicleRecord& record, std::uint64_t originalVertices) {
+    return record.meshes.size() < kMaxMeshesPerVehicle && record.totalVertices + originalVertices <= kMaxVerticesPerVehicle;
+}
+
 // The panel kind a copy of the atomic is made for (kNoPanel without PanelBending).
 int panelKindOf(const host::Atomic& atomic) { return settings.PanelBending ? panelKind(atomic.frame) : kNoPanel; }
 
@@ -199,9 +204,8 @@ enum class CopySource { Refused, Prepared, Clone };
 // atomic's panelKindOf.
 CopySource copySource(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, CopyFor who, int kind,
                       PanelState& panel, void*& prepared) {
-    if (record.meshes.size() >= kMaxMeshesPerVehicle) return CopySource::Refused;
     const auto originalVertices = static_cast<std::uint64_t>(original->vertexCount);
-    if (record.totalVertices + originalVertices > kMaxVerticesPerVehicle) return CopySource::Refused;
+    if (!vehicleLimitsAllowCopy(record, originalVertices)) return CopySource::Refused;
     PreparedCopy taken;
     if (who != CopyFor::Preparation) taken = takePreparedCopy(&atomic, original, kind, record.creaseSeed, panel);
     // Before the copy is made, a copy that could never fit is not made; room
@@ -744,6 +748,19 @@ void* planAtomicDent(void* atomic, void* data) {
         // Out of memory: this atomic is not planned; the enumeration goes on.
     }
     return atomic;
+}
+
+bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, float radius) {
+    const auto& atomic = *static_cast<host::Atomic*>(planned.atomic);
+    const auto& geometry = *static_cast<const host::Geometry*>(planned.geometry);
+    const auto vertices = static_cast<std::uint64_t>(geometry.vertexCount);
+    if (entryOfCopy(record, &geometry) || !vehicleLimitsAllowCopy(record, vertices) ||
+        record.totalVertices + vertices > settings.MaxTotalVertices) {
+        return false;
+    }
+    if (preparedCopyReady(planned.atomic, planned.geometry, panelKindOf(atomic), record.creaseSeed)) return false;
+    MeshEntry* entry = nullptr;
+    return reaches(record, geometry, planned.at, radius, entry);
 }
 
 DentProgress::~DentProgress() {

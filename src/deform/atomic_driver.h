@@ -121,6 +121,12 @@ void* deformAtomic(void* atomic, void* request);
 // appended to the plan with the dent in its frame. Changes nothing.
 void* planAtomicDent(void* atomic, void* data);
 
+// Whether the planned dent, worked out now, would make a copy of its atomic's
+// geometry: it reaches a mesh of the record that has no copy and no prepared
+// one ready, and the vehicle's own limits would let one be made. The atomic
+// and its geometry were checked by the planning in this frame.
+bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, float radius);
+
 // The rest of deformAtomic for a planned atomic, in steps while `allowance`
 // takes them: the checks again on the atomic as it is now, then reach, the
 // clone (its triangles in runs; a source that changed in between drops it),

@@ -71,6 +71,15 @@ bool copyReady(const PreparedMesh& mesh) {
     return step == DentProgress::Step::Lists || step == DentProgress::Step::Attach;
 }
 
+// The ready copy of the mesh is what a copy made now would be: the same panel
+// kind and, for a bonnet or boot, the same crease seed and atomic flags.
+bool sameAsNow(const PreparedMesh& mesh, int kind, std::uint32_t creaseSeed) {
+    // A failed crease rebuild leaves kind 0, as it would now.
+    const int made = mesh.progress->pendingPanel.kind;
+    return (made == kind || made == kNoPanel) &&
+           (kind == kNoPanel || (creaseSeed == mesh.creaseSeed && game::atomicFlags(mesh.atomic) == mesh.atomicFlags));
+}
+
 std::uint32_t verticesOf(const void* geometry) {
     const std::int32_t count = static_cast<const host::Geometry*>(geometry)->vertexCount;
     return count > 0 ? static_cast<std::uint32_t>(count) : 0;
@@ -249,17 +258,20 @@ std::uint64_t preparedVertices() {
     return vertices;
 }
 
+bool preparedCopyReady(void* atomic, void* original, int kind, std::uint32_t creaseSeed) {
+    for (const PreparedMesh& mesh : preparation().meshes) {
+        if (mesh.atomic == atomic && mesh.original == original) return copyReady(mesh) && sameAsNow(mesh, kind, creaseSeed);
+    }
+    return false;
+}
+
 PreparedCopy takePreparedCopy(void* atomic, void* original, int kind, std::uint32_t creaseSeed, PanelState& panel) {
     Preparation& p = preparation();
     PreparedCopy taken;
     for (PreparedMesh& mesh : p.meshes) {
         if (mesh.atomic != atomic || mesh.original != original || !copyReady(mesh)) continue;
         DentProgress& progress = *mesh.progress;
-        // A failed crease rebuild leaves kind 0, as it would now.
-        const int made = progress.pendingPanel.kind;
-        const bool same = (made == kind || made == kNoPanel) &&
-                          (kind == kNoPanel || (creaseSeed == mesh.creaseSeed && game::atomicFlags(atomic) == mesh.atomicFlags));
-        if (same) {
+        if (sameAsNow(mesh, kind, creaseSeed)) {
             taken.copy = progress.pendingCopy;
             progress.pendingCopy = nullptr;
             panel = std::move(progress.pendingPanel);

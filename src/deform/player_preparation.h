@@ -44,6 +44,9 @@ struct PreparedCopy {
 };
 PreparedCopy takePreparedCopy(void* atomic, void* original, int kind, std::uint32_t creaseSeed, PanelState& panel);
 
+// Whether takePreparedCopy would give a copy now.
+bool preparedCopyReady(void* atomic, void* original, int kind, std::uint32_t creaseSeed);
+
 // A record just made for the prepared vehicle takes the crease seed its
 // copies were made with, once one was made.
 void takePreparedSeed(VehicleRecord& record);

@@ -65,6 +65,11 @@ bool bringWorkForward(const VehicleRecord& record) {
     return others != items.begin();
 }
 
+bool oldestWorkIsFor(const VehicleRecord& record) {
+    const std::deque<QueuedWork>& items = queue().items;
+    return !items.empty() && items.front().record == &record;
+}
+
 void countMeshes(std::uint32_t hit, std::uint32_t meshes) {
     for (QueuedWork& item : queue().items) {
         if (item.finish && item.hit == hit) {

@@ -61,6 +61,8 @@ void putBackOldestWork(QueuedWork item);
 // Moves the record's items, in their order, before every other record's; true
 // when the record has any.
 bool bringWorkForward(const VehicleRecord& record);
+// The oldest item waiting is one of the record's.
+bool oldestWorkIsFor(const VehicleRecord& record);
 // Counts `meshes` more for the hit whose finish item is queued.
 void countMeshes(std::uint32_t hit, std::uint32_t meshes);
 // Drops the items of one record / of every record.

@@ -8,6 +8,7 @@
 #include "deform/atomic_driver.h"
 #include "deform/player_preparation.h"
 #include "deform/records.h"
+#include "deform/work_queue.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
 #include "host/bindings.h"
@@ -43,6 +44,10 @@ namespace {
 
 constexpr int kKeyF7 = 0x76;
 constexpr float kRepairHealthRise = 25.0f;
+// Work units a frame may spend while the player's own hit waits at the front
+// of the queue (about 2.5 ms): the first hit of a usual car, not prepared
+// yet, shows in the frame of the crash; a larger car's takes a few frames.
+constexpr std::uint64_t kPlayerWorkPerFrame = 250000;
 
 // Opcodes another module's hook starts with: near jump, short jump, and the
 // group that holds the indirect jumps and calls.
@@ -65,13 +70,21 @@ void handleVehicles(const PlayerInput& player) {
     }
 }
 
+bool playerWorkWaits(RecordList& list, const PlayerInput& player) {
+    const VehicleRecord* record = player.vehicle ? findRecord(list, player.vehicle) : nullptr;
+    return record && oldestWorkIsFor(*record);
+}
+
 // The frame's deferred work under the traffic budget: the release of gone
 // cars' records, with at most half of it, so that cars leaving never hold up
-// the dents for long, then queued traffic work with the rest, and what is
-// still left prepares the player's car. Without a budget the release and the
-// dents happen in the frame that makes them, and nothing is prepared.
+// the dents for long, then queued work with the rest (the player's hit first,
+// with a larger share), and what is still left prepares the player's car.
+// Without a budget the release and the dents happen in the frame that makes
+// them, and nothing is prepared.
 void runBudgetedWork(RecordList& list, const PlayerInput& player) {
     const std::uint64_t budget = settings.TrafficWorkPerFrame;
+    const std::uint64_t frameWork =
+        budget != 0 && playerWorkWaits(list, player) ? std::max<std::uint64_t>(budget, kPlayerWorkPerFrame) : budget;
     std::uint64_t released = 0;
     if (budget == 0) {
         releaseAllLeavingRecords(list);
@@ -81,7 +94,7 @@ void runBudgetedWork(RecordList& list, const PlayerInput& player) {
         releaseLeavingRecords(list, release);
         released = release.started ? releaseShare - release.left : 0;
     }
-    WorkAllowance allowance{budget - released, false};
+    WorkAllowance allowance{frameWork - released, false};
     runQueuedTrafficWork(allowance);
     preparePlayerVehicle(player.vehicle, player.resetRequested, allowance);
 }

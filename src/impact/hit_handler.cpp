@@ -136,19 +136,29 @@ bool runQueued(QueuedWork& item, WorkAllowance& allowance) {
     return step == DentStep::Done;
 }
 
-// The traffic hit's mesh work goes into the queue: every atomic that may be
-// dented, with the dent taken into its frame now, then the hit's finish.
-void queueHit(VehicleRecord& record, const DentRequest& request, const HitSummary& summary) {
-    static std::uint32_t hitSerial = 0;
+// Every atomic of the record's car that the hit may dent, with the dent
+// taken into its frame now.
+std::vector<PlannedDent> planHit(VehicleRecord& record, const DentRequest& request) {
     std::vector<PlannedDent> dents;
     DentPlan plan{&request, &dents};
     breadcrumb("hit: plan atomics");
-    {
-        // The planning only reads: a car's atomics, frames and geometries
-        // share a few memory regions, asked about once each.
-        ReadableMemoryScope remembered;
-        game::atomics(record.clump, planAtomicDent, &plan);
+    // The planning only reads: a car's atomics, frames and geometries share a
+    // few memory regions, asked about once each.
+    ReadableMemoryScope remembered;
+    game::atomics(record.clump, planAtomicDent, &plan);
+    return dents;
+}
+
+bool hitMakesCopies(const std::vector<PlannedDent>& dents, VehicleRecord& record, float radius) {
+    for (const PlannedDent& dent : dents) {
+        if (plannedDentMakesCopy(dent, record, radius)) return true;
     }
+    return false;
+}
+
+// The hit's mesh work goes into the queue: the planned dents, then the hit's finish.
+void queueHit(VehicleRecord& record, const std::vector<PlannedDent>& dents, const HitSummary& summary) {
+    static std::uint32_t hitSerial = 0;
     const std::uint32_t hit = ++hitSerial;
     auto item = [&](bool finish, const PlannedDent& dent) {
         return QueuedWork{&record, record.vehicleRef, record.clump, hit, finish, dent, record.episode, summary, 0, nullptr};
@@ -230,13 +240,22 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
                         episode.number,
                         0,
                         isPlayer};
-    if ((!isPlayer || workWaiting) && settings.TrafficWorkPerFrame != 0) {
-        queueHit(*record, request, summarize(*record, vehicle, isPlayer, r, healthLoss, request));
-        return;
+    const HitSummary summary = summarize(*record, vehicle, isPlayer, r, healthLoss, request);
+    if (settings.TrafficWorkPerFrame != 0) {
+        // Traffic hits wait in the queue. So does the player's hit on a car
+        // whose work as traffic still waits, and one that would make copies
+        // (the car was not prepared yet): at the queue's front, so that no
+        // frame makes them all.
+        const std::vector<PlannedDent> dents = planHit(*record, request);
+        if (!isPlayer || workWaiting || hitMakesCopies(dents, *record, request.radius)) {
+            queueHit(*record, dents, summary);
+            if (isPlayer) bringWorkForward(*record);
+            return;
+        }
     }
     breadcrumb("hit: enumerate atomics");
     game::atomics(record->clump, deformAtomic, &request);
-    finishHit(*record, summarize(*record, vehicle, isPlayer, r, healthLoss, request), record->episode, request.meshes);
+    finishHit(*record, summary, record->episode, request.meshes);
 }
 
 }  // namespace

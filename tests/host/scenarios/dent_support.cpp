@@ -106,6 +106,7 @@ void holdContact(hostsim::Vehicle* vehicle, float impact, hostsim::Vec3 point, h
         hostsim::runFrame();
     }
     hostsim::clearCollision(vehicle);
+    hostsim::runFrames(kPlayerHitFrames - 1);
 }
 
 void settleTrafficWork() { hostsim::runFrames(60); }

@@ -63,11 +63,16 @@ std::vector<HitLine> hitLines(const std::string& log);
 // Lines that begin with `prefix`.
 std::vector<std::string> linesStartingWith(const std::string& log, const std::string& prefix);
 
+// Frames a player's hit takes to show on the usual car with the default
+// work budget: a first hit before the car is prepared is spread over two.
+constexpr int kPlayerHitFrames = 2;
 // A contact in the vehicle's model frame that stays for `frames` frames
-// (the host reports it again every frame), then is gone.
+// (the host reports it again every frame), then is gone for the frames the
+// player's hit may still take.
 void holdContact(hostsim::Vehicle* vehicle, float impact, hostsim::Vec3 point, hostsim::Vec3 normal, int frames);
 // Frames for a traffic hit's mesh work, spread over frames by the default
-// work budget, to be done (a car's first hit takes about twenty).
+// work budget, to be done (a car's first hit takes about twenty); also for
+// the first hit of a large player's car that was not prepared.
 void settleTrafficWork();
 // Frames without any contact.
 void quietFrames(hostsim::Vehicle* vehicle, int frames);

@@ -184,11 +184,13 @@ TEST(Dent, RestingContactDentsOnce) {
     holdContact(host.player, 0.2f, nose, {0.0f, 1.0f, 0.0f}, 5);
     EXPECT_EQ(hitLines(host.log).size(), 1u);
 
-    // A pause within ContactGapMs (180) keeps the episode; a longer one ends it.
-    hostsim::advanceClock(180 - hostsim::kFrameMs);
+    // A pause within ContactGapMs (180) keeps the episode; a longer one ends
+    // it. The frames after each contact count towards the pause.
+    const std::uint32_t afterContact = kPlayerHitFrames * hostsim::kFrameMs;
+    hostsim::advanceClock(180 - afterContact);
     holdContact(host.player, 0.3f, nose, {0.0f, 1.0f, 0.0f}, 1);
     EXPECT_EQ(hitLines(host.log).size(), 1u);
-    hostsim::advanceClock(181 - hostsim::kFrameMs);
+    hostsim::advanceClock(181 - afterContact);
     holdContact(host.player, 0.3f, nose, {0.0f, 1.0f, 0.0f}, 1);
     const std::vector<HitLine> hits = hitLines(host.log);
     ASSERT_EQ(hits.size(), 2u);

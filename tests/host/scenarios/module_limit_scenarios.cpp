@@ -129,6 +129,7 @@ TEST(Limits, A30000VertexBodyIsDentedA30001VertexBodyIsNot) {
     startDriven(host, "", design);
     ASSERT_EQ(hostsim::atomicNamed(host.player, "chassis")->geometry->vertexCount, 30000);
     holdContact(host.player, 0.4f, kFront, kOutward, 1);
+    settleTrafficWork();  // the large body's first hit takes more frames
     const hostsim::Geometry* body = hostsim::atomicNamed(host.player, "chassis")->geometry;
     EXPECT_TRUE(body->hostMadeByModule);
     EXPECT_EQ(body->vertexCount, 30000);
