@@ -764,6 +764,7 @@ bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, flo
 }
 
 DentProgress::~DentProgress() {
+    returnCutBuffers(cut);
     releaseClone(clone);
     if (pendingCopy) releaseGeometry(pendingCopy);
 }

@@ -1,6 +1,7 @@
 #include "panel/crease_topology.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -268,9 +269,11 @@ bool buildGeometry(const host::Geometry& source, PanelState& state, const Crease
 }
 
 // Kept from one cut to the next: touching fresh memory for the pieces costs
-// more than cutting them. Builds run on the game thread.
-CreaseCut& keptCut() {
-    static CreaseCut* const kept = new CreaseCut();
+// more than cutting them. Two, so that the player's car prepared ahead and a
+// traffic dent, each holding one while its cut waits between frames, both
+// cut into memory touched before. Cuts run on the game thread.
+std::array<CreaseCut, 2>& keptCuts() {
+    static std::array<CreaseCut, 2>* const kept = new std::array<CreaseCut, 2>();
     return *kept;
 }
 
@@ -306,20 +309,30 @@ void* buildCutGeometry(void* geometry, PanelState& state, const CreaseCut& cut) 
 }
 
 void* buildCreaseTopology(void* geometry, PanelState& state) {
-    CreaseCut& cut = keptCut();
-    if (!beginCreaseCut(geometry, state, cut)) return nullptr;
-    if (continueCreaseCut(geometry, state, cut, kMaxTriangles) != CutStep::Done) return nullptr;
-    return buildCutGeometry(geometry, state, cut);
+    CreaseCut cut;
+    borrowCutBuffers(cut);
+    void* built = nullptr;
+    if (beginCreaseCut(geometry, state, cut) && continueCreaseCut(geometry, state, cut, kMaxTriangles) == CutStep::Done) {
+        built = buildCutGeometry(geometry, state, cut);
+    }
+    returnCutBuffers(cut);
+    return built;
 }
 
 void borrowCutBuffers(CreaseCut& cut) {
-    CreaseCut& kept = keptCut();
-    if (kept.pieces.capacity() > cut.pieces.capacity()) std::swap(kept, cut);
+    CreaseCut* roomiest = &cut;
+    for (CreaseCut& kept : keptCuts()) {
+        if (kept.pieces.capacity() > roomiest->pieces.capacity()) roomiest = &kept;
+    }
+    if (roomiest != &cut) std::swap(*roomiest, cut);
 }
 
 void returnCutBuffers(CreaseCut& cut) {
-    CreaseCut& kept = keptCut();
-    if (cut.pieces.capacity() > kept.pieces.capacity()) std::swap(kept, cut);
+    CreaseCut* smallest = nullptr;
+    for (CreaseCut& kept : keptCuts()) {
+        if (!smallest || kept.pieces.capacity() < smallest->pieces.capacity()) smallest = &kept;
+    }
+    if (cut.pieces.capacity() > smallest->pieces.capacity()) std::swap(*smallest, cut);
 }
 
 }  // namespace kerbmark

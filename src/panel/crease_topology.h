@@ -49,9 +49,9 @@ bool beginCreaseCut(void* geometry, PanelState& state, CreaseCut& cut);
 CutStep continueCreaseCut(void* geometry, const PanelState& state, CreaseCut& cut, std::int32_t triangles);
 void* buildCutGeometry(void* geometry, PanelState& state, const CreaseCut& cut);
 
-// The buffers of the cut the one-go rebuild keeps, traded for the roomier:
-// fresh memory for the pieces costs more than cutting them. A cut in steps
-// borrows them before it begins and returns them once built.
+// Buffers kept from one cut to the next, traded for the roomier: fresh
+// memory for the pieces costs more than cutting them. A cut borrows them
+// before it begins and returns them once built or given up.
 void borrowCutBuffers(CreaseCut& cut);
 void returnCutBuffers(CreaseCut& cut);
 
