@@ -453,7 +453,8 @@ void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request
 // triangle: the host's two calls) and its finish (the host's extension and
 // render mesh calls); the crease rebuild of a bonnet or
 // boot: its measuring (per vertex of the original), cutting (per source
-// triangle) and building (per piece, plus the host's create call); its lists
+// triangle) and building (the host's create call, growing with the pieces;
+// then per piece; then the unlock and the material check); its lists
 // (per vertex placed or sheet point made, fresh memory included); recording
 // and attaching a copy; the ordinary dent; the fold path; the surface path
 // (per vertex, plus per sheet point: a point is worked out once for every
@@ -465,6 +466,7 @@ constexpr std::uint64_t kCloneTriangleUnits = 2;
 constexpr std::uint64_t kCloneFinishUnits = 2;
 constexpr std::uint64_t kMeasureUnits = 10;
 constexpr std::uint64_t kCutUnits = 20;
+constexpr std::uint64_t kBuildCreateUnits = 3;
 constexpr std::uint64_t kBuildUnits = 16;
 constexpr std::uint64_t kListUnits = 2;
 constexpr std::uint64_t kAttachUnits = 1;
@@ -516,6 +518,17 @@ void commitStaged(host::Atomic& atomic, MeshEntry& entry, DentRequest& request, 
         commitSurface(entry.panel, staged, block.positions, writableNormals(&block, count));
         return true;
     });
+}
+
+// The crease rebuild's end: the rebuilt copy kept in place of the plain one,
+// or, when `rebuilt` is null, the plain one kept for the ordinary dent (a
+// copy being built is released); the cut's buffers go back.
+void endCreaseRebuild(DentProgress& progress, void* rebuilt) {
+    if (progress.building != rebuilt) releaseGeometry(progress.building);
+    progress.building = nullptr;
+    progress.pendingCopy = keepPanelCopy(progress.pendingCopy, rebuilt, progress.pendingPanel);
+    returnCutBuffers(progress.cut);
+    progress.step = DentProgress::Step::Lists;
 }
 
 DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& request, DentProgress& progress,
@@ -605,11 +618,32 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 break;
             }
             case Step::Build: {
-                if (!allowance.take(kCopyCallUnits + kBuildUnits * progress.cut.pieces.size())) return DentStep::Waiting;
-                void* rebuilt = buildCutGeometry(progress.pendingCopy, progress.pendingPanel, progress.cut);
-                progress.pendingCopy = keepPanelCopy(progress.pendingCopy, rebuilt, progress.pendingPanel);
-                returnCutBuffers(progress.cut);
-                progress.step = Step::Lists;
+                // The host's create call for the rebuilt copy; its pieces follow in runs.
+                const std::size_t pieces = progress.cut.pieces.size();
+                if (!allowance.take(kCopyCallUnits + kBuildCreateUnits * pieces)) return DentStep::Waiting;
+                progress.building = beginCutBuild(progress.pendingCopy, progress.pendingPanel, progress.cut);
+                progress.builtPieces = 0;
+                if (progress.building) progress.step = Step::BuildPieces;
+                else endCreaseRebuild(progress, nullptr);
+                break;
+            }
+            case Step::BuildPieces: {
+                const std::size_t left = progress.cut.pieces.size() - progress.builtPieces;
+                const std::size_t pieces = vertexStep(left, kBuildUnits, allowance);
+                if (pieces == 0 || !allowance.take(kBuildUnits * pieces)) return DentStep::Waiting;
+                if (!continueCutBuild(progress.building, progress.pendingCopy, progress.pendingPanel, progress.cut,
+                                      progress.builtPieces, pieces)) {
+                    endCreaseRebuild(progress, nullptr);
+                } else if (progress.builtPieces == progress.cut.pieces.size()) {
+                    progress.step = Step::BuildFinish;
+                }
+                break;
+            }
+            case Step::BuildFinish: {
+                if (!allowance.take(kCopyCallUnits + kAttachUnits * 3 * progress.cut.pieces.size())) {
+                    return DentStep::Waiting;
+                }
+                endCreaseRebuild(progress, finishCutBuild(progress.building) ? progress.building : nullptr);
                 break;
             }
             case Step::Lists: {
@@ -765,6 +799,7 @@ bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, flo
 
 DentProgress::~DentProgress() {
     returnCutBuffers(cut);
+    if (building) releaseGeometry(building);
     releaseClone(clone);
     if (pendingCopy) releaseGeometry(pendingCopy);
 }

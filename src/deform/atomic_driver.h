@@ -74,12 +74,16 @@ struct WorkAllowance {
 // What the steps of a planned dent made so far for the next one. A copy made
 // but not yet attached, or half made, is released when the progress is dropped.
 struct DentProgress {
-    enum class Step { Reach, Copy, CloneTriangles, CloneFinish, Cut, Build, Lists, Attach, Dent, Surface };
+    enum class Step {
+        Reach, Copy, CloneTriangles, CloneFinish, Cut, Build, BuildPieces, BuildFinish, Lists, Attach, Dent, Surface
+    };
     Step step = Step::Reach;
     CloneJob clone;  // Step::CloneTriangles and Step::CloneFinish: the copy being made
     void* pendingCopy = nullptr;  // the copy (rebuilt along its crease for a panel), not attached yet
     PanelState pendingPanel;
-    CreaseCut cut;  // Step::Cut and Step::Build: a panel copy's crease cut so far
+    CreaseCut cut;  // Step::Cut to Step::BuildFinish: a panel copy's crease cut so far
+    void* building = nullptr;  // Step::BuildPieces and Step::BuildFinish: the rebuilt copy being filled in
+    std::size_t builtPieces = 0;  // of the cut's pieces, filled in so far
     StagedSurface surface;  // Step::Surface: the surface path worked out so far
 
     DentProgress() = default;

@@ -85,10 +85,13 @@ std::uint32_t verticesOf(const void* geometry) {
     return count > 0 ? static_cast<std::uint32_t>(count) : 0;
 }
 
-// The copy the mesh holds, made or half made; null when it holds none.
-const void* copyHeld(const PreparedMesh& mesh) {
-    if (!mesh.progress) return nullptr;
-    return mesh.progress->pendingCopy ? mesh.progress->pendingCopy : mesh.progress->clone.copy;
+// Vertices of the copies the mesh holds: made or half made, and a rebuilt
+// copy being filled in.
+std::uint64_t verticesHeld(const PreparedMesh& mesh) {
+    if (!mesh.progress) return 0;
+    const DentProgress& progress = *mesh.progress;
+    const void* copy = progress.pendingCopy ? progress.pendingCopy : progress.clone.copy;
+    return (copy ? verticesOf(copy) : 0) + (progress.building ? verticesOf(progress.building) : 0);
 }
 
 // The panel's crease has not been begun: its seed and the atomic's flags are
@@ -253,7 +256,7 @@ void releasePreparation() {
 std::uint64_t preparedVertices() {
     std::uint64_t vertices = 0;
     for (const PreparedMesh& mesh : preparation().meshes) {
-        if (const void* copy = copyHeld(mesh)) vertices += verticesOf(copy);
+        vertices += verticesHeld(mesh);
     }
     return vertices;
 }

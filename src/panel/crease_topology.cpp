@@ -138,14 +138,14 @@ bool panelBox(const host::Geometry& g, float sign, Box& box) {
 }
 
 // Writes the cut triangles into the new geometry; false when the host refuses one.
-bool fillGeometry(host::Geometry& created, const host::Geometry& source, const std::vector<dent::PanelTriangle>& cut,
-                  PanelState& state) {
+// Fills pieces [from, to) of the cut into the new geometry, each with three
+// vertices of its own, and appends their corners' sides to the state.
+bool fillPieces(host::Geometry& created, const host::Geometry& source, const std::vector<dent::PanelTriangle>& cut,
+                std::size_t from, std::size_t to, PanelState& state) {
     host::VertexBlock& block = *created.vertexBlock;
     const bool normals = block.normals != nullptr;
     const bool colours = created.colors != nullptr;
-    state.sides.clear();
-    state.sides.reserve(3 * cut.size());
-    for (std::size_t u = 0; u < cut.size(); ++u) {
+    for (std::size_t u = from; u < to; ++u) {
         const dent::PanelTriangle& t = cut[u];
         if (t.material >= static_cast<std::uint32_t>(source.materialCount)) return false;
         for (int k = 0; k < 3; ++k) {
@@ -237,12 +237,13 @@ CutStep continueCut(const host::Geometry& source, const PanelState& state, Creas
     return cut.pieces.empty() ? CutStep::Refused : CutStep::Done;
 }
 
-// The building step; `created` holds the new geometry as soon as the host
-// made it, so that the caller can give it back on any failure.
-bool buildGeometry(const host::Geometry& source, PanelState& state, const CreaseCut& cut,
-                   host::Geometry*& created) {
-    const std::vector<dent::PanelTriangle>& pieces = cut.pieces;
-    const auto n = static_cast<std::int32_t>(pieces.size());
+// The building's first step: the new geometry for the finished cut, checked
+// for every array the source has, with room for the pieces' sides. `created`
+// holds it as soon as the host made it, so that the caller can give it back
+// on any failure.
+bool createGeometry(const host::Geometry& source, PanelState& state, const CreaseCut& cut,
+                    host::Geometry*& created) {
+    const auto n = static_cast<std::int32_t>(cut.pieces.size());
     const std::uint32_t format =
         (static_cast<std::uint32_t>(source.texCoordSets) << 16) | (source.flags & kKeptFormatFlags);
     created = static_cast<host::Geometry*>(game::createGeometry(3 * n, n, format));
@@ -257,10 +258,15 @@ bool buildGeometry(const host::Geometry& source, PanelState& state, const Crease
     for (std::int32_t set = 0; set < source.texCoordSets; ++set) {
         if (!created->texCoords[set]) return false;
     }
+    state.sides.clear();
+    state.sides.reserve(3 * cut.pieces.size());
+    return true;
+}
 
-    if (!fillGeometry(*created, source, pieces, state)) return false;
-    if (!game::unlock(created)) return false;
-    if (!materialTableValid(created)) {
+// The building's last step, once every piece is filled in.
+bool finishGeometry(host::Geometry& created) {
+    if (!game::unlock(&created)) return false;
+    if (!materialTableValid(&created)) {
         logLine("MaterialGuard: invalid panel material table; rejected.");
         return false;
     }
@@ -295,16 +301,50 @@ CutStep continueCreaseCut(void* geometry, const PanelState& state, CreaseCut& cu
     }
 }
 
-void* buildCutGeometry(void* geometry, PanelState& state, const CreaseCut& cut) {
+void* beginCutBuild(void* geometry, PanelState& state, const CreaseCut& cut) {
     host::Geometry* created = nullptr;
-    bool built = false;
+    bool made = false;
     try {
-        built = buildGeometry(*static_cast<const host::Geometry*>(geometry), state, cut, created);
+        made = createGeometry(*static_cast<const host::Geometry*>(geometry), state, cut, created);
     } catch (...) {
-        built = false;  // nothing may reach the host
+        made = false;  // nothing may reach the host
     }
-    if (built) return created;
+    if (made) return created;
     if (created) releaseGeometry(created);
+    return nullptr;
+}
+
+bool continueCutBuild(void* created, void* geometry, PanelState& state, const CreaseCut& cut, std::size_t& filled,
+                      std::size_t pieces) {
+    const std::size_t end = filled + std::min(pieces, cut.pieces.size() - filled);
+    try {
+        if (!fillPieces(*static_cast<host::Geometry*>(created), *static_cast<const host::Geometry*>(geometry),
+                        cut.pieces, filled, end, state)) {
+            return false;
+        }
+    } catch (...) {
+        return false;
+    }
+    filled = end;
+    return true;
+}
+
+bool finishCutBuild(void* created) {
+    try {
+        return finishGeometry(*static_cast<host::Geometry*>(created));
+    } catch (...) {
+        return false;
+    }
+}
+
+void* buildCutGeometry(void* geometry, PanelState& state, const CreaseCut& cut) {
+    void* created = beginCutBuild(geometry, state, cut);
+    if (!created) return nullptr;
+    std::size_t filled = 0;
+    if (continueCutBuild(created, geometry, state, cut, filled, cut.pieces.size()) && finishCutBuild(created)) {
+        return created;
+    }
+    releaseGeometry(created);
     return nullptr;
 }
 

@@ -3,6 +3,7 @@
 // triangles on one side of the crease and never bends one across it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -48,6 +49,16 @@ enum class CutStep {
 bool beginCreaseCut(void* geometry, PanelState& state, CreaseCut& cut);
 CutStep continueCreaseCut(void* geometry, const PanelState& state, CreaseCut& cut, std::int32_t triangles);
 void* buildCutGeometry(void* geometry, PanelState& state, const CreaseCut& cut);
+
+// The building in steps too: the new geometry created (null when the host
+// refuses; nothing is left behind then), the cut's pieces filled in, up to
+// `pieces` a step from `filled` on (false when the host refuses one), then
+// unlocked and its material table checked (false: refused). After a false
+// the caller releases `created`.
+void* beginCutBuild(void* geometry, PanelState& state, const CreaseCut& cut);
+bool continueCutBuild(void* created, void* geometry, PanelState& state, const CreaseCut& cut, std::size_t& filled,
+                      std::size_t pieces);
+bool finishCutBuild(void* created);
 
 // Buffers kept from one cut to the next, traded for the roomier: fresh
 // memory for the pieces costs more than cutting them. A cut borrows them

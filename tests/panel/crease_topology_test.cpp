@@ -407,8 +407,8 @@ void expectSameGeometry(const host::Geometry& a, const host::Geometry& b) {
 // The whole build on generated panels (jittered grids, bonnet and boot, with
 // and without the lattice and the smoothed seams) against the plain pieces:
 // the same vertices, sides and triangles, bit for bit, in the same order. The
-// build in steps (cut in runs of one to seven source triangles) gives the
-// one-go build's geometry and panel state.
+// build in steps (cut in runs of one to seven source triangles, pieces filled
+// in in runs of one to forty) gives the one-go build's geometry and panel state.
 TEST_F(CreaseTopology, BuildGivesThePlainPiecesBitForBit) {
     Lcg rng{0xB0B0u};
     for (int panelCase = 0; panelCase < 24; ++panelCase) {
@@ -444,8 +444,14 @@ TEST_F(CreaseTopology, BuildGivesThePlainPiecesBitForBit) {
             step = kerbmark::continueCreaseCut(source, stepped, cut, static_cast<std::int32_t>(1 + rng.below(7)));
         }
         ASSERT_EQ(step, kerbmark::CutStep::Done);
-        auto* inSteps = static_cast<host::Geometry*>(kerbmark::buildCutGeometry(source, stepped, cut));
+        // Built in steps too: created, pieces filled in runs, finished.
+        auto* inSteps = static_cast<host::Geometry*>(kerbmark::beginCutBuild(source, stepped, cut));
         ASSERT_NE(inSteps, nullptr);
+        std::size_t filled = 0;
+        while (filled < cut.pieces.size()) {
+            ASSERT_TRUE(kerbmark::continueCutBuild(inSteps, source, stepped, cut, filled, 1 + rng.below(40)));
+        }
+        ASSERT_TRUE(kerbmark::finishCutBuild(inSteps));
         expectSameGeometry(*inSteps, *built);
         EXPECT_EQ(stepped.sides, state.sides);
         EXPECT_EQ(std::memcmp(&stepped.shape, &state.shape, sizeof state.shape), 0);
