@@ -96,8 +96,10 @@ void beginPanelLists(PanelState& state, const dent::Vec* rest, const dent::Vec* 
 
 bool continuePanelLists(PanelState& state, const dent::Vec* rest, std::size_t count, std::size_t items) {
     if (!settings.PanelAsymmetry || state.sides.size() != count) return true;
+    // Lists made whole earlier (a prepared copy's) have nothing left to make.
+    if (panelListsFit(state, count)) return true;
     // First every vertex finds its place, then every place gets its sheet point.
-    const std::size_t placed = state.sheetOf.size();
+    const std::size_t placed = std::min(count, state.sheetOf.size());
     const std::size_t placing = std::min(items, count - placed);
     dent::findSheetPlaces(rest, state.sides.data(), placed, placed + placing, state.placeTable, state.sheetOf,
                           state.firstVertices);
@@ -106,7 +108,7 @@ bool continuePanelLists(PanelState& state, const dent::Vec* rest, std::size_t co
 
     const std::vector<std::uint32_t>& firsts = state.firstVertices;
     if (state.sheet.empty()) state.sheet.reserve(firsts.size());
-    const std::size_t made = state.sheet.size();
+    const std::size_t made = std::min(state.sheet.size(), firsts.size());
     const std::size_t end = made + std::min(items, firsts.size() - made);
     state.sheet.resize(end);
     for (std::size_t u = made; u < end; ++u) {
@@ -123,8 +125,9 @@ bool continuePanelLists(PanelState& state, const dent::Vec* rest, std::size_t co
 }
 
 std::size_t panelListsLeft(const PanelState& state, std::size_t count) {
-    if (!settings.PanelAsymmetry || state.sides.size() != count) return 0;
-    return (count - std::min(count, state.sheetOf.size())) + (state.firstVertices.size() - state.sheet.size());
+    if (!settings.PanelAsymmetry || state.sides.size() != count || panelListsFit(state, count)) return 0;
+    const std::size_t points = state.firstVertices.size();
+    return (count - std::min(count, state.sheetOf.size())) + (points - std::min(points, state.sheet.size()));
 }
 
 void fillPanelLists(PanelState& state, const dent::Vec* rest, const dent::Vec* normals, std::size_t count) {

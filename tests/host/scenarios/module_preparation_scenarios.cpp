@@ -127,12 +127,16 @@ void expectSameDrive(const Drive& drive, const Drive& plain) {
 // Without a budget nothing is prepared and the hit's frame makes every copy;
 // with the default one the copies wait unattached and the hit makes none
 // itself. Hit before the car is ready, the hit's work goes in steps over
-// several frames. The car and the log end the same every way.
+// several frames; hit while it is half ready (the bonnet's copy and lists
+// made, the body's not), the queued work takes the bonnet's copy as it is.
+// The car and the log end the same every way.
 TEST(Preparation, FirstHitIsTheSameWithAndWithoutPreparation) {
+    constexpr int kHalfReadyFrames = 18;
     const Folder folder;
     const Drive plain = runDrive(folder, 0, 90);
     const Drive prepared = runDrive(folder, 100000, 90);
     const Drive early = runDrive(folder, 100000, 3);
+    const Drive halfReady = runDrive(folder, 100000, kHalfReadyFrames);
     EXPECT_EQ(plain.waiting, 0u);
     EXPECT_GT(plain.createdByHit, 2u);
     EXPECT_EQ(plain.mostInOneFrame, plain.createdByHit);
@@ -140,8 +144,11 @@ TEST(Preparation, FirstHitIsTheSameWithAndWithoutPreparation) {
     EXPECT_EQ(prepared.createdByHit, 0u);
     EXPECT_EQ(early.waiting, 0u);
     EXPECT_LT(early.mostInOneFrame, plain.mostInOneFrame);
+    EXPECT_GT(halfReady.waiting, 0u) << "some copies were ready";
+    EXPECT_GT(halfReady.createdByHit, 0u) << "and the hit made the others";
     expectSameDrive(prepared, plain);
     expectSameDrive(early, plain);
+    expectSameDrive(halfReady, plain);
     // The bonnet's and boot's lines, written when their copies were made, come with the hit.
     EXPECT_EQ(std::count_if(prepared.log.begin(), prepared.log.end(),
                             [](const std::string& line) { return line.rfind("PanelShading:", 0) == 0; }),
