@@ -57,15 +57,15 @@ BUDGET_SCENARIOS = seat pileup leaving steps traffic log
 bench: deps
 	@cmake --preset bench >/dev/null
 	@cmake --build --preset bench --target path_bench > build/bench-build.log 2>&1 || { cat build/bench-build.log; exit 1; }
-	@cmake --preset mingw >/dev/null
-	@cmake --build --preset mingw --target path_bench host_frame_bench frame_budget_bench kerbmark_module >> build/bench-build.log 2>&1 || { cat build/bench-build.log; exit 1; }
+	@cmake --preset bench32 >/dev/null
+	@cmake --build --preset bench32 --target path_bench host_frame_bench frame_budget_bench kerbmark_module >> build/bench-build.log 2>&1 || { cat build/bench-build.log; exit 1; }
 	@build/bench/bench/path_bench > build/bench-native.txt
-	@scripts/wine-run build/mingw/bench/path_bench.exe > build/bench-win32.txt
-	@scripts/wine-run build/mingw/bench/host_frame_bench.exe build/mingw/bin/Kerbmark.asi 'build\mingw\bench\work' > build/bench-frames32.txt
-	@scripts/wine-run build/mingw/bench/host_frame_bench.exe build/mingw/bin/Kerbmark.asi 'build\mingw\bench\work' 0 >> build/bench-frames32.txt
-	@scripts/wine-run build/mingw/bench/host_frame_bench.exe build/mingw/bin/Kerbmark.asi 'build\mingw\bench\work' 100000 >> build/bench-frames32.txt
+	@scripts/wine-run build/bench32/bench/path_bench.exe > build/bench-win32.txt
+	@scripts/wine-run build/bench32/bench/host_frame_bench.exe build/bench32/bin/Kerbmark.asi 'build\bench32\bench\work' > build/bench-frames32.txt
+	@scripts/wine-run build/bench32/bench/host_frame_bench.exe build/bench32/bin/Kerbmark.asi 'build\bench32\bench\work' 0 >> build/bench-frames32.txt
+	@scripts/wine-run build/bench32/bench/host_frame_bench.exe build/bench32/bin/Kerbmark.asi 'build\bench32\bench\work' 100000 >> build/bench-frames32.txt
 	@for scenario in $(BUDGET_SCENARIOS); do \
-	    scripts/wine-run build/mingw/bench/frame_budget_bench.exe build/mingw/bin/Kerbmark.asi 'build\mingw\bench\budget' \
+	    scripts/wine-run build/bench32/bench/frame_budget_bench.exe build/bench32/bin/Kerbmark.asi 'build\bench32\bench\budget' \
 	        Kerbmark.ini $$scenario >> build/bench-frames32.txt || exit 1; done
 	@bench/table.sh build/bench-native.txt build/bench-win32.txt build/bench-frames32.txt
 
