@@ -172,8 +172,9 @@ bool withinAllVehiclesBudget(const VehicleRecord& record, std::uint64_t vertices
     const std::uint64_t budget = settings.MaxTotalVertices;
     if (!recordList) return record.totalVertices + vertices <= budget;
     const std::uint64_t held = verticesHeld(who, vertices);
-    // The hit handler stamped the record with the host clock of this hit.
-    if (who == CopyFor::Player) return makeVertexRoom(*recordList, record, vertices, budget, record.lastHit);
+    // Now, not the hit's time: a queued hit's copy is attached frames later,
+    // and a car hit since then has been idle the shortest.
+    if (who == CopyFor::Player) return makeVertexRoom(*recordList, record, vertices, budget, host::clockMs());
     return held + vertices <= budget;
 }
 

@@ -50,8 +50,6 @@ Preparation& preparation() {
     return *instance;
 }
 
-std::uint32_t hostClock() { return host::at<const volatile std::uint32_t>(host::kClock); }
-
 const VehicleRecord* recordOf(const void* vehicle) { return recordList ? findRecord(*recordList, vehicle) : nullptr; }
 
 const host::Vehicle* handledVehicle(void* vehicle) {
@@ -112,7 +110,7 @@ void begin(Preparation& p, void* vehicle, const host::Vehicle& v) {
     p.standIn.vehicle = vehicle;
     p.standIn.vehicleRef = game::vehicleRef(vehicle);
     p.standIn.clump = v.clump;
-    p.since = hostClock();
+    p.since = host::clockMs();
     const VehicleRecord* record = recordOf(vehicle);
     // The crease seed as a record made now would have it.
     p.creaseSeed = record ? record->creaseSeed : creaseSeedFor(p.standIn.vehicleRef, p.since);
@@ -133,7 +131,7 @@ void dropTakenOver(Preparation& p) {
 
 bool contactThisFrame(const Preparation& p) {
     const VehicleRecord* record = recordOf(p.standIn.vehicle);
-    return record && record->lastHit == hostClock();
+    return record && record->lastHit == host::clockMs();
 }
 
 // Whether a geometry is one of the record's copies or originals: copied
@@ -224,7 +222,7 @@ void prepare(void* vehicle, bool resetRequested, WorkAllowance& allowance) {
     if (!p.standIn.vehicle) begin(p, vehicle, *v);
     p.health = v->health;
     dropTakenOver(p);
-    if (hostClock() - p.since < kSeatedMs) return;
+    if (host::msSince(p.since, host::clockMs()) < kSeatedMs) return;
     // A frame with the car's own hit has had its work; so has one whose budget traffic spent.
     if (contactThisFrame(p) || (allowance.started && allowance.left == 0)) return;
     if (!p.planned) plan(p);

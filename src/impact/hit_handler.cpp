@@ -218,7 +218,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
     dent::HostMatrix world{};
     if (!usableMatrix(game::frameLTM(frame), world)) return;
 
-    const std::uint32_t now = host::at<const volatile std::uint32_t>(host::kClock);
+    const std::uint32_t now = host::clockMs();
 
     if (!record) {
         if (!makeRecordRoom(list, playerVehicle, now)) return;

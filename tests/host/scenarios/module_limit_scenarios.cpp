@@ -494,3 +494,36 @@ TEST(Limits, PlayersCarComesFirstUnderTheVertexBudget) {
 }
 
 }  // namespace
+
+namespace {
+
+// Traffic holds the whole budget; the player's first hit (a large car not
+// prepared yet) waits in the queue for its copies, and in the frame between,
+// the traffic car dented first hits again. The copies the player's car needs
+// come from the cars idle longest: the car that just hit keeps its dent.
+TEST(Limits, QueuedPlayersCopyEvictsTheLongestIdleTraffic) {
+    DrivenHost host;
+    hostsim::VehicleSpec largeBody;
+    largeBody.bodyVertices = 29900;
+    startDriven(host, "[Traffic]\r\nMaxTotalVertices=70000\r\n", largeBody);
+    const std::vector<hostsim::Vehicle*> traffic = parkTraffic(host, 8);
+    const std::size_t dented = fillBudgetHeadOn(host, traffic);
+    ASSERT_GE(dented, 4u);
+
+    hostsim::setContact(host.player, 0.4f, kFront, kOutward);
+    hostsim::runFrame();
+    hostsim::clearCollision(host.player);
+    for (std::size_t i = 0; i < dented; ++i) ASSERT_FALSE(untouched(traffic[i])) << "nothing evicted yet: " << i;
+    holdContact(traffic[0], 0.2f, kFront, kOutward, 1);
+    settleTrafficWork();
+
+    EXPECT_EQ(hitLines(host.log).back().actor, "npc");
+    EXPECT_FALSE(untouched(traffic[0])) << "the car that just hit keeps its copies";
+    std::size_t evicted = 1;
+    while (evicted < dented && untouched(traffic[evicted])) ++evicted;
+    EXPECT_GT(evicted, 1u) << "the player's copies took room";
+    for (std::size_t i = evicted; i < dented; ++i) EXPECT_FALSE(untouched(traffic[i])) << "idle shorter: " << i;
+    expectNoHostFaults();
+}
+
+}  // namespace
