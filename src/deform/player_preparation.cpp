@@ -222,7 +222,7 @@ void prepare(void* vehicle, bool resetRequested, WorkAllowance& allowance) {
     if (!p.standIn.vehicle) begin(p, vehicle, *v);
     p.health = v->health;
     dropTakenOver(p);
-    if (host::msSince(p.since, host::clockMs()) < kSeatedMs) return;
+    if (host::clockMs() - p.since < kSeatedMs) return;
     // A frame with the car's own hit has had its work; so has one whose budget traffic spent.
     if (contactThisFrame(p) || (allowance.started && allowance.left == 0)) return;
     if (!p.planned) plan(p);

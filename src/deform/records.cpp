@@ -94,7 +94,7 @@ std::size_t longestIdle(const RecordList& list, std::uint32_t nowMs, std::uint32
     for (std::size_t i = 0; i < list.records.size(); ++i) {
         const VehicleRecord* record = list.records[i].get();
         if (!record || !candidate(*record)) continue;
-        const std::uint32_t age = host::msSince(record->lastHit, nowMs);
+        const std::uint32_t age = nowMs - record->lastHit;
         if (age < minIdleMs) continue;
         // Strictly greater: on equal ages the earlier record stays chosen.
         if (chosen == list.records.size() || age > chosenAge) {

@@ -141,8 +141,4 @@ inline T& at(std::uint32_t address) {
 // The host clock, milliseconds.
 inline std::uint32_t clockMs() { return at<const volatile std::uint32_t>(kClock); }
 
-// Milliseconds from `then` to `now` on the host clock; 0 for a `then` that
-// lies after `now` (a time stamped later in the same frame, or a clock set back).
-inline std::uint32_t msSince(std::uint32_t then, std::uint32_t now) { return now >= then ? now - then : 0; }
-
 }  // namespace host
