@@ -95,7 +95,7 @@ void runBudgetedWork(RecordList& list, const PlayerInput& player) {
         released = release.started ? releaseShare - release.left : 0;
     }
     WorkAllowance allowance{frameWork - released, false};
-    runQueuedTrafficWork(allowance);
+    runQueuedTrafficWork(allowance, player.vehicle);
     preparePlayerVehicle(player.vehicle, player.resetRequested, allowance);
 }
 

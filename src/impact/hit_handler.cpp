@@ -119,8 +119,10 @@ bool itemStillSame(const QueuedWork& item) {
 
 // Runs one queued item, or its next steps, as far as the allowance takes
 // them; true when the item is done. An item whose record, car, atomic or
-// geometry is no longer what it was at the hit is dropped quietly.
-bool runQueued(QueuedWork& item, WorkAllowance& allowance) {
+// geometry is no longer what it was at the hit is dropped quietly. Its
+// copies come first (other cars make room) while its car is the one the
+// player sits in now, whoever's it was at the hit.
+bool runQueued(QueuedWork& item, WorkAllowance& allowance, const void* playerVehicle) {
     if (!itemStillSame(item)) return true;
     VehicleRecord* record = item.record;
     if (item.finish) {
@@ -129,7 +131,7 @@ bool runQueued(QueuedWork& item, WorkAllowance& allowance) {
         return true;
     }
     DentRequest request{record, {}, {}, item.episode.depth, item.episode.radius, item.episode.number, 0,
-                        item.summary.isPlayer};
+                        playerVehicle && record->vehicle == playerVehicle};
     if (!item.progress) item.progress = std::make_unique<DentProgress>();
     const DentStep step = advancePlannedDent(item.dent.atomic, item.dent.at, request, *item.progress, allowance);
     if (request.meshes != 0) countMeshes(item.hit, request.meshes);
@@ -260,11 +262,11 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
 
 }  // namespace
 
-void runQueuedTrafficWork(WorkAllowance& allowance) {
+void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle) {
     try {
         QueuedWork item{};
         while (allowance.left != 0 && takeOldestWork(item)) {
-            if (!runQueued(item, allowance)) {
+            if (!runQueued(item, allowance, playerVehicle)) {
                 putBackOldestWork(std::move(item));
                 break;
             }

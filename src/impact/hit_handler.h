@@ -16,8 +16,9 @@ void handleHit(void* vehicle, bool isPlayer, bool resetRequested, void* playerVe
 // With Traffic/WorkPerFrame set, a traffic hit's mesh work waits in a queue:
 // runs the oldest queued work, step by step, while the steps fit the
 // allowance (the frame's first step always runs, so the queue moves on);
-// nothing with an allowance of 0.
-void runQueuedTrafficWork(WorkAllowance& allowance);
+// nothing with an allowance of 0. `playerVehicle` (may be null): the car the
+// player sits in now, whose copies other cars make room for.
+void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle);
 
 // The queue holds as many hits as it may: further traffic waits for a later frame.
 bool trafficWorkWaitsForRoom();

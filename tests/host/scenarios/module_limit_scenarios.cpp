@@ -526,4 +526,29 @@ TEST(Limits, QueuedPlayersCopyEvictsTheLongestIdleTraffic) {
     expectNoHostFaults();
 }
 
+// The player's first hit on a large car waits in the queue for its copies,
+// and the player takes a dented traffic car before they are made: that car
+// is now the one that comes first, and the hit left behind takes no room
+// from it.
+TEST(Limits, QueuedHitOnACarLeftBehindTakesNoRoomFromThePlayersNewCar) {
+    DrivenHost host;
+    hostsim::VehicleSpec largeBody;
+    largeBody.bodyVertices = 29900;
+    startDriven(host, "[Traffic]\r\nMaxTotalVertices=50000\r\n", largeBody);
+    hostsim::Vehicle* next = parkTraffic(host, 1)[0];
+    holdContact(next, 0.4f, kFront, kOutward, 1);
+    settleTrafficWork();
+    ASSERT_FALSE(untouched(next));
+
+    hostsim::setContact(host.player, 0.4f, kFront, kOutward);
+    hostsim::runFrame();
+    hostsim::clearCollision(host.player);
+    hostsim::setPlayerVehicle(next);
+    settleTrafficWork();
+
+    EXPECT_FALSE(untouched(next)) << "the player's new car keeps its copies";
+    EXPECT_FALSE(untouched(host.player)) << "the car left behind is dented as far as room allows";
+    expectNoHostFaults();
+}
+
 }  // namespace
