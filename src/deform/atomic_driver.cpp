@@ -776,6 +776,29 @@ int panelKind(void* frame) {
     return kind;
 }
 
+namespace {
+
+struct AtomicProbe {
+    const void* wanted;
+    bool found;
+};
+
+// Callback of game::atomics: null (the enumeration stops) once the wanted atomic is met.
+void* findAtomic(void* atomic, void* data) {
+    auto* probe = static_cast<AtomicProbe*>(data);
+    if (atomic != probe->wanted) return atomic;
+    probe->found = true;
+    return nullptr;
+}
+
+}  // namespace
+
+bool clumpHoldsAtomic(void* clump, const void* atomic) {
+    AtomicProbe probe{atomic, false};
+    game::atomics(clump, findAtomic, &probe);
+    return probe.found;
+}
+
 void* planAtomicDent(void* atomic, void* data) {
     try {
         plan(atomic, static_cast<DentPlan*>(data));

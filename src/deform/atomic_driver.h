@@ -115,6 +115,10 @@ bool excludedByName(void* frame);
 // the walk: the nearer frames named no panel, so none is assumed.
 int panelKind(void* frame);
 
+// The atomic is still one of the clump's (the host may have destroyed it
+// since it was met): asks the host to enumerate the clump.
+bool clumpHoldsAtomic(void* clump, const void* atomic);
+
 // Callback of game::atomics with a DentRequest as data: copies the atomic's
 // geometry the first time the dent reaches it and dents the copy. Always
 // returns the atomic, so that the enumeration goes on.

@@ -61,6 +61,14 @@ const host::Vehicle* handledVehicle(void* vehicle) {
 
 bool copyMade(const PreparedMesh& mesh) { return mesh.progress && mesh.progress->pendingCopy; }
 
+// The mesh's copy is given up: the lines its making wrote go to the log now,
+// since what they say of the game's data holds whether or not a hit comes.
+void dropCopy(PreparedMesh& mesh) {
+    mesh.progress.reset();
+    for (const std::string& line : mesh.lines) logLine(line.c_str());
+    mesh.lines.clear();
+}
+
 // The copy is what a hit's copy would be: cloned and, for a bonnet or boot,
 // rebuilt along its crease (while it is cut and built, it is the plain clone).
 bool copyReady(const PreparedMesh& mesh) {
@@ -116,15 +124,15 @@ void begin(Preparation& p, void* vehicle, const host::Vehicle& v) {
     p.creaseSeed = record ? record->creaseSeed : creaseSeedFor(p.standIn.vehicleRef, p.since);
 }
 
-// Meshes that draw another geometry now (the hit copied them, or the host
-// gave them another) no longer need their copy.
+// Meshes whose atomic the host destroyed, or that draw another geometry now
+// (the hit copied them, or the host gave them another), no longer need their
+// copy. The car's clump is the one prepared for (stillPrepared).
 void dropTakenOver(Preparation& p) {
     for (PreparedMesh& mesh : p.meshes) {
         if (!mesh.progress) continue;
-        if (!readableRange(mesh.atomic, sizeof(host::Atomic)) ||
+        if (!clumpHoldsAtomic(p.standIn.clump, mesh.atomic) || !readableRange(mesh.atomic, sizeof(host::Atomic)) ||
             static_cast<const host::Atomic*>(mesh.atomic)->geometry != mesh.original) {
-            mesh.progress.reset();
-            mesh.lines.clear();
+            dropCopy(mesh);
         }
     }
 }
@@ -206,10 +214,7 @@ void run(Preparation& p, WorkAllowance& allowance) {
         if (!record && copyMade(mesh)) p.seedGiven = true;
         if (step == DentStep::Waiting) return;
         // Done: the copy and its lists are made, or the copy was refused.
-        if (!copyMade(mesh) || !preparedFit()) {
-            mesh.progress.reset();
-            mesh.lines.clear();
-        }
+        if (!copyMade(mesh) || !preparedFit()) dropCopy(mesh);
         ++p.next;
     }
 }
@@ -242,7 +247,8 @@ void preparePlayerVehicle(void* vehicle, bool resetRequested, WorkAllowance& all
 
 void releasePreparation() {
     Preparation& p = preparation();
-    p.meshes.clear();  // each progress releases the copy it holds
+    for (PreparedMesh& mesh : p.meshes) dropCopy(mesh);
+    p.meshes.clear();
     p.standIn.vehicle = nullptr;
     p.standIn.vehicleRef = 0;
     p.standIn.clump = nullptr;
@@ -278,10 +284,9 @@ PreparedCopy takePreparedCopy(void* atomic, void* original, int kind, std::uint3
             panel = std::move(progress.pendingPanel);
             // Lists begun and not finished are made again in one go.
             if (panel.kind != kNoPanel && !panelListsFit(panel, verticesOf(taken.copy))) panel.working.clear();
-            taken.lines = std::move(mesh.lines);
+            taken.lines.swap(mesh.lines);
         }
-        mesh.progress.reset();
-        mesh.lines.clear();
+        dropCopy(mesh);
         break;
     }
     return taken;

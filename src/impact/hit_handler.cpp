@@ -69,25 +69,10 @@ bool recordListed(const VehicleRecord* record) {
     return false;
 }
 
-struct AtomicProbe {
-    void* wanted;
-    bool found;
-};
-
-// Callback of game::atomics: null (the enumeration stops) once the wanted atomic is met.
-void* findAtomic(void* atomic, void* data) {
-    auto* probe = static_cast<AtomicProbe*>(data);
-    if (atomic != probe->wanted) return atomic;
-    probe->found = true;
-    return nullptr;
-}
-
 // The atomic still belongs to the clump and draws the geometry it had at the
 // hit, or the copy an earlier item made of it.
 bool atomicStillSame(VehicleRecord& record, const PlannedDent& dent) {
-    AtomicProbe probe{dent.atomic, false};
-    game::atomics(record.clump, findAtomic, &probe);
-    if (!probe.found || !readableRange(dent.atomic, sizeof(host::Atomic))) return false;
+    if (!clumpHoldsAtomic(record.clump, dent.atomic) || !readableRange(dent.atomic, sizeof(host::Atomic))) return false;
     void* now = static_cast<const host::Atomic*>(dent.atomic)->geometry;
     if (now == dent.geometry) return true;
     for (const MeshEntry& entry : record.meshes) {

@@ -255,7 +255,11 @@ Matrix* frameLTM(Frame* frame) {
 
 std::uint32_t atomicFlags(const Atomic* atomic) {
     count(HostFunction::AtomicFlags);
-    return isLiveAtomic(atomic) ? atomic->hostRenderFlags : 0;
+    if (!isLiveAtomic(atomic)) {
+        hostFault(pointerText("atomicFlags: not an atomic", atomic));
+        return 0;
+    }
+    return atomic->hostRenderFlags;
 }
 
 // A light of a pool vehicle's damage state (the vehicle at +0x5A0).

@@ -365,6 +365,21 @@ void attachGeometry(Atomic* atomic, Geometry* geometry) {
     }
 }
 
+void destroyAtomic(Atomic* atomic) {
+    World& w = world();
+    if (!isLiveAtomic(atomic)) return;
+    Clump* clump = atomic->hostClump;
+    Atomic** end = clump->hostAtomics + clump->hostAtomicCount;
+    Atomic** kept = std::remove(clump->hostAtomics, end, atomic);
+    clump->hostAtomicCount = static_cast<std::int32_t>(kept - clump->hostAtomics);
+    // Its reference goes; freed memory still shows the pointer, as the game's would.
+    if (Geometry* geometry = atomic->geometry) {
+        --geometry->hostDrawnBy;
+        dropGeometryReference(geometry);
+    }
+    w.atomicSet.erase(atomic);
+}
+
 bool isLiveClump(const Clump* clump) { return world().clumpSet.count(clump) != 0; }
 bool isLiveFrame(const Frame* frame) { return world().frameSet.count(frame) != 0; }
 bool isLiveAtomic(const Atomic* atomic) { return world().atomicSet.count(atomic) != 0; }

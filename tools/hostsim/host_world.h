@@ -100,6 +100,10 @@ std::vector<Atomic*> clumpAtomics(const Clump* clump);
 Atomic* atomicNamed(const Vehicle* vehicle, const std::string& frameName);
 // Attaches a geometry to an atomic the way the host does (reference moves).
 void attachGeometry(Atomic* atomic, Geometry* geometry);
+// The host destroys one atomic of a clump (a part comes off): it leaves the
+// clump's list and drops its geometry's reference; its memory stays readable
+// and unchanged, the geometry pointer included.
+void destroyAtomic(Atomic* atomic);
 // Whether an atomic of a clump draws the geometry.
 bool anyAtomicDraws(const Geometry* geometry);
 

@@ -196,6 +196,38 @@ TEST(Preparation, ReleasedOnEveryEventAndMadeAgainAfter) {
     expectNoHostFaults();
 }
 
+// A line that making a copy wrote (here: a bonnet box that cannot be
+// creased) reaches the log when the prepared copy is given up unused.
+TEST(Preparation, LinesOfCopiesGivenUpReachTheLog) {
+    DrivenHost host;
+    hostsim::VehicleSpec boxes;
+    boxes.boxParts = {"chassis_dummy", "bonnet_dummy"};
+    startDriven(host, "", boxes);
+    seatedFrames(host.player, 60);
+    ASSERT_GT(unattachedCopies(host.player), 0u);
+    EXPECT_TRUE(linesStartingWith(host.log, "Panel crease unsupported").empty()) << "held for the hit";
+    hostsim::setKeyDown(hostsim::kKeyF7, true);
+    hostsim::runFrame();
+    hostsim::setKeyDown(hostsim::kKeyF7, false);
+    EXPECT_EQ(hostsim::liveModuleGeometries().size(), 0u);
+    EXPECT_EQ(linesStartingWith(host.log, "Panel crease unsupported; using ordinary dent for this mesh.").size(), 1u);
+    expectNoHostFaults();
+}
+
+// The host destroys a part of the seated car (its boot comes off) while the
+// car is being prepared: the preparation asks the host nothing more about
+// that part, and the copies of the others are made as before.
+TEST(Preparation, APartTheHostDestroysIsLeftAlone) {
+    DrivenHost host;
+    startDriven(host);
+    hostsim::clearCollision(host.player);
+    while (hostsim::liveModuleGeometries().empty()) seatedFrames(host.player, 1);
+    hostsim::destroyAtomic(hostsim::atomicNamed(host.player, "boot_hi_ok"));
+    seatedFrames(host.player, 60);
+    EXPECT_GT(unattachedCopies(host.player), 2u);
+    expectNoHostFaults();
+}
+
 // A traffic car's copies take much of a small budget: the seated car's
 // prepared copies stay within what is left, and the traffic keeps its copies.
 TEST(Preparation, PreparesOnlyWhatFitsAndEvictsNothing) {
