@@ -79,7 +79,7 @@ void drive(kerbmark::VehicleRecord& record, bool isPlayer, const dent::Episode& 
                                        settings.StrengthPercent, settings.MaxCompressionCm, settings.RefineSpheres);
     if (changed && settings.LogHits) {
         const unsigned spheres = state->model.data ? state->model.data->sphereCount : 0u;
-        kerbmark::logFormatted<220>("Collision: actor=%s handle=%d spheres=%u front=%.3f rear=%.3f",
+        kerbmark::logHitFormatted<220>("Collision: actor=%s handle=%d spheres=%u front=%.3f rear=%.3f",
                                     actorName(isPlayer), static_cast<int>(record.vehicleRef), spheres,
                                     static_cast<double>(state->crush.front), static_cast<double>(state->crush.rear));
     }

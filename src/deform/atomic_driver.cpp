@@ -221,7 +221,7 @@ CopySource copySource(host::Atomic& atomic, VehicleRecord& record, host::Geometr
         return CopySource::Clone;
     }
     // The lines its making wrote belong to this hit.
-    for (const std::string& line : taken.lines) logLine(line.c_str());
+    for (const DivertedLine& line : taken.lines) logLine(line.text.c_str());
     prepared = taken.copy;
     return CopySource::Prepared;
 }

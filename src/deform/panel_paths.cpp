@@ -46,7 +46,7 @@ dent::Vec capped(dent::Vec rest, dent::Vec p, float cap) {
 
 void logShading(const PanelState& state) {
     const bool damaged = (state.atomicFlags & 3u) == kDamagedVariant;
-    logFormatted<kPanelLineBuffer>("PanelShading: kind=%s variant=%s flags=0x%X normals=%s", kindName(state.kind),
+    logHitFormatted<kPanelLineBuffer>("PanelShading: kind=%s variant=%s flags=0x%X normals=%s", kindName(state.kind),
                                    damaged ? "damaged" : "original-or-unmarked", state.atomicFlags,
                                    damaged && settings.PanelAsymmetry ? "seam-repair" : "authored");
 }
@@ -177,7 +177,7 @@ void foldPath(PanelState& state, bool newEpisode, const dent::Vec* rest, dent::V
         const dent::Fold limited = dent::limitedFold(shape.length, shape.crease, target, s.PanelMaxLift);
         state.compression = limited.compression;
         if (s.LogHits) {
-            logFormatted<kPanelLineBuffer>("PanelFold: kind=%s compression=%.3f lift=%.3f crease=%.3f vertices=%d",
+            logHitFormatted<kPanelLineBuffer>("PanelFold: kind=%s compression=%.3f lift=%.3f crease=%.3f vertices=%d",
                                            kindName(state.kind), limited.compression, limited.lift, shape.crease,
                                            static_cast<int>(count));
         }
@@ -233,7 +233,7 @@ void logSurface(const PanelState& state, const dent::SpanFold& span, std::size_t
                 const dent::DentArguments& dent) {
     if (!settings.LogHits) return;
     const dent::PanelShape& shape = state.shape;
-    logFormatted<kSurfaceLineBuffer>(
+    logHitFormatted<kSurfaceLineBuffer>(
         "PanelSurface: kind=%s compressionMinX=%.5f center=%.5f maxX=%.5f crease=%.3f vertices=%d "
         "shorteningMax=%.5f demandMax=%.5f length=%.3f threshold=%.3f hit=(%.3f,%.3f,%.3f) "
         "direction=(%.3f,%.3f,%.3f)",

@@ -29,7 +29,7 @@ struct PreparedMesh {
     std::uint32_t atomicFlags = 0;  // the host's flags of the atomic when its panel was begun
     std::uint32_t creaseSeed = 0;   // the crease seed its panel was begun with
     std::unique_ptr<DentProgress> progress;
-    std::vector<std::string> lines;  // what the copy's making logged
+    std::vector<DivertedLine> lines;  // what the copy's making logged
 };
 
 struct Preparation {
@@ -61,11 +61,14 @@ const host::Vehicle* handledVehicle(void* vehicle) {
 
 bool copyMade(const PreparedMesh& mesh) { return mesh.progress && mesh.progress->pendingCopy; }
 
-// The mesh's copy is given up: the lines its making wrote go to the log now,
-// since what they say of the game's data holds whether or not a hit comes.
+// The mesh's copy is given up: the plain lines its making wrote go to the
+// log now, since what they say of the game's data holds whether or not a hit
+// comes; its per-hit lines belonged to a hit that never came.
 void dropCopy(PreparedMesh& mesh) {
     mesh.progress.reset();
-    for (const std::string& line : mesh.lines) logLine(line.c_str());
+    for (const DivertedLine& line : mesh.lines) {
+        if (!line.perHit) logLine(line.text.c_str());
+    }
     mesh.lines.clear();
 }
 
@@ -184,7 +187,7 @@ bool preparedFit() {
 // Lines logged while it lives are kept in `lines`, however the scope ends.
 class DivertedLines {
 public:
-    explicit DivertedLines(std::vector<std::string>& lines) { divertedLines = &lines; }
+    explicit DivertedLines(std::vector<DivertedLine>& lines) { divertedLines = &lines; }
     ~DivertedLines() { divertedLines = nullptr; }
     DivertedLines(const DivertedLines&) = delete;
     DivertedLines& operator=(const DivertedLines&) = delete;

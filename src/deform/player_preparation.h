@@ -14,6 +14,7 @@
 
 #include "deform/atomic_driver.h"
 #include "deform/panel_state.h"
+#include "foundation/log.h"
 
 namespace kerbmark {
 
@@ -40,7 +41,7 @@ std::uint64_t preparedVertices();
 // preparation; an unfitting one is released. No copy when there is none.
 struct PreparedCopy {
     void* copy = nullptr;
-    std::vector<std::string> lines;
+    std::vector<DivertedLine> lines;
 };
 PreparedCopy takePreparedCopy(void* atomic, void* original, int kind, std::uint32_t creaseSeed, PanelState& panel);
 

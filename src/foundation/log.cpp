@@ -9,7 +9,7 @@ namespace kerbmark {
 char logPath[kPathSize] = "";
 const char* volatile phase = "startup";
 
-std::vector<std::string>* divertedLines = nullptr;
+std::vector<DivertedLine>* divertedLines = nullptr;
 
 namespace {
 
@@ -60,7 +60,7 @@ void writeOut(const char* line, bool flush = false) {
 
 void logLine(const char* text) {
     if (divertedLines) {
-        divertedLines->emplace_back(text);
+        divertedLines->push_back(DivertedLine{text, false});
         return;
     }
     held::rewind();
@@ -70,6 +70,14 @@ void logLine(const char* text) {
         return;
     }
     if (openBatches == 0) writeOut(nullptr);
+}
+
+void logHitLine(const char* text) {
+    if (divertedLines) {
+        divertedLines->push_back(DivertedLine{text, true});
+        return;
+    }
+    logLine(text);
 }
 
 FrameLogBatch::FrameLogBatch() { ++openBatches; }

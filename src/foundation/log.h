@@ -25,9 +25,20 @@ extern const char* volatile phase;
 // file cannot be opened. Bytes as the C runtime's text mode writes "%s\n".
 void logLine(const char* text);
 
-// While not null, logLine puts its lines here instead of writing them: the
-// lines of work done ahead of the event they belong to, written with it.
-extern std::vector<std::string>* divertedLines;
+// A per-hit line (its caller writes it only with LogHits): as logLine, but
+// where lines are diverted it is held as one that belongs to the hit.
+void logHitLine(const char* text);
+
+// A line held for the event it belongs to.
+struct DivertedLine {
+    std::string text;
+    bool perHit;  // a per-hit line: written only with the hit, never without it
+};
+
+// While not null, logLine and logHitLine put their lines here instead of
+// writing them: the lines of work done ahead of the event they belong to,
+// written with it.
+extern std::vector<DivertedLine>* divertedLines;
 
 // Holds the lines written while it lives (on the game thread) and writes them
 // in one open-append-close when the outermost one ends. Lines that fill the
@@ -40,9 +51,12 @@ public:
     FrameLogBatch& operator=(const FrameLogBatch&) = delete;
 };
 
-// printf-style logLine through a fixed buffer of `BufferSize` bytes (cut when longer).
+// printf-style logLine and logHitLine through a fixed buffer of `BufferSize`
+// bytes (cut when longer).
 template <unsigned BufferSize, typename... Args>
 void logFormatted(const char* format, Args... args);
+template <unsigned BufferSize, typename... Args>
+void logHitFormatted(const char* format, Args... args);
 
 // Moves the phase pointer to `text`; with `diagnostics` or `force` also writes
 // the held lines and then it as a line, flushed to disk before returning. Any
@@ -58,13 +72,29 @@ inline void setPhase(const char* text) { phase = text; }
 
 #include "foundation/fpu.h"
 
-template <unsigned BufferSize, typename... Args>
-void kerbmark::logFormatted(const char* format, Args... args) {
-    char buffer[BufferSize];
-    {
+namespace kerbmark {
+
+// A line formatted into a fixed buffer.
+template <unsigned BufferSize>
+struct FormattedLine {
+    char text[BufferSize];
+
+    template <typename... Args>
+    explicit FormattedLine(const char* format, Args... args) {
         // The 32-bit runtime formats floats partly on the x87.
         const dent::X87ExtendedPrecision extended;
-        std::snprintf(buffer, sizeof buffer, format, args...);
+        std::snprintf(text, sizeof text, format, args...);
     }
-    logLine(buffer);
+};
+
+}  // namespace kerbmark
+
+template <unsigned BufferSize, typename... Args>
+void kerbmark::logFormatted(const char* format, Args... args) {
+    logLine(FormattedLine<BufferSize>(format, args...).text);
+}
+
+template <unsigned BufferSize, typename... Args>
+void kerbmark::logHitFormatted(const char* format, Args... args) {
+    logHitLine(FormattedLine<BufferSize>(format, args...).text);
 }

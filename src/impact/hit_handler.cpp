@@ -41,7 +41,7 @@ bool usableMatrix(const dent::HostMatrix* pointer, dent::HostMatrix& matrix) {
 }
 
 void logHit(const HitSummary& hit, std::uint32_t meshes) {
-    logFormatted<320>(
+    logHitFormatted<320>(
         "Hit: actor=%s handle=%d model=%d episode=%u impact=%.4f impulse=%.1f mass=%.1f speedAfter=%.4f "
         "healthLoss=%.1f depth=%.3f radius=%.3f piece=%u meshes=%u",
         hit.isPlayer ? "player" : "npc", static_cast<int>(hit.handle), static_cast<int>(hit.model),

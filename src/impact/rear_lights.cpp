@@ -73,7 +73,7 @@ void smashRearLights(void* vehiclePointer, const dent::Episode& episode, bool is
         if (!(episode.depth * weight >= settings.RearMinDepth)) continue;
         game::setLightStatus(damage, rearLight.index, kBroken);
         if (settings.LogHits) {
-            logFormatted<130>("RearLight: actor=%s side=%s model=%d smashed", isPlayer ? "player" : "npc",
+            logHitFormatted<130>("RearLight: actor=%s side=%s model=%d smashed", isPlayer ? "player" : "npc",
                               rearLight.side, static_cast<int>(modelId));
         }
     }
