@@ -30,6 +30,9 @@ struct PreparedMesh {
     std::uint32_t creaseSeed = 0;   // the crease seed its panel was begun with
     std::unique_ptr<DentProgress> progress;
     std::vector<DivertedLine> lines;  // what the copy's making logged
+    // Vertices of a copy that did not fit beside the records' (0: none): the
+    // mesh is prepared again once they would.
+    std::uint64_t waitsForRoom = 0;
 };
 
 struct Preparation {
@@ -127,15 +130,21 @@ void begin(Preparation& p, void* vehicle, const host::Vehicle& v) {
     p.creaseSeed = record ? record->creaseSeed : creaseSeedFor(p.standIn.vehicleRef, p.since);
 }
 
-// Meshes whose atomic the host destroyed, or that draw another geometry now
-// (the hit copied them, or the host gave them another), no longer need their
-// copy. The car's clump is the one prepared for (stillPrepared).
+// The mesh's atomic is still one of the car's and draws the geometry it was
+// planned with; otherwise (the host destroyed it, a hit copied it, the host
+// gave it another) it needs no copy. The car's clump is the one prepared for
+// (stillPrepared).
+bool stillOnCar(const Preparation& p, const PreparedMesh& mesh) {
+    return clumpHoldsAtomic(p.standIn.clump, mesh.atomic) && readableRange(mesh.atomic, sizeof(host::Atomic)) &&
+           static_cast<const host::Atomic*>(mesh.atomic)->geometry == mesh.original;
+}
+
 void dropTakenOver(Preparation& p) {
     for (PreparedMesh& mesh : p.meshes) {
-        if (!mesh.progress) continue;
-        if (!clumpHoldsAtomic(p.standIn.clump, mesh.atomic) || !readableRange(mesh.atomic, sizeof(host::Atomic)) ||
-            static_cast<const host::Atomic*>(mesh.atomic)->geometry != mesh.original) {
+        if (!mesh.progress && !mesh.waitsForRoom) continue;
+        if (!stillOnCar(p, mesh)) {
             dropCopy(mesh);
+            mesh.waitsForRoom = 0;
         }
     }
 }
@@ -155,6 +164,13 @@ bool heldByRecord(const VehicleRecord* record, const void* geometry) {
     return false;
 }
 
+// The steps of a mesh's copy, from the start (its atomic planned already).
+std::unique_ptr<DentProgress> copySteps() {
+    auto progress = std::make_unique<DentProgress>();
+    progress->step = DentProgress::Step::Copy;
+    return progress;
+}
+
 // Every atomic a hit could dent, as the hit's planning finds them.
 void plan(Preparation& p) {
     std::vector<PlannedDent> dents;
@@ -170,18 +186,42 @@ void plan(Preparation& p) {
         PreparedMesh mesh;
         mesh.atomic = dent.atomic;
         mesh.original = dent.geometry;
-        mesh.progress = std::make_unique<DentProgress>();
-        mesh.progress->step = DentProgress::Step::Copy;
+        mesh.progress = copySteps();
         p.meshes.push_back(std::move(mesh));
     }
     p.planned = true;
 }
 
+std::uint64_t recordVertices() { return recordList ? totalVerticesOfAllRecords(*recordList) : 0; }
+
 // The copies made fit the all-vehicles budget beside the records' (they
 // were checked with the original's count before the clone).
-bool preparedFit() {
-    const std::uint64_t records = recordList ? totalVerticesOfAllRecords(*recordList) : 0;
-    return records + preparedVertices() <= settings.MaxTotalVertices;
+bool preparedFit() { return recordVertices() + preparedVertices() <= settings.MaxTotalVertices; }
+
+// A mesh that is done: its copy stays when it was made and fits; otherwise it
+// goes, and a copy that did not fit beside the records' (or was refused
+// before it was made, for want of room) waits until there is room for it.
+void settle(PreparedMesh& mesh) {
+    if (copyMade(mesh) && preparedFit()) return;
+    const std::uint64_t others = recordVertices() + preparedVertices() - verticesHeld(mesh);
+    const std::uint64_t needed = copyMade(mesh) ? verticesOf(mesh.progress->pendingCopy) : verticesOf(mesh.original);
+    dropCopy(mesh);
+    if (others + needed > settings.MaxTotalVertices) mesh.waitsForRoom = needed;
+}
+
+// Once every mesh had its turn, the first that waits for room and would fit
+// now is prepared again.
+void retryWhereRoomGrew(Preparation& p) {
+    if (p.next < p.meshes.size()) return;
+    const std::uint64_t held = recordVertices() + preparedVertices();
+    for (std::size_t i = 0; i < p.meshes.size(); ++i) {
+        PreparedMesh& mesh = p.meshes[i];
+        if (mesh.waitsForRoom == 0 || held + mesh.waitsForRoom > settings.MaxTotalVertices) continue;
+        mesh.waitsForRoom = 0;
+        mesh.progress = copySteps();
+        p.next = i;
+        return;
+    }
 }
 
 // Lines logged while it lives are kept in `lines`, however the scope ends.
@@ -195,6 +235,7 @@ public:
 
 // The meshes' steps, one after the other, while the allowance takes them.
 void run(Preparation& p, WorkAllowance& allowance) {
+    retryWhereRoomGrew(p);
     while (p.next < p.meshes.size()) {
         PreparedMesh& mesh = p.meshes[p.next];
         if (!mesh.progress) {
@@ -217,7 +258,7 @@ void run(Preparation& p, WorkAllowance& allowance) {
         if (!record && copyMade(mesh)) p.seedGiven = true;
         if (step == DentStep::Waiting) return;
         // Done: the copy and its lists are made, or the copy was refused.
-        if (!copyMade(mesh) || !preparedFit()) dropCopy(mesh);
+        settle(mesh);
         ++p.next;
     }
 }

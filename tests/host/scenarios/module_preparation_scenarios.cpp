@@ -229,7 +229,8 @@ TEST(Preparation, APartTheHostDestroysIsLeftAlone) {
 }
 
 // A traffic car's copies take much of a small budget: the seated car's
-// prepared copies stay within what is left, and the traffic keeps its copies.
+// prepared copies stay within what is left, and the traffic keeps its copies;
+// once the traffic gives its room up, what did not fit is prepared.
 TEST(Preparation, PreparesOnlyWhatFitsAndEvictsNothing) {
     constexpr std::int64_t kBudget = 50000;
     DrivenHost host;
@@ -247,8 +248,14 @@ TEST(Preparation, PreparesOnlyWhatFitsAndEvictsNothing) {
     seatedFrames(host.player, 90);
     std::int64_t held = 0;
     for (const hostsim::Geometry* copy : hostsim::liveModuleGeometries()) held += copy->vertexCount;
-    EXPECT_GT(unattachedCopies(host.player), trafficCopies) << "the player's car has copies waiting";
+    const std::size_t prepared = unattachedCopies(host.player);
+    EXPECT_GT(prepared, trafficCopies) << "the player's car has copies waiting";
     EXPECT_LE(held, kBudget);
     EXPECT_EQ(copiesOn(car), trafficCopies) << "no traffic copy was given up";
+
+    // The traffic car leaves: its room goes to what did not fit before.
+    hostsim::removeVehicle(car);
+    seatedFrames(host.player, 90);
+    EXPECT_GT(unattachedCopies(host.player), prepared);
     expectNoHostFaults();
 }
