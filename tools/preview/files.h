@@ -23,12 +23,10 @@ std::string stem(const std::string& path);       // the file name without its la
 std::string extension(const std::string& path);  // ".obj", lower case; "" for none
 std::string join(const std::string& folder, const std::string& name);
 
-// An existing file or folder by a name of ASCII letters where it can be: the
-// path when it is ASCII, else its short form when that is, else the path.
-std::string plainPath(const std::string& path);
-// plainPath in the ANSI code page: a name the narrow file functions of the
-// host code and of the module open.
-std::string narrowPath(const std::string& path);
+// An existing file or folder by a name in the ANSI code page that the narrow
+// file functions of the module open (hostsim::ansiSayableName); empty when it
+// has none.
+std::string ansiName(const std::string& path);
 
 bool isFile(const std::string& path);
 bool isFolder(const std::string& path);
