@@ -146,20 +146,33 @@ std::vector<std::string> readLines(const std::string& path) {
     return lines;
 }
 
+namespace {
+
+bool isLink(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+}  // namespace
+
 void removeTree(const std::string& path) {
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(wide(join(path, "*")).c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::string inside = join(path, utf8(name));
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(inside);
-            else
-                DeleteFileW(wide(inside).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+    // A junction or symbolic link goes as the link: what it points to is not ours.
+    if (!isLink(GetFileAttributesW(wide(path).c_str()))) {
+        WIN32_FIND_DATAW found;
+        const HANDLE search = FindFirstFileW(wide(join(path, "*")).c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..") continue;
+                const std::string inside = join(path, utf8(name));
+                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    DeleteFileW(wide(inside).c_str());  // a file link: the link
+                else if (isLink(found.dwFileAttributes))
+                    RemoveDirectoryW(wide(inside).c_str());
+                else
+                    removeTree(inside);
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
     }
     RemoveDirectoryW(wide(path).c_str());
 }

@@ -40,7 +40,8 @@ bool copyFile(const std::string& from, const std::string& to);
 bool moveFile(const std::string& from, const std::string& to);
 // The file's lines without their line ends; empty when it cannot be read.
 std::vector<std::string> readLines(const std::string& path);
-// The folder and everything in it.
+// The folder and everything in it. A junction or symbolic link, the folder
+// itself or one inside, is removed as the link, never followed.
 void removeTree(const std::string& path);
 
 }  // namespace preview
