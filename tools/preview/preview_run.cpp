@@ -20,7 +20,8 @@ namespace preview {
 
 namespace {
 
-constexpr const char* kWorkFolder = ".kerbmark-preview-work";
+// Each run's own: "<prefix><process>-<n>".
+constexpr const char* kWorkPrefix = ".kerbmark-preview-work-";
 
 int refuse(const std::string& file, const std::string& why) {
     std::fflush(stdout);
@@ -56,8 +57,8 @@ bool readSettingsFile(const std::string& given, SettingsFile& file, std::string&
     return any;
 }
 
-// The output folder, and the private folder inside it where the module runs
-// and the pictures are drawn. Unless finished, everything made is removed again.
+// The output folder, and this run's own folder inside it where the module
+// runs and the pictures are drawn. Unless finished, everything made is removed again.
 class OutputFolder {
 public:
     ~OutputFolder() {
@@ -69,10 +70,17 @@ public:
     bool open(const std::string& path) {
         path_ = path;
         if (!makeFolders(path_, made_)) return false;
-        work_ = join(path_, kWorkFolder);
-        removeTree(work_);  // left by a preview that was killed
-        std::vector<std::string> made;
-        return makeFolders(work_, made);
+        // A new folder, never one that is there already: another preview's, or a link.
+        const std::string stem = join(path_, kWorkPrefix + std::to_string(GetCurrentProcessId()) + "-");
+        for (unsigned n = 0; n < 1000; ++n) {
+            const std::string work = stem + std::to_string(n);
+            if (CreateDirectoryW(wide(work).c_str(), nullptr)) {
+                work_ = work;
+                return true;
+            }
+            if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        }
+        return false;
     }
     const std::string& path() const { return path_; }
     const std::string& work() const { return work_; }
