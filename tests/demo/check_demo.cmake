@@ -5,8 +5,20 @@
 #         [-DERROR=<regex the one line on standard error must match>] -P check_demo.cmake
 #     or: cmake -DRUN=<wine-run> -DPROGRAM=<KerbmarkPreview.exe> -DARGS=<its arguments> -DFOLDER=<for the output>
 #         [-DWORKING_DIRECTORY=...] -DEXIT=... [-DEXPECT=...] [-DERROR=...]
-#         [-DLEAVES=<folder> -DFILES=<the files it must hold afterwards, relative, sorted>] -P check_demo.cmake
+#         [-DMAKE=<what FOLDER holds before the run, |-separated: a file "name", a symbolic link "name->target">]
+#         [-DLEAVES=<folder> -DFILES=<the files and folders it must hold afterwards, relative, sorted, |-separated>]
+#         -P check_demo.cmake
 file(REMOVE_RECURSE ${FOLDER})
+string(REPLACE "|" ";" MAKE "${MAKE}")
+foreach(made IN LISTS MAKE)
+  if(made MATCHES "^(.+)->(.+)$")
+    get_filename_component(parent ${FOLDER}/${CMAKE_MATCH_1} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    file(CREATE_LINK ${CMAKE_MATCH_2} ${FOLDER}/${CMAKE_MATCH_1} SYMBOLIC)
+  else()
+    file(WRITE ${FOLDER}/${made} "${made}")
+  endif()
+endforeach()
 if(DEFINED PROGRAM)
   set(command ${RUN} ${PROGRAM} ${ARGS})
 else()
@@ -39,8 +51,11 @@ if(DEFINED ERROR)
   endif()
 endif()
 if(DEFINED LEAVES)
-  file(GLOB_RECURSE left LIST_DIRECTORIES false RELATIVE ${LEAVES} ${LEAVES}/*)
+  # Folders too, empty ones included; links are listed, not followed.
+  cmake_policy(SET CMP0009 NEW)
+  file(GLOB_RECURSE left LIST_DIRECTORIES true RELATIVE ${LEAVES} ${LEAVES}/*)
   list(SORT left)
+  string(REPLACE "|" ";" FILES "${FILES}")
   if(NOT "${left}" STREQUAL "${FILES}")
     message(FATAL_ERROR "${LEAVES} holds '${left}', not '${FILES}'")
   endif()

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "car_model.h"
+#include "file_names.h"
 #include "host_functions.h"
 #include "host_image.h"
 #include "host_world.h"
@@ -53,13 +53,15 @@ bool makeFolders(const std::string& path) {
         at = path.find_first_of("/\\", at + 1);
         const std::string prefix = path.substr(0, at);
         if (prefix.empty() || prefix.back() == ':') continue;
-        if (!CreateDirectoryA(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        if (!CreateDirectoryW(wideName(prefix).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
     }
     return true;
 }
 
 std::vector<std::string> readLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::string bytes;
+    readWholeFile(path, bytes);
+    std::istringstream in(bytes);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -258,13 +260,13 @@ int runDemo(const DemoOptions& options) {
     }
     const std::string module = joinPath(folder, "Kerbmark.asi");
     const std::string log = joinPath(folder, "Kerbmark.log");
-    if (GetFileAttributesA(options.ini.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesW(wideName(options.ini).c_str()) == INVALID_FILE_ATTRIBUTES) {
         std::fprintf(stderr, "hostsim: %s: cannot read the settings\n", options.ini.c_str());
         return 1;
     }
-    DeleteFileA(log.c_str());
-    if (!CopyFileA(options.module.c_str(), module.c_str(), FALSE) ||
-        !CopyFileA(options.ini.c_str(), joinPath(folder, "Kerbmark.ini").c_str(), FALSE)) {
+    DeleteFileW(wideName(log).c_str());
+    if (!CopyFileW(wideName(options.module).c_str(), wideName(module).c_str(), FALSE) ||
+        !CopyFileW(wideName(options.ini).c_str(), wideName(joinPath(folder, "Kerbmark.ini")).c_str(), FALSE)) {
         std::fprintf(stderr, "hostsim: cannot copy %s and %s into %s\n", options.module.c_str(), options.ini.c_str(),
                      folder.c_str());
         return 2;

@@ -7,6 +7,7 @@
 
 namespace hostsim {
 
+// Paths are UTF-8 (file_names.h).
 struct DemoOptions {
     std::string module;  // the built module, copied into the folder as Kerbmark.asi
     std::string ini;     // the settings, copied beside it as Kerbmark.ini
@@ -36,6 +37,7 @@ bool parseDrive(const std::string& name, Drive& drive);
 // What happens in it: "head-on into a wall at 50 km/h", ...
 const char* driveStory(Drive drive);
 
+// Paths are UTF-8.
 struct PreviewDriveOptions {
     std::string folder;  // holds Kerbmark.asi and the Kerbmark.ini beside it; the scenes go here
     std::string model;   // the player's car as an OBJ model; empty: the generated car

@@ -11,17 +11,23 @@
 // --model builds the player's car from an OBJ model (obj_car.h); --preview
 // reports what the default drive does instead of requiring it.
 //
+// Arguments are read from the wide command line, so names with any letters work.
+//
 // Exit codes: 0 done, 1 bad arguments (also settings or a model that cannot
 // be used, with one line naming the file), 2 host or module could not be set up,
 // 3 unhandled fault, 4 the host saw itself misused (host faults), 5 the demo
 // drive did not go as expected.
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "crash_exit.h"
 #include "demo_drive.h"
+#include "file_names.h"
 #include "host_functions.h"
 #include "host_image.h"
 #include "host_world.h"
@@ -54,35 +60,40 @@ bool parseIdentity(const char* text, std::uint32_t& word) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
     hostsim::exitOnUnhandledFault();
+    SetConsoleOutputCP(CP_UTF8);
+    const std::vector<std::string> args = hostsim::utf8Arguments();
+    const int argc = static_cast<int>(args.size());
     if (argc < 2) return usage();
-    const std::string modulePath = argv[1];
+    const std::string modulePath = args[1];
     int frames = 3;
     int f7Frame = -1;
     hostsim::HostOptions options;
     hostsim::DemoOptions demo{modulePath, "Kerbmark.ini", "", "", false};
     hostsim::GameX87 x87 = hostsim::GameX87::Precision24;
     for (int i = 2; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--preview") == 0) {
+        const std::string& option = args[i];
+        if (option == "--preview") {
             demo.preview = true;
             continue;
         }
         if (i + 1 >= argc) return usage();
-        if (std::strcmp(argv[i], "--frames") == 0) {
-            frames = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--f7-frame") == 0) {
-            f7Frame = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--demo") == 0) {
-            demo.folder = argv[++i];
-        } else if (std::strcmp(argv[i], "--ini") == 0) {
-            demo.ini = argv[++i];
-        } else if (std::strcmp(argv[i], "--model") == 0) {
-            demo.model = argv[++i];
-        } else if (std::strcmp(argv[i], "--x87") == 0) {
-            if (!hostsim::parseGameX87(argv[++i], x87)) return usage();
-        } else if (std::strcmp(argv[i], "--identity") == 0) {
-            if (!parseIdentity(argv[++i], options.identityWord)) return usage();
+        const std::string& value = args[++i];
+        if (option == "--frames") {
+            frames = std::atoi(value.c_str());
+        } else if (option == "--f7-frame") {
+            f7Frame = std::atoi(value.c_str());
+        } else if (option == "--demo") {
+            demo.folder = value;
+        } else if (option == "--ini") {
+            demo.ini = value;
+        } else if (option == "--model") {
+            demo.model = value;
+        } else if (option == "--x87") {
+            if (!hostsim::parseGameX87(value.c_str(), x87)) return usage();
+        } else if (option == "--identity") {
+            if (!parseIdentity(value.c_str(), options.identityWord)) return usage();
         } else {
             return usage();
         }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "file_names.h"
+
 namespace hostsim {
 
 namespace {
@@ -61,16 +63,14 @@ bool replaceImport(HMODULE module, const char* dll, const char* function, const 
 }
 
 HMODULE loadModule(const std::string& path) {
-    // A bare or relative name would be searched for beside the program first.
-    char fullPath[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path.c_str(), sizeof fullPath, fullPath, nullptr);
-    if (length == 0 || length >= sizeof fullPath) {
-        std::fprintf(stderr, "hostsim: bad module path %s\n", path.c_str());
-        return nullptr;
-    }
-    HMODULE module = LoadLibraryA(fullPath);
+    // By its full name (a bare or relative one would be searched for beside the
+    // program first), one the module can say in ANSI where there is one: it
+    // names its settings and log after the name it was loaded by.
+    std::wstring name = ansiSayableName(path);
+    if (name.empty()) name = fullName(path);
+    HMODULE module = LoadLibraryW(name.c_str());
     if (!module) {
-        std::fprintf(stderr, "hostsim: cannot load %s (error %lu)\n", fullPath, GetLastError());
+        std::fprintf(stderr, "hostsim: cannot load %s (error %lu)\n", utf8Name(name).c_str(), GetLastError());
         return nullptr;
     }
     replaceImport(module, "user32.dll", "GetAsyncKeyState", reinterpret_cast<const void*>(&hostGetAsyncKeyState));

@@ -24,7 +24,8 @@ std::vector<ModuleImport> moduleImports(HMODULE module);
 // letter case). False when the module does not import it.
 bool replaceImport(HMODULE module, const char* dll, const char* function, const void* replacement);
 
-// LoadLibraryA of the full path; on success the module's GetAsyncKeyState now asks the host's
+// LoadLibraryW of the full path (UTF-8), by its ANSI-sayable form where it has
+// one (file_names.h); on success the module's GetAsyncKeyState now asks the host's
 // keyboard. Null when the module cannot be loaded.
 HMODULE loadModule(const std::string& path);
 

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <fstream>
 #include <map>
+#include <sstream>
 #include <tuple>
 
+#include "file_names.h"
 #include "host_geometry.h"
 
 // Debian's libtinyobjloader-dev ships the reader for x86_64 only: its
@@ -112,6 +113,26 @@ void takeIn(Vec3& low, Vec3& high, Vec3 p) {
     high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
 }
 
+// The model's material libraries, beside it, opened by their UTF-8 names.
+class MaterialsBeside final : public tinyobj::MaterialReader {
+public:
+    explicit MaterialsBeside(const std::string& folder) : folder_(folder) {}
+    bool operator()(const std::string& name, std::vector<tinyobj::material_t>* materials,
+                    std::map<std::string, int>* names, std::string* warnings, std::string* errors) override {
+        std::string bytes;
+        if (!readWholeFile(folder_ + name, bytes)) {
+            *warnings += "Material file [ " + name + " ] not found beside the model\n";
+            return false;
+        }
+        std::istringstream in(bytes);
+        tinyobj::LoadMtl(names, materials, &in, warnings, errors);
+        return true;
+    }
+
+private:
+    std::string folder_;
+};
+
 }  // namespace
 
 bool loadObjCar(const std::string& path, std::uint32_t paint, ObjCar& car, std::string& error) {
@@ -119,15 +140,16 @@ bool loadObjCar(const std::string& path, std::uint32_t paint, ObjCar& car, std::
         error = path + ": " + reason;
         return false;
     };
-    if (!std::ifstream(path, std::ios::binary)) return fail("cannot open the file");
+    std::string bytes;
+    if (!readWholeFile(path, bytes)) return fail("cannot open the file");
 
     tinyobj::attrib_t attrib;
     std::vector<tinyobj::shape_t> shapes;
     std::vector<tinyobj::material_t> materials;
     std::string warnings, errors;
-    const std::string folder = path.substr(0, path.find_last_of("/\\") + 1);
-    const bool read = tinyobj::LoadObj(&attrib, &shapes, &materials, &warnings, &errors, path.c_str(),
-                                       folder.empty() ? nullptr : folder.c_str(), true, false);
+    std::istringstream in(bytes);
+    MaterialsBeside beside(path.substr(0, path.find_last_of("/\\") + 1));
+    const bool read = tinyobj::LoadObj(&attrib, &shapes, &materials, &warnings, &errors, &in, &beside, true, false);
     const auto firstLine = [](const std::string& text) { return text.substr(0, text.find('\n')); };
     if (!read) return fail("not a readable OBJ model: " + firstLine(errors));
     // The reader keeps triangles whose indices lie outside the file (checked

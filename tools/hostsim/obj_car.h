@@ -31,7 +31,7 @@ struct ObjCar {
     std::vector<std::string> notes;  // what became of each object, for the person looking
 };
 
-// Reads the model at `path`; false with a one-line `error` naming the file
+// Reads the model at `path` (UTF-8, file_names.h); false with a one-line `error` naming the file
 // when it cannot be read, is not an OBJ model, has no vertices or faces, has
 // a coordinate that is not finite, an index out of range, or a part with more
 // vertices than a host geometry can hold. Parts without a material colour

@@ -11,6 +11,8 @@
 #include <stb/stb_easy_font.h>
 #include <stb/stb_image_write.h>
 
+#include "file_names.h"
+
 namespace hostsim {
 namespace {
 
@@ -260,7 +262,15 @@ bool writeGrid(const std::string& path, const std::vector<Cell>& cells, int colu
     drawLegend(canvas, legendY);
     for (std::size_t i = 0; i < text.footer.size(); ++i)
         drawText(canvas, 16, legendY + kLegend + 8 + kLine * static_cast<int>(i), text.footer[i].c_str(), 2);
-    return stbi_write_png(path.c_str(), canvas.width, canvas.height, 3, canvas.rgb.data(), canvas.width * 3) != 0;
+    std::FILE* file = openFile(path, "wb");
+    if (!file) return false;
+    const auto write = [](void* to, void* data, int size) {
+        std::fwrite(data, 1, static_cast<std::size_t>(size), static_cast<std::FILE*>(to));
+    };
+    const bool encoded =
+        stbi_write_png_to_func(write, file, canvas.width, canvas.height, 3, canvas.rgb.data(), canvas.width * 3) != 0;
+    const bool failed = std::ferror(file) != 0;
+    return std::fclose(file) == 0 && encoded && !failed;
 }
 
 }  // namespace
@@ -289,7 +299,7 @@ bool writeComparisonPicture(const std::string& path, const PictureScene& before,
 }
 
 bool writeObj(const std::string& path, const std::vector<ObjMesh>& meshes) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = openFile(path, "w");
     if (!file) return false;
     std::fprintf(file, "# Kerbmark simulated host: vehicle meshes in the vehicle's model frame (metres)\n");
     unsigned base = 1;

@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <type_traits>
 
+#include "file_names.h"
+
 namespace hostsim {
 
 static_assert(std::is_trivially_copyable_v<PictureTriangle>, "triangles are written as they lie in memory");
 
 bool writeSceneFile(const std::string& path, const PictureScene& scene) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = openFile(path, "wb");
     if (!file) return false;
     const std::uint32_t count = static_cast<std::uint32_t>(scene.size());
     bool written = std::fwrite(&count, sizeof count, 1, file) == 1 &&
@@ -18,7 +20,7 @@ bool writeSceneFile(const std::string& path, const PictureScene& scene) {
 }
 
 bool readSceneFile(const std::string& path, PictureScene& scene) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = openFile(path, "rb");
     if (!file) return false;
     std::uint32_t count = 0;
     bool read = std::fread(&count, sizeof count, 1, file) == 1;

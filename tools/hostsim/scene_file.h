@@ -9,6 +9,7 @@
 namespace hostsim {
 
 // The triangles as they lie in memory, after their count; false on failure.
+// Paths are UTF-8 (file_names.h).
 bool writeSceneFile(const std::string& path, const PictureScene& scene);
 bool readSceneFile(const std::string& path, PictureScene& scene);
 

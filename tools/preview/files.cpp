@@ -1,50 +1,26 @@
 #include "files.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
+#include "file_names.h"
+
 namespace preview {
 
-std::wstring wide(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring text(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), length);
-    return text;
-}
+std::wstring wide(const std::string& utf8) { return hostsim::wideName(utf8); }
+std::string utf8(const std::wstring& wide) { return hostsim::utf8Name(wide); }
 
 namespace {
-
-std::string encode(const std::wstring& text, UINT codePage) {
-    if (text.empty()) return {};
-    const int length =
-        WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr,
-                        nullptr);
-    return bytes;
-}
-
-bool isAscii(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
 
 std::size_t lastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
 
 }  // namespace
 
-std::string utf8(const std::wstring& wide) { return encode(wide, CP_UTF8); }
-
 std::vector<std::string> arguments() {
-    int count = 0;
-    LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<std::string> result;
-    for (int i = 1; list && i < count; ++i) result.push_back(utf8(list[i]));
-    LocalFree(list);
+    std::vector<std::string> result = hostsim::utf8Arguments();
+    if (!result.empty()) result.erase(result.begin());
     return result;
 }
 
@@ -97,17 +73,15 @@ std::string join(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
 
-std::string plainPath(const std::string& path) {
-    if (isAscii(path)) return path;
-    const std::wstring name = wide(path);
-    std::wstring shortName(GetShortPathNameW(name.c_str(), nullptr, 0), L'\0');
-    if (shortName.empty()) return path;
-    shortName.resize(GetShortPathNameW(name.c_str(), shortName.data(), static_cast<DWORD>(shortName.size())));
-    const std::string plain = utf8(shortName);
-    return !plain.empty() && isAscii(plain) ? plain : path;
+std::string ansiName(const std::string& path) {
+    const std::wstring name = hostsim::ansiSayableName(path);
+    if (name.empty()) return {};
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, name.data(), static_cast<int>(name.size()), bytes.data(), length, nullptr, nullptr);
+    return bytes;
 }
-
-std::string narrowPath(const std::string& path) { return encode(wide(plainPath(path)), CP_ACP); }
 
 bool isFile(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(wide(path).c_str());
@@ -172,20 +146,33 @@ std::vector<std::string> readLines(const std::string& path) {
     return lines;
 }
 
+namespace {
+
+bool isLink(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+}  // namespace
+
 void removeTree(const std::string& path) {
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(wide(join(path, "*")).c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::string inside = join(path, utf8(name));
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(inside);
-            else
-                DeleteFileW(wide(inside).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+    // A junction or symbolic link goes as the link: what it points to is not ours.
+    if (!isLink(GetFileAttributesW(wide(path).c_str()))) {
+        WIN32_FIND_DATAW found;
+        const HANDLE search = FindFirstFileW(wide(join(path, "*")).c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..") continue;
+                const std::string inside = join(path, utf8(name));
+                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    DeleteFileW(wide(inside).c_str());  // a file link: the link
+                else if (isLink(found.dwFileAttributes))
+                    RemoveDirectoryW(wide(inside).c_str());
+                else
+                    removeTree(inside);
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
     }
     RemoveDirectoryW(wide(path).c_str());
 }

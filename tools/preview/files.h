@@ -23,12 +23,10 @@ std::string stem(const std::string& path);       // the file name without its la
 std::string extension(const std::string& path);  // ".obj", lower case; "" for none
 std::string join(const std::string& folder, const std::string& name);
 
-// An existing file or folder by a name of ASCII letters where it can be: the
-// path when it is ASCII, else its short form when that is, else the path.
-std::string plainPath(const std::string& path);
-// plainPath in the ANSI code page: a name the narrow file functions of the
-// host code and of the module open.
-std::string narrowPath(const std::string& path);
+// An existing file or folder by a name in the ANSI code page that the narrow
+// file functions of the module open (hostsim::ansiSayableName); empty when it
+// has none.
+std::string ansiName(const std::string& path);
 
 bool isFile(const std::string& path);
 bool isFolder(const std::string& path);
@@ -42,7 +40,8 @@ bool copyFile(const std::string& from, const std::string& to);
 bool moveFile(const std::string& from, const std::string& to);
 // The file's lines without their line ends; empty when it cannot be read.
 std::vector<std::string> readLines(const std::string& path);
-// The folder and everything in it.
+// The folder and everything in it. A junction or symbolic link, the folder
+// itself or one inside, is removed as the link, never followed.
 void removeTree(const std::string& path);
 
 }  // namespace preview

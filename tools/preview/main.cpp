@@ -5,9 +5,9 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "crash_exit.h"
@@ -40,9 +40,10 @@ int runFromCommandLine() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
     hostsim::exitOnUnhandledFault();
-    if (argc > 1 && std::strcmp(argv[1], preview::kRunDriveOption) == 0) return preview::runOneDrive(argc, argv);
+    const std::vector<std::string> arguments = preview::arguments();
+    if (!arguments.empty() && arguments[0] == preview::kRunDriveOption) return preview::runOneDrive(arguments);
 
     SetConsoleOutputCP(CP_UTF8);
     const bool waitForEnter = ownsItsConsole();

@@ -20,7 +20,8 @@ namespace preview {
 
 namespace {
 
-constexpr const char* kWorkFolder = ".kerbmark-preview-work";
+// Each run's own: "<prefix><process>-<n>".
+constexpr const char* kWorkPrefix = ".kerbmark-preview-work-";
 
 int refuse(const std::string& file, const std::string& why) {
     std::fflush(stdout);
@@ -44,15 +45,20 @@ bool readSettingsFile(const std::string& given, SettingsFile& file, std::string&
     file.path = fullPath(given);
     file.label = fileName(file.path);
     if (!canRead(file.path, why)) return false;
-    file.values = settingsOf(narrowPath(file.path));
+    const std::string narrow = ansiName(file.path);
+    if (narrow.empty()) {
+        why = "the module's settings code cannot open a file of this name (letters outside this system's code page)";
+        return false;
+    }
+    file.values = settingsOf(narrow);
     const bool any = std::any_of(file.values.begin(), file.values.end(),
                                  [](const SettingValue& v) { return v.fate != SettingValue::Fate::Missing; });
     if (!any) why = "holds none of Kerbmark's settings (is it a Kerbmark.ini?)";
     return any;
 }
 
-// The output folder, and the private folder inside it where the module runs
-// and the pictures are drawn. Unless finished, everything made is removed again.
+// The output folder, and this run's own folder inside it where the module
+// runs and the pictures are drawn. Unless finished, everything made is removed again.
 class OutputFolder {
 public:
     ~OutputFolder() {
@@ -64,10 +70,17 @@ public:
     bool open(const std::string& path) {
         path_ = path;
         if (!makeFolders(path_, made_)) return false;
-        work_ = join(path_, kWorkFolder);
-        removeTree(work_);  // left by a preview that was killed
-        std::vector<std::string> made;
-        return makeFolders(work_, made);
+        // A new folder, never one that is there already: another preview's, or a link.
+        const std::string stem = join(path_, kWorkPrefix + std::to_string(GetCurrentProcessId()) + "-");
+        for (unsigned n = 0; n < 1000; ++n) {
+            const std::string work = stem + std::to_string(n);
+            if (CreateDirectoryW(wide(work).c_str(), nullptr)) {
+                work_ = work;
+                return true;
+            }
+            if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        }
+        return false;
     }
     const std::string& path() const { return path_; }
     const std::string& work() const { return work_; }
@@ -82,10 +95,11 @@ private:
 std::string quoted(const std::string& argument) { return "\"" + argument + "\""; }
 
 // This program again, for one drive in `folder`; its exit code, or -1 when it did not start.
+// The names go whole through the wide command line.
 int runDriveProcess(const std::string& folder, const std::string& model, hostsim::Drive drive) {
     std::string line = quoted(programPath()) + " " + kRunDriveOption + " " + hostsim::driveName(drive) + " " +
-                       quoted(plainPath(folder));
-    if (!model.empty()) line += " " + quoted(plainPath(model));
+                       quoted(folder);
+    if (!model.empty()) line += " " + quoted(model);
     std::wstring command = wide(line);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -173,15 +187,15 @@ bool runDrive(const OutputFolder& output, const std::string& module, const Setti
     if (code != 0) return cannotRun("the drive with " + settings.label + " ended with " + std::to_string(code)) == 0;
     std::printf("  The module's log:\n");
     for (const std::string& line : readLines(join(folder, "Kerbmark.log"))) std::printf("    %s\n", line.c_str());
-    if (!hostsim::readSceneFile(narrowPath(join(folder, hostsim::kBeforeScene)), result.before) ||
-        !hostsim::readSceneFile(narrowPath(join(folder, hostsim::kAfterScene)), result.after))
+    if (!hostsim::readSceneFile(join(folder, hostsim::kBeforeScene), result.before) ||
+        !hostsim::readSceneFile(join(folder, hostsim::kAfterScene), result.after))
         return cannotRun("the drive with " + settings.label + " left no car to draw") == 0;
     std::printf("  Metal moved at most %.1f cm.\n", mostMoved(result.after) * 100.0f);
     return true;
 }
 
-// The picture of one drive with one or two settings files, drawn at `staged`
-// (a narrow name); the name it is to have in the output folder.
+// The picture of one drive with one or two settings files, drawn at `staged`;
+// the name it is to have in the output folder.
 bool drawDrive(const std::string& staged, const std::vector<SettingsFile>& settings,
                const std::vector<DriveResult>& results, const std::string& car, const std::string& carStem,
                hostsim::Drive drive, std::string& name) {
@@ -240,9 +254,8 @@ int runPreview(const Request& request) {
         if (!canRead(model, why)) return refuse(model, why);
         if (!hostsim::startHost()) return cannotRun("cannot lay out the stand-in for the game");
         hostsim::ObjCar objCar;
-        const std::string narrow = narrowPath(model);
-        if (!hostsim::loadObjCar(narrow, hostsim::paintOf(hostsim::VehicleSpec{}.modelId), objCar, why))
-            return refuse(model, why.substr(std::min(why.size(), narrow.size() + 2)));
+        if (!hostsim::loadObjCar(model, hostsim::paintOf(hostsim::VehicleSpec{}.modelId), objCar, why))
+            return refuse(model, why.substr(std::min(why.size(), model.size() + 2)));
         std::printf("The car from %s:\n", model.c_str());
         for (const std::string& note : objCar.notes) std::printf("  %s\n", note.c_str());
     }
@@ -253,6 +266,10 @@ int runPreview(const Request& request) {
     OutputFolder output;
     const std::string out = fullPath(request.out.empty() ? defaultOutput(request) : request.out);
     if (!output.open(out)) return cannotRun("cannot make the folder " + out);
+    if (ansiName(output.work()).empty())
+        return cannotRun("the module cannot run in " + out +
+                         ": it names its files in this system's code page, which lacks letters of that name"
+                         " (give --out a folder named otherwise)");
 
     std::vector<std::string> names;
     for (hostsim::Drive drive : request.drives) {
@@ -260,7 +277,7 @@ int runPreview(const Request& request) {
         for (std::size_t i = 0; i < settings.size(); ++i)
             if (!runDrive(output, module, settings[i], i, model, drive, results[i])) return 2;
         std::string name;
-        const std::string staged = join(narrowPath(output.work()), std::to_string(names.size()) + ".png");
+        const std::string staged = join(output.work(), std::to_string(names.size()) + ".png");
         if (!drawDrive(staged, settings, results, car, carStem, drive, name))
             return cannotRun("cannot write the picture " + name);
         names.push_back(name);
@@ -275,11 +292,11 @@ int runPreview(const Request& request) {
     return 0;
 }
 
-int runOneDrive(int argc, char** argv) {
+int runOneDrive(const std::vector<std::string>& arguments) {
     hostsim::PreviewDriveOptions options;
-    if (argc < 4 || !hostsim::parseDrive(argv[2], options.drive)) return 2;
-    options.folder = argv[3];
-    if (argc > 4) options.model = argv[4];
+    if (arguments.size() < 3 || !hostsim::parseDrive(arguments[1], options.drive)) return 2;
+    options.folder = arguments[2];
+    if (arguments.size() > 3) options.model = arguments[3];
     return hostsim::runPreviewDrive(options);
 }
 

@@ -2,6 +2,9 @@
 // module reads its settings once, when it is loaded), then the pictures.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "command_line.h"
 
 namespace preview {
@@ -12,8 +15,8 @@ namespace preview {
 int runPreview(const Request& request);
 
 // The hidden second half: one drive in the folder the preview prepared.
-// Arguments (ANSI): <drive> <folder> [<model>].
-int runOneDrive(int argc, char** argv);
+// Arguments (UTF-8, without the program): --run-drive <drive> <folder> [<model>].
+int runOneDrive(const std::vector<std::string>& arguments);
 constexpr const char* kRunDriveOption = "--run-drive";
 
 }  // namespace preview

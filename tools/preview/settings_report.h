@@ -23,7 +23,7 @@ struct SettingValue {
 };
 
 // Every key the module reads, in its order. `path`: a name the narrow file
-// functions open (files.h narrowPath).
+// functions open (files.h ansiName).
 std::vector<SettingValue> settingsOf(const std::string& path);
 
 // "[Section] Key".
