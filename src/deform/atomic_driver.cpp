@@ -496,7 +496,9 @@ std::uint64_t surfaceUnits(const PanelState& panel, std::size_t vertices) {
 
 // Vertices of `remaining` that one step works on at `units` each: as many as
 // the allowance takes, at least kMinVertexStep when it is the frame's first
-// step; runs of four, as the probes are dented, but for the last.
+// step; runs of four, as the probes are dented, but for the last. A step in
+// runs waits for a later frame only while something remains: with nothing
+// left it goes on at once, so that no step waits for ever.
 std::size_t vertexStep(std::size_t remaining, std::uint64_t units, const WorkAllowance& allowance) {
     std::size_t vertices = static_cast<std::size_t>(std::min<std::uint64_t>(allowance.left / units, remaining));
     if (vertices < remaining) vertices &= ~std::size_t{3};
@@ -571,7 +573,9 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 if (!cloneGoesOn(clone, geometry)) return DentStep::Done;
                 const auto left = static_cast<std::size_t>(cloneTrianglesLeft(clone));
                 const std::size_t triangles = vertexStep(left, kCloneTriangleUnits, allowance);
-                if (triangles == 0 || !allowance.take(kCloneTriangleUnits * triangles)) return DentStep::Waiting;
+                if (left > 0 && (triangles == 0 || !allowance.take(kCloneTriangleUnits * triangles))) {
+                    return DentStep::Waiting;
+                }
                 if (!continueClone(clone, static_cast<std::int32_t>(triangles))) {
                     logCloneFailed();
                     return DentStep::Done;
@@ -604,10 +608,9 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
             }
             case Step::Cut: {
                 // In runs of source triangles; the cut stays with the progress until it is built.
-                const auto* copy = static_cast<const host::Geometry*>(progress.pendingCopy);
-                const auto left = static_cast<std::size_t>(copy->triangleCount - progress.cut.cutTriangles);
+                const std::size_t left = cutTrianglesLeft(progress.pendingCopy, progress.cut);
                 const std::size_t triangles = vertexStep(left, kCutUnits, allowance);
-                if (triangles == 0 || !allowance.take(kCutUnits * triangles)) return DentStep::Waiting;
+                if (left > 0 && (triangles == 0 || !allowance.take(kCutUnits * triangles))) return DentStep::Waiting;
                 const CutStep cut = continueCreaseCut(progress.pendingCopy, progress.pendingPanel, progress.cut,
                                                       static_cast<std::int32_t>(triangles));
                 if (cut == CutStep::Done) progress.step = Step::Build;
@@ -629,13 +632,13 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 break;
             }
             case Step::BuildPieces: {
-                const std::size_t left = progress.cut.pieces.size() - progress.builtPieces;
+                const std::size_t left = cutPiecesLeft(progress.cut, progress.builtPieces);
                 const std::size_t pieces = vertexStep(left, kBuildUnits, allowance);
-                if (pieces == 0 || !allowance.take(kBuildUnits * pieces)) return DentStep::Waiting;
+                if (left > 0 && (pieces == 0 || !allowance.take(kBuildUnits * pieces))) return DentStep::Waiting;
                 if (!continueCutBuild(progress.building, progress.pendingCopy, progress.pendingPanel, progress.cut,
                                       progress.builtPieces, pieces)) {
                     endCreaseRebuild(progress, nullptr);
-                } else if (progress.builtPieces == progress.cut.pieces.size()) {
+                } else if (cutPiecesLeft(progress.cut, progress.builtPieces) == 0) {
                     progress.step = Step::BuildFinish;
                 }
                 break;

@@ -201,7 +201,9 @@ bool beginClone(void* sourceGeometry, CloneJob& job) {
     return true;
 }
 
-std::int32_t cloneTrianglesLeft(const CloneJob& job) { return job.triangleCount - job.trianglesCopied; }
+std::int32_t cloneTrianglesLeft(const CloneJob& job) {
+    return job.trianglesCopied < job.triangleCount ? job.triangleCount - job.trianglesCopied : 0;
+}
 
 bool continueClone(CloneJob& job, std::int32_t triangles) {
     if (!job.copy) return false;

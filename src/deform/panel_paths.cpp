@@ -363,7 +363,7 @@ void beginSurface(const PanelState& state, std::size_t count, const dent::DentAr
 }
 
 void continueSurface(const PanelState& state, const dent::Vec* rest, std::size_t vertices, StagedSurface& staged) {
-    const std::size_t begin = staged.done;
+    const std::size_t begin = std::min(staged.done, staged.count);
     const std::size_t end = begin + std::min(vertices, staged.count - begin);
     const std::uint32_t* sheetOf = state.sheetOf.data();
 
@@ -371,7 +371,8 @@ void continueSurface(const PanelState& state, const dent::Vec* rest, std::size_t
     // are numbered as vertices first name them); those not worked out yet go first.
     std::size_t pointsEnd = staged.pointsDone;
     for (std::size_t i = begin; i < end; ++i) pointsEnd = std::max<std::size_t>(pointsEnd, sheetOf[i] + 1u);
-    const std::size_t first = staged.pointsDone;
+    pointsEnd = std::min(pointsEnd, staged.points);
+    const std::size_t first = std::min(staged.pointsDone, pointsEnd);
     const std::size_t n = pointsEnd - first;
     const dent::SheetPoint* points = state.sheet.data() + first;
     if (staged.move) {

@@ -18,13 +18,17 @@ WorkQueue& queue() {
     return *instance;
 }
 
+void countOneHitLess(WorkQueue& q) {
+    if (q.hits > 0) --q.hits;
+}
+
 template <typename Drop>
 void dropWhere(Drop drop) {
     WorkQueue& q = queue();
     // Counted as they are dropped: remove_if leaves unspecified items past its end.
     const auto counted = [&q, &drop](const QueuedWork& item) {
         if (!drop(item)) return false;
-        if (item.finish) --q.hits;
+        if (item.finish) countOneHitLess(q);
         return true;
     };
     q.items.erase(std::remove_if(q.items.begin(), q.items.end(), counted), q.items.end());
@@ -47,7 +51,7 @@ bool takeOldestWork(QueuedWork& item) {
     if (q.items.empty()) return false;
     item = std::move(q.items.front());
     q.items.pop_front();
-    if (item.finish) --q.hits;
+    if (item.finish) countOneHitLess(q);
     return true;
 }
 

@@ -92,9 +92,9 @@ void runBudgetedWork(RecordList& list, const PlayerInput& player) {
         const std::uint64_t releaseShare = budget / 2;
         WorkAllowance release{releaseShare, false};
         releaseLeavingRecords(list, release);
-        released = release.started ? releaseShare - release.left : 0;
+        released = release.started ? releaseShare - std::min(release.left, releaseShare) : 0;
     }
-    WorkAllowance allowance{frameWork - released, false};
+    WorkAllowance allowance{frameWork - std::min(released, frameWork), false};
     runQueuedTrafficWork(allowance, player.vehicle);
     preparePlayerVehicle(player.vehicle, player.resetRequested, allowance);
 }

@@ -221,7 +221,8 @@ CutStep continueCut(const host::Geometry& source, const PanelState& state, Creas
                     std::int32_t triangles) {
     const dent::PanelShape& shape = state.shape;
     const float creaseS = shape.length * shape.crease + shape.start;
-    const std::int32_t end = cut.cutTriangles + std::min(triangles, source.triangleCount - cut.cutTriangles);
+    const std::int32_t end =
+        cut.cutTriangles + static_cast<std::int32_t>(std::min<std::size_t>(std::max(triangles, 0), cutTrianglesLeft(&source, cut)));
     dent::PanelTriangle triangle{};  // zeroed: fields the source lacks stay 0
     for (std::int32_t i = cut.cutTriangles; i < end; ++i) {
         if (!panelTriangle(source, i, cut.smoothedNormals, triangle)) return CutStep::Refused;
@@ -316,7 +317,7 @@ void* beginCutBuild(void* geometry, PanelState& state, const CreaseCut& cut) {
 
 bool continueCutBuild(void* created, void* geometry, PanelState& state, const CreaseCut& cut, std::size_t& filled,
                       std::size_t pieces) {
-    const std::size_t end = filled + std::min(pieces, cut.pieces.size() - filled);
+    const std::size_t end = filled + std::min(pieces, cutPiecesLeft(cut, filled));
     try {
         if (!fillPieces(*static_cast<host::Geometry*>(created), *static_cast<const host::Geometry*>(geometry),
                         cut.pieces, filled, end, state)) {
@@ -327,6 +328,15 @@ bool continueCutBuild(void* created, void* geometry, PanelState& state, const Cr
     }
     filled = end;
     return true;
+}
+
+std::size_t cutPiecesLeft(const CreaseCut& cut, std::size_t filled) {
+    return cut.pieces.size() - std::min(filled, cut.pieces.size());
+}
+
+std::size_t cutTrianglesLeft(const void* geometry, const CreaseCut& cut) {
+    const std::int32_t triangles = static_cast<const host::Geometry*>(geometry)->triangleCount;
+    return cut.cutTriangles < triangles ? static_cast<std::size_t>(triangles - cut.cutTriangles) : 0;
 }
 
 bool finishCutBuild(void* created) {

@@ -49,6 +49,8 @@ enum class CutStep {
 bool beginCreaseCut(void* geometry, PanelState& state, CreaseCut& cut);
 CutStep continueCreaseCut(void* geometry, const PanelState& state, CreaseCut& cut, std::int32_t triangles);
 void* buildCutGeometry(void* geometry, PanelState& state, const CreaseCut& cut);
+// Source triangles of `geometry` the cut has still to cut.
+std::size_t cutTrianglesLeft(const void* geometry, const CreaseCut& cut);
 
 // The building in steps too: the new geometry created (null when the host
 // refuses; nothing is left behind then), the cut's pieces filled in, up to
@@ -59,6 +61,8 @@ void* beginCutBuild(void* geometry, PanelState& state, const CreaseCut& cut);
 bool continueCutBuild(void* created, void* geometry, PanelState& state, const CreaseCut& cut, std::size_t& filled,
                       std::size_t pieces);
 bool finishCutBuild(void* created);
+// The cut's pieces still to fill in after the first `filled`.
+std::size_t cutPiecesLeft(const CreaseCut& cut, std::size_t filled);
 
 // Buffers kept from one cut to the next, traded for the roomier: fresh
 // memory for the pieces costs more than cutting them. A cut borrows them
