@@ -64,6 +64,9 @@ bench: deps
 	@scripts/wine-run build/bench32/bench/host_frame_bench.exe build/bench32/bin/Kerbmark.asi 'build\bench32\bench\work' > build/bench-frames32.txt
 	@scripts/wine-run build/bench32/bench/host_frame_bench.exe build/bench32/bin/Kerbmark.asi 'build\bench32\bench\work' 0 >> build/bench-frames32.txt
 	@scripts/wine-run build/bench32/bench/host_frame_bench.exe build/bench32/bin/Kerbmark.asi 'build\bench32\bench\work' 100000 >> build/bench-frames32.txt
+	@cmake --preset meter32 >/dev/null
+	@cmake --build --preset meter32 --target work_units_bench kerbmark_module >> build/bench-build.log 2>&1 || { cat build/bench-build.log; exit 1; }
+	@scripts/wine-run build/meter32/bench/work_units_bench.exe build/meter32/bin/Kerbmark.asi 'build\meter32\bench\units' Kerbmark.ini >> build/bench-frames32.txt
 	@for scenario in $(BUDGET_SCENARIOS); do \
 	    scripts/wine-run build/bench32/bench/frame_budget_bench.exe build/bench32/bin/Kerbmark.asi 'build\bench32\bench\budget' \
 	        Kerbmark.ini $$scenario >> build/bench-frames32.txt || exit 1; done

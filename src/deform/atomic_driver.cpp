@@ -14,6 +14,7 @@
 #include "deform/records.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
+#include "foundation/work_meter.h"
 #include "host/bindings.h"
 #include "host/host_types.h"
 #include "host/memory_check.h"
@@ -534,11 +535,21 @@ void endCreaseRebuild(DentProgress& progress, void* rebuilt) {
     progress.step = DentProgress::Step::Lists;
 }
 
+// The meter's kind of a step (a benchmark build's; nothing otherwise).
+meter::Kind meteredKind(DentProgress::Step step) {
+    static const meter::Kind kinds[] = {meter::Reach,       meter::Copy,        meter::CloneTriangles,
+                                        meter::CloneFinish, meter::Cut,         meter::Build,
+                                        meter::BuildPieces, meter::BuildFinish, meter::Lists,
+                                        meter::Attach,      meter::DentOrdinary, meter::SurfaceRun};
+    return kinds[static_cast<int>(step)];
+}
+
 DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& request, DentProgress& progress,
                  WorkAllowance& allowance) {
     using Step = DentProgress::Step;
     VehicleRecord& record = *request.record;
     for (;;) {
+        meter::Scope metered(meteredKind(progress.step), &allowance.left);
         auto* geometry = atomic.geometry;
         const auto vertexCount = static_cast<std::size_t>(geometry->vertexCount);
         switch (progress.step) {
@@ -692,6 +703,8 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                                                 : path == MeshPath::Fold ? kFoldUnits
                                                                          : kDentUnits;
                 const std::uint64_t units = perVertex * vertexCount;
+                metered.relabel(surface ? meter::DentSurface : path == MeshPath::Fold ? meter::DentFold
+                                                                                      : meter::DentOrdinary);
                 // A surface that does not fit this frame is worked out in steps.
                 if (!surface || units <= allowance.left) {
                     if (!allowance.take(units)) return DentStep::Waiting;
@@ -715,6 +728,7 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                     continueSurface(entry->panel, entry->restPositions.data(), vertices, staged);
                     break;
                 }
+                metered.relabel(meter::SurfaceCommit);
                 if (!allowance.take(kCommitUnits * staged.count)) return DentStep::Waiting;
                 commitStaged(atomic, *entry, request, staged);
                 if (staged.positions.capacity() > spareSurface().positions.capacity()) std::swap(staged, spareSurface());

@@ -7,6 +7,7 @@
 #include "deform/records.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
+#include "foundation/work_meter.h"
 #include "host/bindings.h"
 #include "host/host_types.h"
 #include "host/memory_check.h"
@@ -264,6 +265,7 @@ void run(Preparation& p, WorkAllowance& allowance) {
 }
 
 void prepare(void* vehicle, bool resetRequested, WorkAllowance& allowance) {
+    meter::Laps laps(meter::PreparationChecks);
     Preparation& p = preparation();
     if (p.standIn.vehicle && (resetRequested || !stillPrepared(p, vehicle))) releasePreparation();
     const host::Vehicle* v = handledVehicle(vehicle);
@@ -275,6 +277,7 @@ void prepare(void* vehicle, bool resetRequested, WorkAllowance& allowance) {
     // A frame with the car's own hit has had its work; so has one whose budget traffic spent.
     if (contactThisFrame(p) || (allowance.started && allowance.left == 0)) return;
     if (!p.planned) plan(p);
+    laps.next(meter::KindCount);  // its steps meter themselves
     run(p, allowance);
 }
 

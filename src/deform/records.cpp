@@ -6,6 +6,7 @@
 #include "deform/work_queue.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
+#include "foundation/work_meter.h"
 #include "host/bindings.h"
 #include "host/host_types.h"
 #include "host/memory_check.h"
@@ -67,10 +68,12 @@ void destroyEntries(VehicleRecord& record) {
 // the allowance does not take it, or nothing is left.
 bool releaseNextPart(VehicleRecord& record, WorkAllowance& allowance) {
     if (record.collisionState) {
+        const meter::Scope metered(meter::ReleaseCollision, &allowance.left);
         if (!allowance.take(kCollisionReleaseUnits)) return false;
         record.collisionState.reset();
         return true;
     }
+    const meter::Scope metered(meter::ReleaseEntry, &allowance.left);
     if (record.meshes.empty() || !allowance.take(kEntryReleaseUnits)) return false;
     destroyEntry(record.meshes.back());
     record.meshes.pop_back();

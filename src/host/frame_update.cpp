@@ -11,6 +11,7 @@
 #include "deform/work_queue.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
+#include "foundation/work_meter.h"
 #include "host/bindings.h"
 #include "host/host_types.h"
 #include "host/material_guard.h"
@@ -63,7 +64,11 @@ void handleVehicles(const PlayerInput& player) {
         reference = game::playerPed(-1);
         if (!reference) return;
     }
-    const std::vector<dent::TrafficCandidate> chosen = selectTraffic(reference, player.vehicle);
+    std::vector<dent::TrafficCandidate> chosen;
+    {
+        const meter::Scope metered(meter::TrafficChoice);
+        chosen = selectTraffic(reference, player.vehicle);
+    }
     const std::size_t count = std::min<std::size_t>(chosen.size(), settings.MaxNPCPerFrame);
     for (std::size_t i = 0; i < count && !trafficWorkWaitsForRoom(); ++i) {
         handleHit(chosen[i].vehicle, false, false, player.vehicle);
@@ -175,6 +180,7 @@ void installLazyHooks() {
 }
 
 void keepRecordsInStep(RecordList& list) {
+    const meter::Scope metered(meter::RecordsInStep);
     std::size_t index = 0;
     while (index < list.records.size()) {
         VehicleRecord& record = *list.records[index];

@@ -14,6 +14,7 @@
 #include "deform/work_queue.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"
+#include "foundation/work_meter.h"
 #include "host/bindings.h"
 #include "host/host_types.h"
 #include "host/memory_check.h"
@@ -111,6 +112,7 @@ bool runQueued(QueuedWork& item, WorkAllowance& allowance, const void* playerVeh
     if (!itemStillSame(item)) return true;
     VehicleRecord* record = item.record;
     if (item.finish) {
+        const meter::Scope metered(meter::HitFinish, &allowance.left);
         if (!allowance.take(kFinishUnits)) return false;
         finishHit(*record, item.summary, item.episode, item.meshes);
         return true;
@@ -155,6 +157,7 @@ void queueHit(VehicleRecord& record, const std::vector<PlannedDent>& dents, cons
 }
 
 void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* playerVehicle) {
+    meter::Laps laps(meter::HitResponse);
     if (!vehiclePointer || !recordList) return;
     if (!readableRange(vehiclePointer, sizeof(host::Vehicle))) return;
     auto& vehicle = *static_cast<host::Vehicle*>(vehiclePointer);
@@ -216,7 +219,9 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
 
     if (!record->episode.observe(q, push, r, now, settings.ContactGapMs)) return;
 
+    laps.next(meter::HitLights);
     smashRearLights(vehiclePointer, record->episode, isPlayer);
+    laps.next(meter::HitPlan);
 
     const dent::Episode& episode = record->episode;
     DentRequest request{record,
@@ -240,6 +245,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
             return;
         }
     }
+    laps.next(meter::HitImmediate);
     breadcrumb("hit: enumerate atomics");
     game::atomics(record->clump, deformAtomic, &request);
     finishHit(*record, summary, record->episode, request.meshes);

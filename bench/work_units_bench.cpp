@@ -1,0 +1,174 @@
+// What a work unit costs: a benchmark build of the module that meters its
+// own work by kind (KERBMARK_WORK_METER, src/foundation/work_meter.h) driven
+// through the situations its work comes from: the player's first hits on a
+// car not prepared, a chain crash of 32 cars, and seeded random traffic. Per
+// kind of budgeted step: the thread CPU time per unit it was charged, beside
+// the 10 ns a unit stands for; per kind of the hit's own frame work: the
+// time per call.
+//
+//   work_units_bench <metered Kerbmark.asi> <work folder> <Kerbmark.ini>
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench_cars.h"
+#include "car_model.h"
+#include "cpu_clock.h"
+#include "foundation/work_meter.h"
+#include "host_image.h"
+#include "host_world.h"
+#include "module_loader.h"
+#include "random_traffic.h"
+
+namespace {
+
+using hostsim::Vec3;
+using kerbmark::meter::Total;
+
+constexpr int kPoolSlots = 110;
+constexpr double kAssumedNsPerUnit = 10.0;
+
+struct KindName {
+    kerbmark::meter::Kind kind;
+    const char* key;
+    const char* label;
+};
+
+// Budgeted kinds, charged in units.
+const KindName kStepKinds[] = {
+    {kerbmark::meter::Reach, "reach", "reach scan, per unit"},
+    {kerbmark::meter::Copy, "copy", "copy's start (checks, create, vertex arrays), per unit"},
+    {kerbmark::meter::CloneTriangles, "clone_triangles", "clone's triangles, per unit"},
+    {kerbmark::meter::CloneFinish, "clone_finish", "clone's finish (and a panel's measuring), per unit"},
+    {kerbmark::meter::Cut, "cut", "crease cut, per unit"},
+    {kerbmark::meter::Build, "build", "crease build's create, per unit"},
+    {kerbmark::meter::BuildPieces, "build_pieces", "crease build's pieces, per unit"},
+    {kerbmark::meter::BuildFinish, "build_finish", "crease build's finish, per unit"},
+    {kerbmark::meter::Lists, "lists", "panel lists, per unit"},
+    {kerbmark::meter::Attach, "attach", "recording and attaching a copy, per unit"},
+    {kerbmark::meter::DentOrdinary, "dent_ordinary", "ordinary dent, per unit"},
+    {kerbmark::meter::DentFold, "dent_fold", "fold path, per unit"},
+    {kerbmark::meter::DentSurface, "dent_surface", "surface path in one go, per unit"},
+    {kerbmark::meter::SurfaceRun, "surface_run", "surface path in runs, per unit"},
+    {kerbmark::meter::SurfaceCommit, "surface_commit", "staged surface written, per unit"},
+    {kerbmark::meter::HitFinish, "hit_finish", "hit's finish (collision model, line), per unit"},
+    {kerbmark::meter::ReleaseEntry, "release_entry", "a gone car's mesh entry released, per unit"},
+    {kerbmark::meter::ReleaseCollision, "release_collision", "a gone car's collision model released, per unit"},
+};
+
+// The frame's own work, timed per call.
+const KindName kFrameKinds[] = {
+    {kerbmark::meter::HitResponse, "hit_response", "a car's contact read, response, record, episode"},
+    {kerbmark::meter::HitLights, "hit_lights", "its rear lights"},
+    {kerbmark::meter::HitPlan, "hit_plan", "its atomics planned and queued"},
+    {kerbmark::meter::HitImmediate, "hit_immediate", "a player's hit dented in its frame"},
+    {kerbmark::meter::TrafficChoice, "traffic_choice", "the frame's traffic chosen"},
+    {kerbmark::meter::RecordsInStep, "records_in_step", "the records kept in step with the host"},
+    {kerbmark::meter::PreparationChecks, "preparation_checks", "the seated car's preparation checked"},
+};
+
+bool installModule(const std::string& module, const std::string& folder, const std::string& iniPath) {
+    CreateDirectoryA(folder.c_str(), nullptr);
+    DeleteFileA((folder + "\\Kerbmark.log").c_str());
+    if (!CopyFileA(module.c_str(), (folder + "\\Kerbmark.asi").c_str(), FALSE)) return false;
+    return CopyFileA(iniPath.c_str(), (folder + "\\Kerbmark.ini").c_str(), FALSE) != 0;
+}
+
+void frames(int count) {
+    for (int i = 0; i < count; ++i) hostsim::callSite(hostsim::kFrameSite);
+}
+
+// The player's first head-on hit on a fresh car, before it could be
+// prepared, then later hits; then the car leaves.
+void firstHits(int bodyVertices) {
+    for (int sample = 0; sample < 5; ++sample) {
+        hostsim::Vehicle* car = bench::spawnPlayerCar(bodyVertices);
+        frames(3);
+        for (int hit = 0; hit < 4; ++hit) {
+            hostsim::setContact(car, 0.3f, Vec3{0.0f, 2.3f, 0.5f}, Vec3{0.0f, 1.0f, 0.0f});
+            frames(1);
+            hostsim::clearCollision(car);
+            frames(40);
+        }
+        hostsim::removeVehicle(car);
+        frames(40);
+    }
+}
+
+// 32 cars around the player on foot run into each other, front and rear.
+void chainCrash() {
+    hostsim::setPlayerVehicle(nullptr);
+    std::vector<hostsim::Vehicle*> cars = bench::spawnNearby(32);
+    for (int frame = 0; frame < 300; ++frame) {
+        for (std::size_t i = 0; i < cars.size() && frame < 30; ++i) {
+            if (i % 2) hostsim::setContact(cars[i], 0.3f, Vec3{0.0f, 2.3f, 0.5f}, Vec3{0.0f, 1.0f, 0.0f});
+            else hostsim::setContact(cars[i], 0.3f, Vec3{0.0f, -2.3f, 0.4f}, Vec3{0.0f, -1.0f, 0.0f});
+        }
+        if (frame == 30)
+            for (hostsim::Vehicle* car : cars) hostsim::clearCollision(car);
+        frames(1);
+    }
+    for (hostsim::Vehicle* car : cars) hostsim::removeVehicle(car);
+    frames(300);
+}
+
+void randomTraffic() {
+    bench::RandomTraffic traffic(0x556E6974ull, 40, hostsim::kUsualBodyVertices);
+    for (int frame = 0; frame < 6000; ++frame) {
+        traffic.beforeFrame();
+        frames(1);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: work_units_bench <metered Kerbmark.asi> <work folder> <Kerbmark.ini>\n");
+        return 1;
+    }
+    const std::string folder = argv[2];
+    hostsim::HostOptions options;
+    options.poolSlots = kPoolSlots;
+    if (!hostsim::startHost(options) || !installModule(argv[1], folder, argv[3])) return 2;
+    HMODULE module = hostsim::loadModule(folder + "\\Kerbmark.asi");
+    if (!module) return 2;
+    using MeterFn = Total* (*)(int*);
+    const auto meter = reinterpret_cast<MeterFn>(reinterpret_cast<void*>(GetProcAddress(module, "kerbmarkWorkMeter")));
+    int kinds = 0;
+    Total* totals = meter ? meter(&kinds) : nullptr;
+    if (!totals || kinds != kerbmark::meter::KindCount) {
+        std::fprintf(stderr, "work_units_bench: %s is not a metered build of the module\n", argv[1]);
+        return 2;
+    }
+    frames(2);  // hooks installed
+    firstHits(29900);
+    firstHits(hostsim::kUsualBodyVertices);
+    chainCrash();
+    randomTraffic();
+
+    for (const KindName& k : kStepKinds) {
+        const Total& t = totals[k.kind];
+        if (t.units == 0) continue;
+        char label[160];
+        std::snprintf(label, sizeof label, "unit cost: %s (%llu steps, %.0f units each)", k.label,
+                      static_cast<unsigned long long>(t.steps),
+                      static_cast<double>(t.units) / static_cast<double>(t.steps));
+        bench::row((std::string("units_") + k.key).c_str(), static_cast<double>(t.nanoseconds) / t.units, 0.0,
+                   "unit", label, kAssumedNsPerUnit);
+    }
+    for (const KindName& k : kFrameKinds) {
+        const Total& t = totals[k.kind];
+        if (t.steps == 0) continue;
+        char label[160];
+        std::snprintf(label, sizeof label, "frame work: %s (%llu calls)", k.label,
+                      static_cast<unsigned long long>(t.steps));
+        bench::row((std::string("frame_") + k.key).c_str(), static_cast<double>(t.nanoseconds) / t.steps, 0.0,
+                   "call", label);
+    }
+    return 0;
+}

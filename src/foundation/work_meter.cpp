@@ -1,0 +1,48 @@
+#include "foundation/work_meter.h"
+
+#if defined(KERBMARK_WORK_METER)
+
+#include "foundation/thread_clock.h"
+
+namespace kerbmark {
+namespace meter {
+
+namespace {
+
+Total totals[KindCount] = {};
+
+}  // namespace
+
+Scope::Scope(Kind kind, const std::uint64_t* left)
+    : kind_(kind), left_(left), leftBefore_(left ? *left : 0), start_(threadClockNs()) {}
+
+Scope::~Scope() {
+    Total& total = totals[kind_];
+    total.steps += 1;
+    total.nanoseconds += static_cast<std::uint64_t>(threadClockNs() - start_);
+    if (left_ && *left_ <= leftBefore_) total.units += leftBefore_ - *left_;
+}
+
+Laps::Laps(Kind kind) : kind_(kind), start_(threadClockNs()) {}
+
+Laps::~Laps() { next(kind_); }
+
+void Laps::next(Kind kind) {
+    const std::int64_t now = threadClockNs();
+    if (kind_ == KindCount) return;
+    totals[kind_].steps += 1;
+    totals[kind_].nanoseconds += static_cast<std::uint64_t>(now - start_);
+    kind_ = kind;
+    start_ = now;
+}
+
+}  // namespace meter
+}  // namespace kerbmark
+
+// The totals by kind, `count` of them; the benchmark may clear them.
+extern "C" __declspec(dllexport) kerbmark::meter::Total* kerbmarkWorkMeter(int* count) {
+    *count = kerbmark::meter::KindCount;
+    return kerbmark::meter::totals;
+}
+
+#endif
