@@ -193,8 +193,19 @@ bool vehicleLimitsAllowCopy(const VehicleRecord& record, std::uint64_t originalV
     return record.meshes.size() < kMaxMeshesPerVehicle && record.totalVertices + originalVertices <= kMaxVerticesPerVehicle;
 }
 
+// The record's facts of a frame of its car, walked the first time.
+const FrameFacts& frameFactsOf(VehicleRecord& record, void* frame) {
+    for (const FrameFacts& facts : record.frameFacts) {
+        if (facts.frame == frame) return facts;
+    }
+    record.frameFacts.push_back(FrameFacts{frame, excludedByName(frame), panelKind(frame)});
+    return record.frameFacts.back();
+}
+
 // The panel kind a copy of the atomic is made for (kNoPanel without PanelBending).
-int panelKindOf(const host::Atomic& atomic) { return settings.PanelBending ? panelKind(atomic.frame) : kNoPanel; }
+int panelKindOf(VehicleRecord& record, const host::Atomic& atomic) {
+    return settings.PanelBending ? frameFactsOf(record, atomic.frame).panelKind : kNoPanel;
+}
 
 // Where the first half of an entry comes from: nowhere (a limit refuses), a
 // copy prepared ahead for the player's vehicle, or a clone to make now.
@@ -288,13 +299,16 @@ MeshEntry* attachCopy(host::Atomic& atomic, VehicleRecord& record, host::Geometr
 // the copy is kept then.
 MeshEntry* makeEntry(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, CopyFor who) {
     PanelState panel;
-    void* copy = copyMesh(atomic, record, original, who, panelKindOf(atomic), panel);
+    void* copy = copyMesh(atomic, record, original, who, panelKindOf(record, atomic), panel);
     return copy ? attachCopy(atomic, record, original, who, copy, panel) : nullptr;
 }
 
+enum class Names { Checked, Later };
+
 // The atomic when it may be deformed at all: readable, with a frame and a
-// geometry of a deformable shape, not excluded by name, not a faulted copy.
-host::Atomic* deformableAtomic(void* atomicPointer, const VehicleRecord& record) {
+// geometry of a deformable shape, not excluded by name (unless the names are
+// asked `Later`), not a faulted copy.
+host::Atomic* deformableAtomic(void* atomicPointer, VehicleRecord& record, Names names = Names::Checked) {
     if (!atomicPointer) return nullptr;
     if (!readableRange(atomicPointer, sizeof(host::Atomic))) return nullptr;
     auto& atomic = *static_cast<host::Atomic*>(atomicPointer);
@@ -303,7 +317,7 @@ host::Atomic* deformableAtomic(void* atomicPointer, const VehicleRecord& record)
 
     if (faultedGeometry(record, geometry)) return nullptr;
     if (!frame || !geometry) return nullptr;
-    if (excludedByName(frame)) return nullptr;
+    if (names == Names::Checked && frameFactsOf(record, frame).excluded) return nullptr;
     if (!deformableShape(geometry)) return nullptr;
     return &atomic;
 }
@@ -563,7 +577,7 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
             case Step::Copy: {
                 if (!allowance.take(kCopyCallUnits + kCopyUnits * vertexCount)) return DentStep::Waiting;
                 void* prepared = nullptr;
-                const CopySource from = copySource(atomic, record, geometry, copyFor(request), panelKindOf(atomic),
+                const CopySource from = copySource(atomic, record, geometry, copyFor(request), panelKindOf(record, atomic),
                                                    progress.pendingPanel, prepared);
                 if (from == CopySource::Refused) return DentStep::Done;
                 if (from == CopySource::Prepared) {
@@ -597,7 +611,7 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
             case Step::CloneFinish: {
                 CloneJob& clone = progress.clone;
                 if (!cloneGoesOn(clone, geometry)) return DentStep::Done;
-                const int kind = panelKindOf(atomic);
+                const int kind = panelKindOf(record, atomic);
                 const std::uint64_t perVertex = kCloneFinishUnits + (kind != kNoPanel ? kMeasureUnits : 0);
                 if (!allowance.take(perVertex * vertexCount)) return DentStep::Waiting;
                 progress.pendingCopy = finishClone(clone);
@@ -754,7 +768,8 @@ void deform(void* atomicPointer, DentRequest* request) {
 
 void plan(void* atomicPointer, DentPlan* plan) {
     if (!plan || !plan->request || !plan->request->record || !plan->dents) return;
-    host::Atomic* atomic = deformableAtomic(atomicPointer, *plan->request->record);
+    host::Atomic* atomic = deformableAtomic(atomicPointer, *plan->request->record,
+                                            plan->namesLater ? Names::Later : Names::Checked);
     if (!atomic) return;
     PlannedDent planned{atomicPointer, atomic->geometry, {}};
     if (!dentInFrame(*atomic, *plan->request, planned.at)) return;
@@ -833,7 +848,7 @@ bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, flo
         record.totalVertices + vertices > settings.MaxTotalVertices) {
         return false;
     }
-    if (preparedCopyReady(planned.atomic, planned.geometry, panelKindOf(atomic), record.creaseSeed)) return false;
+    if (preparedCopyReady(planned.atomic, planned.geometry, panelKindOf(record, atomic), record.creaseSeed)) return false;
     MeshEntry* entry = nullptr;
     return reaches(record, geometry, planned.at, radius, entry);
 }

@@ -48,9 +48,13 @@ struct PlannedDent {
 };
 
 // Data of planAtomicDent: the hit's request and where the planned atomics go.
+// With `namesLater`, atomics are planned whatever their frames' names say:
+// the work that runs the planned dents asks before it begins, so that the
+// hit's own frame does not walk the names of a car met for the first time.
 struct DentPlan {
     const DentRequest* request;
     std::vector<PlannedDent>* dents;
+    bool namesLater = false;
 };
 
 // Work a frame may still spend on planned dents, in work units (about 10 ns

@@ -299,6 +299,7 @@ void releasePreparation() {
     p.standIn.vehicle = nullptr;
     p.standIn.vehicleRef = 0;
     p.standIn.clump = nullptr;
+    p.standIn.frameFacts.clear();
     p.planned = false;
     p.seedGiven = false;
     p.next = 0;

@@ -26,6 +26,15 @@ struct MeshEntry {
     PanelState panel;  // kind 0 for every mesh that is not a bonnet or boot
 };
 
+// What the names of a frame of the car and its ancestors say (the frame's
+// excludedByName and panelKind): a car's frames keep their names, so each is
+// walked once for the record.
+struct FrameFacts {
+    const void* frame;
+    bool excluded;
+    std::int32_t panelKind;
+};
+
 struct VehicleRecord {
     void* vehicle = nullptr;
     std::int32_t vehicleRef = 0;
@@ -38,6 +47,7 @@ struct VehicleRecord {
     std::uint32_t totalVertices = 0;
     std::uint32_t creaseSeed = 0;
     std::unique_ptr<collision::State> collisionState;  // the private collision model, or none
+    std::vector<FrameFacts> frameFacts;  // of the frames of the clump's atomics met so far
 };
 
 struct WorkAllowance;

@@ -126,10 +126,11 @@ bool runQueued(QueuedWork& item, WorkAllowance& allowance, const void* playerVeh
 }
 
 // Every atomic of the record's car that the hit may dent, with the dent
-// taken into its frame now.
-std::vector<PlannedDent> planHit(VehicleRecord& record, const DentRequest& request) {
+// taken into its frame now. With `namesLater`, also atomics that their names
+// exclude: the queued work drops those before it begins.
+std::vector<PlannedDent> planHit(VehicleRecord& record, const DentRequest& request, bool namesLater) {
     std::vector<PlannedDent> dents;
-    DentPlan plan{&request, &dents};
+    DentPlan plan{&request, &dents, namesLater};
     breadcrumb("hit: plan atomics");
     // The planning only reads: a car's atomics, frames and geometries share a
     // few memory regions, asked about once each.
@@ -238,7 +239,8 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
         // whose work as traffic still waits, and one that would make copies
         // (the car was not prepared yet): at the queue's front, so that no
         // frame makes them all.
-        const std::vector<PlannedDent> dents = planHit(*record, request);
+        // The player's planned dents decide whether the hit waits: only those its names allow.
+        const std::vector<PlannedDent> dents = planHit(*record, request, !isPlayer);
         if (!isPlayer || workWaiting || hitMakesCopies(dents, *record, request.radius)) {
             queueHit(*record, dents, summary);
             if (isPlayer) bringWorkForward(*record);
