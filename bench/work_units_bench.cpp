@@ -56,6 +56,7 @@ const KindName kStepKinds[] = {
     {kerbmark::meter::SurfaceRun, "surface_run", "surface path in runs, per unit"},
     {kerbmark::meter::SurfaceCommit, "surface_commit", "staged surface written, per unit"},
     {kerbmark::meter::HitFinish, "hit_finish", "hit's finish (collision model, line), per unit"},
+    {kerbmark::meter::QueuedChecks, "queued_checks", "a queued item's car and atomic checked again, per unit"},
     {kerbmark::meter::ReleaseEntry, "release_entry", "a gone car's mesh entry released, per unit"},
     {kerbmark::meter::ReleaseCollision, "release_collision", "a gone car's collision model released, per unit"},
 };
@@ -154,10 +155,15 @@ int main(int argc, char** argv) {
     for (const KindName& k : kStepKinds) {
         const Total& t = totals[k.kind];
         if (t.units == 0) continue;
-        char label[160];
-        std::snprintf(label, sizeof label, "unit cost: %s (%llu steps, %.0f units each)", k.label,
-                      static_cast<unsigned long long>(t.steps),
-                      static_cast<double>(t.units) / static_cast<double>(t.steps));
+        // The least-squares line ns = fixed + perUnit * units through the steps.
+        const double n = static_cast<double>(t.steps), su = static_cast<double>(t.units),
+                     sn = static_cast<double>(t.nanoseconds);
+        const double spread = n * t.unitsSquared - su * su;
+        const double perUnit = spread > 0.0 ? (n * t.unitsTimesNanoseconds - su * sn) / spread : sn / su;
+        const double fixed = (sn - perUnit * su) / n;
+        char label[200];
+        std::snprintf(label, sizeof label, "unit cost: %s (%llu steps, %.0f units each; %.0f ns + %.2f ns/unit)",
+                      k.label, static_cast<unsigned long long>(t.steps), su / n, fixed, perUnit);
         bench::row((std::string("units_") + k.key).c_str(), static_cast<double>(t.nanoseconds) / t.units, 0.0,
                    "unit", label, kAssumedNsPerUnit);
     }

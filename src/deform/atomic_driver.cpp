@@ -449,48 +449,49 @@ bool reaches(VehicleRecord& record, const host::Geometry& geometry, const Atomic
     return dent::reachesAny(reachFrom, vertexCount, at.hit, radius);
 }
 
-// Reach, the copy on the first reach, and the displacement of one atomic.
-void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request) {
-    VehicleRecord& record = *request.record;
-    host::Geometry* geometry = atomic.geometry;
-    MeshEntry* entry = nullptr;
-    if (!reaches(record, *geometry, at, request.radius, entry)) return;
-    if (!entry) {
-        entry = makeEntry(atomic, record, geometry, copyFor(request));
-        if (!entry) return;
-    }
-    displace(atomic, *entry, at, request);
+
+// What a kind of step costs in work units (10 ns each of the 32-bit module
+// under Wine, as the work meter of the benchmarks measures it): a fixed part
+// per step and a part per thousand of its items (vertices, triangles, pieces
+// or sheet points), so that a cheap item may cost a fraction of a unit.
+struct StepCost {
+    std::uint64_t fixed;
+    std::uint64_t perThousand;
+};
+
+std::uint64_t unitsOf(StepCost cost, std::size_t items) {
+    return cost.fixed + (static_cast<std::uint64_t>(items) * cost.perThousand + 999) / 1000;
 }
 
-// Work units per vertex of each kind of step (about 10 ns each in the 32-bit
-// module under Wine, from the benchmarks): the reach scan; the clone: its
-// start (the host's create call, which grows with the vertices it allocates,
-// and the vertex arrays; plus a fixed part per copy), its triangles (per
-// triangle: the host's two calls) and its finish (the host's extension and
-// render mesh calls); the crease rebuild of a bonnet or
-// boot: its measuring (per vertex of the original), cutting (per source
-// triangle) and building (the host's create call, growing with the pieces;
-// then per piece; then the unlock and the material check); its lists
-// (per vertex placed or sheet point made, fresh memory included); recording
-// and attaching a copy; the ordinary dent; the fold path; the surface path
-// (per vertex, plus per sheet point: a point is worked out once for every
-// vertex at its place); writing a staged surface into the copy.
-constexpr std::uint64_t kScanUnits = 1;
-constexpr std::uint64_t kCopyUnits = 3;
-constexpr std::uint64_t kCopyCallUnits = 3000;
-constexpr std::uint64_t kCloneTriangleUnits = 2;
-constexpr std::uint64_t kCloneFinishUnits = 2;
-constexpr std::uint64_t kMeasureUnits = 10;
-constexpr std::uint64_t kCutUnits = 20;
-constexpr std::uint64_t kBuildCreateUnits = 3;
-constexpr std::uint64_t kBuildUnits = 16;
-constexpr std::uint64_t kListUnits = 2;
-constexpr std::uint64_t kAttachUnits = 1;
-constexpr std::uint64_t kDentUnits = 6;
-constexpr std::uint64_t kFoldUnits = 20;
-constexpr std::uint64_t kSurfaceUnits = 2;
-constexpr std::uint64_t kSheetPointUnits = 14;
-constexpr std::uint64_t kCommitUnits = 1;
+// The reach scan, per vertex of the mesh (most scans end early).
+constexpr StepCost kScan{60, 100};
+// The clone: its start (the host's create call, which grows with the
+// vertices it allocates, and the vertex arrays), its triangles (the host's
+// two calls each) and its finish (the host's extension and render mesh
+// calls), per vertex; a bonnet or boot is measured for its crease as well.
+constexpr StepCost kCopy{500, 3500};
+constexpr StepCost kCloneTriangles{0, 2300};
+constexpr StepCost kCloneFinish{100, 1700};
+constexpr std::uint64_t kMeasurePerThousand = 2300;
+// The crease rebuild: cutting, per source triangle; building: the host's
+// create call (per piece), the pieces, then the unlock and material check.
+constexpr StepCost kCut{300, 30000};
+constexpr StepCost kBuildCreate{500, 4000};
+constexpr StepCost kBuildPieces{0, 7000};
+constexpr StepCost kBuildFinish{300, 3200};
+// The panel's lists: begun (per vertex), then per vertex placed or sheet point made.
+constexpr StepCost kListsBegin{2500, 2000};
+constexpr StepCost kLists{0, 1300};
+// Recording and attaching a copy, per vertex.
+constexpr StepCost kAttach{900, 150};
+// The displacement, per vertex: the ordinary dent, the fold path, the surface
+// path (per vertex, plus per sheet point: a point is worked out once for
+// every vertex at its place), and a staged surface written into the copy.
+constexpr StepCost kDent{700, 2500};
+constexpr StepCost kFold{700, 3000};
+constexpr std::uint64_t kSurfacePerThousand = 2500;
+constexpr std::uint64_t kSheetPointPerThousand = 17000;
+constexpr StepCost kCommit{700, 700};
 // Fewest vertices a surface or list step works out, so that a tiny budget
 // still finishes a panel in a bounded number of frames; a multiple of four.
 constexpr std::size_t kMinVertexStep = 1024;
@@ -502,23 +503,63 @@ StagedSurface& spareSurface() {
     return *spare;
 }
 
-// The surface path's units per vertex of a panel: the vertex's own and an
-// even share of the sheet points'.
-std::uint64_t surfaceUnits(const PanelState& panel, std::size_t vertices) {
-    if (vertices == 0) return kSurfaceUnits;
-    return kSurfaceUnits + (kSheetPointUnits * panel.sheet.size() + vertices - 1) / vertices;
+// The surface path's cost per thousand vertices of a panel: the vertices'
+// own and an even share of the sheet points'.
+StepCost surfaceCost(const PanelState& panel, std::size_t vertices) {
+    const std::uint64_t points = vertices == 0 ? 0 : (kSheetPointPerThousand * panel.sheet.size()) / vertices;
+    return StepCost{0, kSurfacePerThousand + points};
 }
 
-// Vertices of `remaining` that one step works on at `units` each: as many as
-// the allowance takes, at least kMinVertexStep when it is the frame's first
-// step; runs of four, as the probes are dented, but for the last. A step in
-// runs waits for a later frame only while something remains: with nothing
-// left it goes on at once, so that no step waits for ever.
-std::size_t vertexStep(std::size_t remaining, std::uint64_t units, const WorkAllowance& allowance) {
-    std::size_t vertices = static_cast<std::size_t>(std::min<std::uint64_t>(allowance.left / units, remaining));
-    if (vertices < remaining) vertices &= ~std::size_t{3};
-    if (!allowance.started) vertices = std::max(vertices, std::min(kMinVertexStep, remaining));
-    return vertices;
+// The displacement's cost of the entry's copy of `count` vertices, by its path.
+StepCost displacementCost(const MeshEntry& entry, std::size_t count) {
+    switch (pathOf(entry, count)) {
+        case MeshPath::Surface:
+            return surfaceCost(entry.panel, count);
+        case MeshPath::Fold:
+            return kFold;
+        case MeshPath::Ordinary:
+            break;
+    }
+    return kDent;
+}
+
+// Reach, the copy on the first reach, and the displacement of one atomic,
+// with the units they cost counted in the request (a copy made here is
+// counted as attached: with a work budget, one that had to be cloned waits
+// in the queue instead).
+void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request) {
+    VehicleRecord& record = *request.record;
+    host::Geometry* geometry = atomic.geometry;
+    const auto count = static_cast<std::size_t>(geometry->vertexCount);
+    request.units += unitsOf(kScan, count);
+    MeshEntry* entry = nullptr;
+    if (!reaches(record, *geometry, at, request.radius, entry)) return;
+    if (!entry) {
+        entry = makeEntry(atomic, record, geometry, copyFor(request));
+        if (!entry) return;
+        request.units += unitsOf(kAttach, entry->restPositions.size());
+    }
+    request.units += unitsOf(displacementCost(*entry, entry->restPositions.size()), entry->restPositions.size());
+    displace(atomic, *entry, at, request);
+}
+
+// Items of `remaining` that one step in runs works on at `cost` each: as
+// many as the allowance takes, at least kMinVertexStep when it is the
+// frame's first step; runs of four, as the probes are dented, but for the
+// last. A step in runs waits for a later frame only while something
+// remains: with nothing left it goes on at once, so that no step waits for ever.
+std::size_t itemStep(std::size_t remaining, StepCost cost, const WorkAllowance& allowance) {
+    const std::uint64_t room = allowance.left > cost.fixed ? allowance.left - cost.fixed : 0;
+    const std::uint64_t fit = cost.perThousand == 0 ? remaining : room * 1000 / cost.perThousand;
+    std::size_t items = static_cast<std::size_t>(std::min<std::uint64_t>(fit, remaining));
+    if (items < remaining) items &= ~std::size_t{3};
+    if (!allowance.started) items = std::max(items, std::min(kMinVertexStep, remaining));
+    return items;
+}
+
+// Charges a run of `items` at `cost`; false when there is none or it does not fit.
+bool takeRun(WorkAllowance& allowance, StepCost cost, std::size_t items) {
+    return items != 0 && allowance.take(unitsOf(cost, items));
 }
 
 // The clone's source is still the atomic's geometry as the clone found it;
@@ -568,14 +609,14 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
         const auto vertexCount = static_cast<std::size_t>(geometry->vertexCount);
         switch (progress.step) {
             case Step::Reach: {
-                if (!allowance.take(kScanUnits * vertexCount)) return DentStep::Waiting;
+                if (!allowance.take(unitsOf(kScan, vertexCount))) return DentStep::Waiting;
                 MeshEntry* entry = nullptr;
                 if (!reaches(record, *geometry, at, request.radius, entry)) return DentStep::Done;
                 progress.step = entry ? Step::Dent : Step::Copy;
                 break;
             }
             case Step::Copy: {
-                if (!allowance.take(kCopyCallUnits + kCopyUnits * vertexCount)) return DentStep::Waiting;
+                if (!allowance.take(unitsOf(kCopy, vertexCount))) return DentStep::Waiting;
                 void* prepared = nullptr;
                 const CopySource from = copySource(atomic, record, geometry, copyFor(request), panelKindOf(record, atomic),
                                                    progress.pendingPanel, prepared);
@@ -597,10 +638,8 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 CloneJob& clone = progress.clone;
                 if (!cloneGoesOn(clone, geometry)) return DentStep::Done;
                 const auto left = static_cast<std::size_t>(cloneTrianglesLeft(clone));
-                const std::size_t triangles = vertexStep(left, kCloneTriangleUnits, allowance);
-                if (left > 0 && (triangles == 0 || !allowance.take(kCloneTriangleUnits * triangles))) {
-                    return DentStep::Waiting;
-                }
+                const std::size_t triangles = itemStep(left, kCloneTriangles, allowance);
+                if (left > 0 && !takeRun(allowance, kCloneTriangles, triangles)) return DentStep::Waiting;
                 if (!continueClone(clone, static_cast<std::int32_t>(triangles))) {
                     logCloneFailed();
                     return DentStep::Done;
@@ -612,8 +651,9 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 CloneJob& clone = progress.clone;
                 if (!cloneGoesOn(clone, geometry)) return DentStep::Done;
                 const int kind = panelKindOf(record, atomic);
-                const std::uint64_t perVertex = kCloneFinishUnits + (kind != kNoPanel ? kMeasureUnits : 0);
-                if (!allowance.take(perVertex * vertexCount)) return DentStep::Waiting;
+                const StepCost finish{kCloneFinish.fixed,
+                                      kCloneFinish.perThousand + (kind != kNoPanel ? kMeasurePerThousand : 0)};
+                if (!allowance.take(unitsOf(finish, vertexCount))) return DentStep::Waiting;
                 progress.pendingCopy = finishClone(clone);
                 if (!progress.pendingCopy) {
                     logCloneFailed();
@@ -634,8 +674,8 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
             case Step::Cut: {
                 // In runs of source triangles; the cut stays with the progress until it is built.
                 const std::size_t left = cutTrianglesLeft(progress.pendingCopy, progress.cut);
-                const std::size_t triangles = vertexStep(left, kCutUnits, allowance);
-                if (left > 0 && (triangles == 0 || !allowance.take(kCutUnits * triangles))) return DentStep::Waiting;
+                const std::size_t triangles = itemStep(left, kCut, allowance);
+                if (left > 0 && !takeRun(allowance, kCut, triangles)) return DentStep::Waiting;
                 const CutStep cut = continueCreaseCut(progress.pendingCopy, progress.pendingPanel, progress.cut,
                                                       static_cast<std::int32_t>(triangles));
                 if (cut == CutStep::Done) progress.step = Step::Build;
@@ -649,7 +689,7 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
             case Step::Build: {
                 // The host's create call for the rebuilt copy; its pieces follow in runs.
                 const std::size_t pieces = progress.cut.pieces.size();
-                if (!allowance.take(kCopyCallUnits + kBuildCreateUnits * pieces)) return DentStep::Waiting;
+                if (!allowance.take(unitsOf(kBuildCreate, pieces))) return DentStep::Waiting;
                 progress.building = beginCutBuild(progress.pendingCopy, progress.pendingPanel, progress.cut);
                 progress.builtPieces = 0;
                 if (progress.building) progress.step = Step::BuildPieces;
@@ -658,8 +698,8 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
             }
             case Step::BuildPieces: {
                 const std::size_t left = cutPiecesLeft(progress.cut, progress.builtPieces);
-                const std::size_t pieces = vertexStep(left, kBuildUnits, allowance);
-                if (left > 0 && (pieces == 0 || !allowance.take(kBuildUnits * pieces))) return DentStep::Waiting;
+                const std::size_t pieces = itemStep(left, kBuildPieces, allowance);
+                if (left > 0 && !takeRun(allowance, kBuildPieces, pieces)) return DentStep::Waiting;
                 if (!continueCutBuild(progress.building, progress.pendingCopy, progress.pendingPanel, progress.cut,
                                       progress.builtPieces, pieces)) {
                     endCreaseRebuild(progress, nullptr);
@@ -669,9 +709,7 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 break;
             }
             case Step::BuildFinish: {
-                if (!allowance.take(kCopyCallUnits + kAttachUnits * 3 * progress.cut.pieces.size())) {
-                    return DentStep::Waiting;
-                }
+                if (!allowance.take(unitsOf(kBuildFinish, progress.cut.pieces.size()))) return DentStep::Waiting;
                 endCreaseRebuild(progress, finishCutBuild(progress.building) ? progress.building : nullptr);
                 break;
             }
@@ -686,12 +724,12 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 const auto count = static_cast<std::size_t>(copy->vertexCount);
                 const dent::Vec* rest = copy->vertexBlock->positions;
                 if (panel.working.size() != count) {
-                    if (!allowance.take(kAttachUnits * count)) return DentStep::Waiting;
+                    if (!allowance.take(unitsOf(kListsBegin, count))) return DentStep::Waiting;
                     beginPanelLists(panel, rest, copyNormals(copy), count);
                 }
                 const std::size_t left = panelListsLeft(panel, count);
-                const std::size_t items = vertexStep(left, kListUnits, allowance);
-                if (left > 0 && (items == 0 || !allowance.take(kListUnits * items))) return DentStep::Waiting;
+                const std::size_t items = itemStep(left, kLists, allowance);
+                if (left > 0 && !takeRun(allowance, kLists, items)) return DentStep::Waiting;
                 if (continuePanelLists(panel, rest, count, items)) progress.step = Step::Attach;
                 break;
             }
@@ -699,7 +737,7 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 if (request.preparing) return DentStep::Done;  // the copy waits for the hit
                 const auto* copy = static_cast<const host::Geometry*>(progress.pendingCopy);
                 const std::size_t count = geometryRecordReadable(copy) ? static_cast<std::uint32_t>(copy->vertexCount) : 0;
-                if (!allowance.take(kAttachUnits * count)) return DentStep::Waiting;
+                if (!allowance.take(unitsOf(kAttach, count))) return DentStep::Waiting;
                 void* const made = progress.pendingCopy;
                 progress.pendingCopy = nullptr;  // attachCopy keeps it or releases it
                 if (!attachCopy(atomic, record, geometry, copyFor(request), made, progress.pendingPanel)) {
@@ -713,10 +751,7 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 if (!entry || entry->restPositions.size() != vertexCount) return DentStep::Done;
                 const MeshPath path = pathOf(*entry, vertexCount);
                 const bool surface = path == MeshPath::Surface;
-                const std::uint64_t perVertex = surface                  ? surfaceUnits(entry->panel, vertexCount)
-                                                : path == MeshPath::Fold ? kFoldUnits
-                                                                         : kDentUnits;
-                const std::uint64_t units = perVertex * vertexCount;
+                const std::uint64_t units = unitsOf(displacementCost(*entry, vertexCount), vertexCount);
                 metered.relabel(surface ? meter::DentSurface : path == MeshPath::Fold ? meter::DentFold
                                                                                       : meter::DentOrdinary);
                 // A surface that does not fit this frame is worked out in steps.
@@ -736,14 +771,14 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 StagedSurface& staged = progress.surface;
                 if (!entry || entry->restPositions.size() != staged.count) return DentStep::Done;
                 if (staged.done < staged.count) {
-                    const std::uint64_t perVertex = surfaceUnits(entry->panel, staged.count);
-                    const std::size_t vertices = vertexStep(staged.count - staged.done, perVertex, allowance);
-                    if (vertices == 0 || !allowance.take(perVertex * vertices)) return DentStep::Waiting;
+                    const StepCost cost = surfaceCost(entry->panel, staged.count);
+                    const std::size_t vertices = itemStep(staged.count - staged.done, cost, allowance);
+                    if (!takeRun(allowance, cost, vertices)) return DentStep::Waiting;
                     continueSurface(entry->panel, entry->restPositions.data(), vertices, staged);
                     break;
                 }
                 metered.relabel(meter::SurfaceCommit);
-                if (!allowance.take(kCommitUnits * staged.count)) return DentStep::Waiting;
+                if (!allowance.take(unitsOf(kCommit, staged.count))) return DentStep::Waiting;
                 commitStaged(atomic, *entry, request, staged);
                 if (staged.positions.capacity() > spareSurface().positions.capacity()) std::swap(staged, spareSurface());
                 return DentStep::Done;

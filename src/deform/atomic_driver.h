@@ -31,6 +31,9 @@ struct DentRequest {
     // reaches a mesh: a planned dent then only makes the copy and its lists,
     // ahead of the hit, and takes no room from anyone (see player_preparation.h).
     bool preparing = false;
+    // out: work units of what deformAtomic did in one go (the reach scans, a
+    // prepared copy attached, the displacements), for the frame's budget.
+    std::uint64_t units = 0;
 };
 
 // A dent taken into one atomic's own frame space.
@@ -69,10 +72,13 @@ struct WorkAllowance {
     // Charges `units` when the step may run now.
     bool take(std::uint64_t units) {
         if (started && units > left) return false;
-        left = units >= left ? 0 : left - units;
+        charge(units);
         started = true;
         return true;
     }
+    // Charges work that had to be done anyway (checks, the frame's own work):
+    // it leaves less for the steps, but the frame's first step still runs.
+    void charge(std::uint64_t units) { left = units >= left ? 0 : left - units; }
 };
 
 // What the steps of a planned dent made so far for the next one. A copy made

@@ -20,13 +20,13 @@ namespace {
 constexpr std::uint32_t kEvictionIdleMs = 1000;
 constexpr std::uint32_t kCreaseSeedFactor = 0x9E3779B9u;
 
-// Work units (about 10 ns each, as the traffic work's) of releasing a
-// leaving record's parts, measured with the 32-bit module under Wine: a mesh
-// entry costs about 30 us whatever its size (the memory and material checks
-// of its two geometries are region queries), the private collision model a
-// few.
-constexpr std::uint64_t kEntryReleaseUnits = 3000;
-constexpr std::uint64_t kCollisionReleaseUnits = 600;
+// Work units (10 ns each, as the work meter of the benchmarks measures them)
+// of releasing a leaving record's parts: a mesh entry (the memory and
+// material checks of its two geometries, and the copy's memory given back,
+// which grows with its vertices), the private collision model.
+constexpr std::uint64_t kEntryReleaseUnits = 500;
+constexpr std::uint64_t kEntryReleasePerThousandVertices = 200;
+constexpr std::uint64_t kCollisionReleaseUnits = 280;
 
 bool vehiclePoolExists() { return host::at<void* const volatile>(host::kVehiclePool) != nullptr; }
 
@@ -73,8 +73,10 @@ bool releaseNextPart(VehicleRecord& record, WorkAllowance& allowance) {
         record.collisionState.reset();
         return true;
     }
+    if (record.meshes.empty()) return false;
     const meter::Scope metered(meter::ReleaseEntry, &allowance.left);
-    if (record.meshes.empty() || !allowance.take(kEntryReleaseUnits)) return false;
+    const std::uint64_t vertices = record.meshes.back().restPositions.size();
+    if (!allowance.take(kEntryReleaseUnits + vertices * kEntryReleasePerThousandVertices / 1000)) return false;
     destroyEntry(record.meshes.back());
     record.meshes.pop_back();
     return true;

@@ -18,9 +18,13 @@ Scope::Scope(Kind kind, const std::uint64_t* left)
 
 Scope::~Scope() {
     Total& total = totals[kind_];
+    const auto nanoseconds = static_cast<std::uint64_t>(threadClockNs() - start_);
+    const std::uint64_t units = left_ && *left_ <= leftBefore_ ? leftBefore_ - *left_ : 0;
     total.steps += 1;
-    total.nanoseconds += static_cast<std::uint64_t>(threadClockNs() - start_);
-    if (left_ && *left_ <= leftBefore_) total.units += leftBefore_ - *left_;
+    total.nanoseconds += nanoseconds;
+    total.units += units;
+    total.unitsSquared += static_cast<double>(units) * static_cast<double>(units);
+    total.unitsTimesNanoseconds += static_cast<double>(units) * static_cast<double>(nanoseconds);
 }
 
 Laps::Laps(Kind kind) : kind_(kind), start_(threadClockNs()) {}

@@ -28,6 +28,7 @@ enum Kind : int {
     SurfaceRun,
     SurfaceCommit,
     HitFinish,
+    QueuedChecks,
     ReleaseEntry,
     ReleaseCollision,
     // The hit's own frame (time only): from the contact to its dents planned.
@@ -41,11 +42,14 @@ enum Kind : int {
     KindCount
 };
 
-// Totals of one kind.
+// Totals of one kind, and the sums a straight line through its steps'
+// (units, nanoseconds) needs: a step's fixed cost and its cost per unit.
 struct Total {
     std::uint64_t steps;
     std::uint64_t units;
     std::uint64_t nanoseconds;
+    double unitsSquared;
+    double unitsTimesNanoseconds;
 };
 
 #if defined(KERBMARK_WORK_METER)

@@ -46,23 +46,26 @@ namespace {
 constexpr int kKeyF7 = 0x76;
 constexpr float kRepairHealthRise = 25.0f;
 // Work units a frame may spend while the player's own hit waits at the front
-// of the queue (about 2.5 ms): the first hit of a usual car, not prepared
-// yet, shows in the frame of the crash; a larger car's takes a few frames.
-constexpr std::uint64_t kPlayerWorkPerFrame = 250000;
+// of the queue, the frame's hits included (about 1.7 ms): the first hit of a
+// car not prepared yet shows within a frame or a few, and no frame of it
+// comes near 2 ms.
+constexpr std::uint64_t kPlayerWorkPerFrame = 170000;
 
 // Opcodes another module's hook starts with: near jump, short jump, and the
 // group that holds the indirect jumps and calls.
 bool startsWithJump(std::uint8_t opcode) { return opcode == 0xE9 || opcode == 0xEB || opcode == 0xFF; }
 
 // The player's vehicle first (it carries the F7 reset), then the chosen traffic
-// around the player's vehicle, or around the player on foot.
-void handleVehicles(const PlayerInput& player) {
+// around the player's vehicle, or around the player on foot. The work units
+// their hits cost in this frame.
+std::uint64_t handleVehicles(const PlayerInput& player) {
     void* reference = player.vehicle;
-    if (player.vehicle) handleHit(player.vehicle, true, player.resetRequested, player.vehicle);
-    if (!settings.TrafficAffectNPCs) return;
+    std::uint64_t units = 0;
+    if (player.vehicle) units += handleHit(player.vehicle, true, player.resetRequested, player.vehicle);
+    if (!settings.TrafficAffectNPCs) return units;
     if (!reference) {
         reference = game::playerPed(-1);
-        if (!reference) return;
+        if (!reference) return units;
     }
     std::vector<dent::TrafficCandidate> chosen;
     {
@@ -71,8 +74,9 @@ void handleVehicles(const PlayerInput& player) {
     }
     const std::size_t count = std::min<std::size_t>(chosen.size(), settings.MaxNPCPerFrame);
     for (std::size_t i = 0; i < count && !trafficWorkWaitsForRoom(); ++i) {
-        handleHit(chosen[i].vehicle, false, false, player.vehicle);
+        units += handleHit(chosen[i].vehicle, false, false, player.vehicle);
     }
+    return units;
 }
 
 bool playerWorkWaits(RecordList& list, const PlayerInput& player) {
@@ -80,26 +84,27 @@ bool playerWorkWaits(RecordList& list, const PlayerInput& player) {
     return record && oldestWorkIsFor(*record);
 }
 
-// The frame's deferred work under the traffic budget: the release of gone
-// cars' records, with at most half of it, so that cars leaving never hold up
-// the dents for long, then queued work with the rest (the player's hit first,
-// with a larger share), and what is still left prepares the player's car.
-// Without a budget the release and the dents happen in the frame that makes
-// them, and nothing is prepared.
-void runBudgetedWork(RecordList& list, const PlayerInput& player) {
+// The frame's deferred work under the traffic budget, less what the frame's
+// hits (`hitUnits`) cost already: the release of gone cars' records, with at
+// most half of the budget, so that cars leaving never hold up the dents for
+// long, then queued work with the rest (the player's hit first, with a
+// larger share; the first step always runs), and what is still left prepares
+// the player's car. Without a budget the release and the dents happen in the
+// frame that makes them, and nothing is prepared.
+void runBudgetedWork(RecordList& list, const PlayerInput& player, std::uint64_t hitUnits) {
     const std::uint64_t budget = settings.TrafficWorkPerFrame;
-    const std::uint64_t frameWork =
-        budget != 0 && playerWorkWaits(list, player) ? std::max<std::uint64_t>(budget, kPlayerWorkPerFrame) : budget;
-    std::uint64_t released = 0;
     if (budget == 0) {
         releaseAllLeavingRecords(list);
-    } else {
-        const std::uint64_t releaseShare = budget / 2;
-        WorkAllowance release{releaseShare, false};
-        releaseLeavingRecords(list, release);
-        released = release.started ? releaseShare - std::min(release.left, releaseShare) : 0;
+        return;
     }
+    const std::uint64_t frameWork =
+        playerWorkWaits(list, player) ? std::max<std::uint64_t>(budget, kPlayerWorkPerFrame) : budget;
+    const std::uint64_t releaseShare = budget / 2;
+    WorkAllowance release{releaseShare, false};
+    releaseLeavingRecords(list, release);
+    const std::uint64_t released = release.started ? releaseShare - std::min(release.left, releaseShare) : 0;
     WorkAllowance allowance{frameWork - std::min(released, frameWork), false};
+    allowance.charge(hitUnits);
     runQueuedTrafficWork(allowance, player.vehicle);
     preparePlayerVehicle(player.vehicle, player.resetRequested, allowance);
 }
@@ -111,8 +116,8 @@ void moduleFrameWork() {
     const PlayerInput player = readPlayerInput(*recordList);
     // F7 is immediate, like the host's reset events: nothing waits to be released after it.
     if (player.vehicle && player.resetRequested) releaseAllLeavingRecords(*recordList);
-    handleVehicles(player);
-    runBudgetedWork(*recordList, player);
+    const std::uint64_t hitUnits = handleVehicles(player);
+    runBudgetedWork(*recordList, player, hitUnits);
 }
 
 }  // namespace

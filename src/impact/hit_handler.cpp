@@ -59,8 +59,18 @@ HitSummary summarize(const VehicleRecord& record, const host::Vehicle& vehicle, 
                       healthLoss,       request.depth,     request.radius,  vehicle.piece};
 }
 
-// Work units of a finished hit: the collision model's update and the log line.
-constexpr std::uint64_t kFinishUnits = 2000;
+// Work units (10 ns each, as the work meter of the benchmarks measures them)
+// of a queued item's checks, each frame it runs in: its record, car and
+// atomic again; and of a finished hit: the collision model's update and the
+// log line.
+constexpr std::uint64_t kQueuedCheckUnits = 300;
+constexpr std::uint64_t kFinishUnits = 550;
+// The hit's own frame work, charged to the frame's budget: a car's contact
+// read (whether or not it dents), a hit's rear lights and request, and each
+// atomic it plans and queues.
+constexpr std::uint64_t kContactUnits = 300;
+constexpr std::uint64_t kHitUnits = 300;
+constexpr std::uint64_t kPlannedAtomicUnits = 40;
 
 bool recordListed(const VehicleRecord* record) {
     if (!recordList) return false;
@@ -109,7 +119,12 @@ bool itemStillSame(const QueuedWork& item) {
 // copies come first (other cars make room) while its car is the one the
 // player sits in now, whoever's it was at the hit.
 bool runQueued(QueuedWork& item, WorkAllowance& allowance, const void* playerVehicle) {
-    if (!itemStillSame(item)) return true;
+    {
+        const meter::Scope metered(meter::QueuedChecks, &allowance.left);
+        if (allowance.started && allowance.left < kQueuedCheckUnits) return false;
+        allowance.charge(kQueuedCheckUnits);
+        if (!itemStillSame(item)) return true;
+    }
     VehicleRecord* record = item.record;
     if (item.finish) {
         const meter::Scope metered(meter::HitFinish, &allowance.left);
@@ -157,9 +172,54 @@ void queueHit(VehicleRecord& record, const std::vector<PlannedDent>& dents, cons
     queueWork(item(true, PlannedDent{}));
 }
 
-void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* playerVehicle) {
+// A collision the vehicle recorded, as the hit's inputs.
+struct Contact {
+    dent::Response response;
+    dent::Vec point;      // in the vehicle's model frame
+    dent::Vec push;       // unit, in the model frame, into the body
+    dent::HostMatrix world;  // the clump's frame in the world
+};
+
+// The vehicle's latest collision when it may dent: a usable response, contact
+// and matrices; false otherwise. Only reads (the host's memory is asked
+// about once per region).
+bool readContact(const host::Vehicle& vehicle, Contact& out) {
+    ReadableMemoryScope remembered;
+    if (vehicle.flags42 & kNotHandledFlag) return false;
+
+    out.response = dent::response(vehicle.impulse, vehicle.mass, settings.impact);
+    if (!(out.response.depth > 0.0f)) return false;
+    if (vehicle.piece >= kFirstIgnoredPiece && vehicle.piece <= kLastIgnoredPiece) return false;
+
+    const dent::Vec normal = vehicle.collisionNormal;
+    const dent::Vec contact = vehicle.collisionPoint;
+    if (!dent::isFinite(normal) || !dent::isFinite(contact)) return false;
+    if (!(dent::length(normal) >= kMinNormalLength)) return false;
+
+    dent::HostMatrix placement{};
+    if (!usableMatrix(vehicle.matrix, placement)) return false;
+
+    // Contact and push direction in the vehicle's model frame; the push points
+    // against the contact's offset from the origin, into the body.
+    out.point = dent::toAxes(placement, contact - placement.position);
+    if (dent::length(out.point) > kMaxContactDistance) return false;
+    out.push = dent::normalized(dent::toAxes(placement, normal));
+    if (dent::dot(out.push, out.point) > 0.0f) out.push = -out.push;
+    // Ground contact under the body.
+    if (out.point.z < kUnderbodyHeight && std::fabs(out.push.z) > kUnderbodyNormal) return false;
+
+    void* clump = vehicle.clump;
+    if (!readableRange(clump, sizeof(host::Clump))) return false;
+    void* frame = static_cast<host::Clump*>(clump)->frame;
+    if (!frameRecordReadable(frame)) return false;
+    return usableMatrix(game::frameLTM(frame), out.world);
+}
+
+// The units of the hit's own frame work go to `units`.
+void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* playerVehicle, std::uint64_t& units) {
     meter::Laps laps(meter::HitResponse);
     if (!vehiclePointer || !recordList) return;
+    units += kContactUnits;
     if (!readableRange(vehiclePointer, sizeof(host::Vehicle))) return;
     auto& vehicle = *static_cast<host::Vehicle*>(vehiclePointer);
     if (vehicle.word594 != 0 || !vehicle.clump) return;
@@ -179,35 +239,11 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
     const float healthLoss = record ? record->healthDrop : 0.0f;
     const float health = vehicle.health;
     if (!std::isfinite(health) || !(health > 0.0f) || !std::isfinite(healthLoss)) return;
-    if (vehicle.flags42 & kNotHandledFlag) return;
-
-    const dent::Response r = dent::response(vehicle.impulse, vehicle.mass, settings.impact);
-    if (!(r.depth > 0.0f)) return;
-    if (vehicle.piece >= kFirstIgnoredPiece && vehicle.piece <= kLastIgnoredPiece) return;
-
-    const dent::Vec normal = vehicle.collisionNormal;
-    const dent::Vec contact = vehicle.collisionPoint;
-    if (!dent::isFinite(normal) || !dent::isFinite(contact)) return;
-    if (!(dent::length(normal) >= kMinNormalLength)) return;
-
-    dent::HostMatrix placement{};
-    if (!usableMatrix(vehicle.matrix, placement)) return;
-
-    // Contact and push direction in the vehicle's model frame; the push points
-    // against the contact's offset from the origin, into the body.
-    const dent::Vec q = dent::toAxes(placement, contact - placement.position);
-    if (dent::length(q) > kMaxContactDistance) return;
-    dent::Vec push = dent::normalized(dent::toAxes(placement, normal));
-    if (dent::dot(push, q) > 0.0f) push = -push;
-    // Ground contact under the body.
-    if (q.z < kUnderbodyHeight && std::fabs(push.z) > kUnderbodyNormal) return;
-
+    Contact contact;
+    if (!readContact(vehicle, contact)) return;
+    const dent::Response r = contact.response;
+    const dent::HostMatrix& world = contact.world;
     void* clump = vehicle.clump;
-    if (!readableRange(clump, sizeof(host::Clump))) return;
-    void* frame = static_cast<host::Clump*>(clump)->frame;
-    if (!frameRecordReadable(frame)) return;
-    dent::HostMatrix world{};
-    if (!usableMatrix(game::frameLTM(frame), world)) return;
 
     const std::uint32_t now = host::clockMs();
 
@@ -218,10 +254,14 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
     }
     record->lastHit = now;
 
-    if (!record->episode.observe(q, push, r, now, settings.ContactGapMs)) return;
+    if (!record->episode.observe(contact.point, contact.push, r, now, settings.ContactGapMs)) return;
 
     laps.next(meter::HitLights);
-    smashRearLights(vehiclePointer, record->episode, isPlayer);
+    units += kHitUnits;
+    {
+        ReadableMemoryScope remembered;  // the lights only read, but for their own states
+        smashRearLights(vehiclePointer, record->episode, isPlayer);
+    }
     laps.next(meter::HitPlan);
 
     const dent::Episode& episode = record->episode;
@@ -241,6 +281,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
         // frame makes them all.
         // The player's planned dents decide whether the hit waits: only those its names allow.
         const std::vector<PlannedDent> dents = planHit(*record, request, !isPlayer);
+        units += kPlannedAtomicUnits * dents.size();
         if (!isPlayer || workWaiting || hitMakesCopies(dents, *record, request.radius)) {
             queueHit(*record, dents, summary);
             if (isPlayer) bringWorkForward(*record);
@@ -251,6 +292,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
     breadcrumb("hit: enumerate atomics");
     game::atomics(record->clump, deformAtomic, &request);
     finishHit(*record, summary, record->episode, request.meshes);
+    units += request.units + kFinishUnits;
 }
 
 }  // namespace
@@ -258,7 +300,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
 void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle) {
     try {
         QueuedWork item{};
-        while (allowance.left != 0 && takeOldestWork(item)) {
+        while ((allowance.left != 0 || !allowance.started) && takeOldestWork(item)) {
             if (!runQueued(item, allowance, playerVehicle)) {
                 putBackOldestWork(std::move(item));
                 break;
@@ -271,12 +313,14 @@ void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle) {
 
 bool trafficWorkWaitsForRoom() { return settings.TrafficWorkPerFrame != 0 && workQueueFull(); }
 
-void handleHit(void* vehicle, bool isPlayer, bool resetRequested, void* playerVehicle) {
+std::uint64_t handleHit(void* vehicle, bool isPlayer, bool resetRequested, void* playerVehicle) {
+    std::uint64_t units = 0;
     try {
-        handle(vehicle, isPlayer, resetRequested, playerVehicle);
+        handle(vehicle, isPlayer, resetRequested, playerVehicle, units);
     } catch (...) {
         // Out of memory while creating a record: this frame's hit is dropped.
     }
+    return units;
 }
 
 }  // namespace kerbmark

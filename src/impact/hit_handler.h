@@ -11,13 +11,15 @@ namespace kerbmark {
 // vehicle's contact episode, breaks rear lights and dents its atomics. With
 // resetRequested on a vehicle that has a record, restores the vehicle instead.
 // `playerVehicle` (may be null) is never evicted to make room for a record.
-void handleHit(void* vehicle, bool isPlayer, bool resetRequested, void* playerVehicle);
+// Returns the work units the frame spent on it (10 ns each, see
+// WorkAllowance), which the frame's budgeted work then has less of.
+std::uint64_t handleHit(void* vehicle, bool isPlayer, bool resetRequested, void* playerVehicle);
 
 // With Traffic/WorkPerFrame set, a traffic hit's mesh work waits in a queue:
 // runs the oldest queued work, step by step, while the steps fit the
-// allowance (the frame's first step always runs, so the queue moves on);
-// nothing with an allowance of 0. `playerVehicle` (may be null): the car the
-// player sits in now, whose copies other cars make room for.
+// allowance (the frame's first step always runs, so the queue moves on;
+// items dropped by their checks are no step). `playerVehicle` (may be null):
+// the car the player sits in now, whose copies other cars make room for.
 void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle);
 
 // The queue holds as many hits as it may: further traffic waits for a later frame.
