@@ -4,7 +4,9 @@
 #include <cstdio>
 
 #include "cpu_clock.h"
+#include "host_functions.h"
 #include "host_image.h"
+#include "host_world.h"
 
 namespace bench {
 
@@ -26,6 +28,19 @@ FrameCost moduleFrame() {
 
 void quietFrames(int count) {
     for (int i = 0; i < count; ++i) moduleFrame();
+}
+
+void settleOnFoot() {
+    hostsim::setPlayerVehicle(nullptr);
+    const auto released = [] {
+        return hostsim::calls(hostsim::HostFunction::DestroyGeometry) +
+               hostsim::calls(hostsim::HostFunction::CollisionDestruct);
+    };
+    for (int frame = 0, calm = 0; frame < 600 && calm < 10; ++frame) {
+        const std::uint32_t before = released();
+        moduleFrame();
+        calm = released() == before ? calm + 1 : 0;
+    }
 }
 
 FrameCost largest(const std::vector<FrameCost>& frames) {
@@ -59,8 +74,8 @@ void frameRows(const std::string& key, const FrameCost& cost, double targetMs, c
     frameRow(key + "_log", cost.log.seconds, kLogTargetMs, text);
 }
 
-void countRow(const std::string& key, double frames, double most, const std::string& label) {
-    bench::row(key.c_str(), frames, 0, "frames", label.c_str(), most);
+void countRow(const std::string& key, double count, const char* unit, double most, const std::string& label) {
+    bench::row(key.c_str(), count, 0, unit, label.c_str(), most);
 }
 
 }  // namespace bench

@@ -21,6 +21,10 @@ struct FrameCost {
 
 FrameCost moduleFrame();
 void quietFrames(int count);
+// Frames on foot until the module has given back what the cars gone held:
+// ten frames in a row in which it destroys no geometry and no collision
+// model (at most 600).
+void settleOnFoot();
 
 FrameCost largest(const std::vector<FrameCost>& frames);
 // Median of `samples` by frame time, with that sample's log writes.
@@ -31,7 +35,7 @@ double medianSeconds(const std::vector<FrameCost>& samples);
 void frameRow(const std::string& key, double seconds, double targetMs, const std::string& label);
 // The frame's row and, below it, its log writes.
 void frameRows(const std::string& key, const FrameCost& cost, double targetMs, const std::string& label);
-// A row that counts frames (unit "frames"), with its most (0: none).
-void countRow(const std::string& key, double frames, double most, const std::string& label);
+// A row that counts (unit "frames" or "vertices"), with its most (0: none).
+void countRow(const std::string& key, double count, const char* unit, double most, const std::string& label);
 
 }  // namespace bench
