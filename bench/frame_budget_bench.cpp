@@ -28,6 +28,12 @@
 //            frame's time, p99, p99.9 and max
 //   log      one frame in which 30 cars are hit again, with LogHits one
 //            "Hit:" line each: the time from each open of the log to its close
+//   crowd    33 copies of one car crash in one frame and roll to rest
+//            (bench/crowd_crash.h), the player's car not prepared and
+//            prepared: the largest frame, frames 2-5, frames 31-230
+//   f7hit    the player's head-on hit the frame after F7, in the 29900-vertex
+//            car and in the crowd's car: the largest frame and the frames
+//            until the dent shows; later hits on the crowd's car
 //
 // Every time of a frame's log writes is the time from each open of the log to
 // its close (bench/log_writes.h).
@@ -44,6 +50,7 @@
 
 #include "bench_cars.h"
 #include "budget_frames.h"
+#include "budget_scenarios.h"
 #include "car_model.h"
 #include "cpu_clock.h"
 #include "host_functions.h"
@@ -388,7 +395,7 @@ void logRows() {
 int main(int argc, char** argv) {
     if (argc < 5) {
         std::fprintf(stderr, "usage: frame_budget_bench <Kerbmark.asi> <work folder> <Kerbmark.ini> "
-                             "seat|pileup|leaving|steps|traffic|log\n");
+                             "seat|pileup|leaving|steps|traffic|log|crowd|f7hit\n");
         return 1;
     }
     const std::string folder = argv[2], scenario = argv[4];
@@ -398,6 +405,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (scenario == "steps") ini = withSetting(ini, "Traffic", "WorkPerFrame", "1");
+    if (scenario == "crowd")
+        ini = withSetting(withSetting(ini, "Traffic", "MaxNPCPerFrame", "32"), "Traffic", "WorkPerFrame", "100000");
     hostsim::HostOptions options;
     options.poolSlots = kPoolSlots;
     if (!hostsim::startHost(options) || !installModule(argv[1], folder, ini)) return 2;
@@ -415,6 +424,8 @@ int main(int argc, char** argv) {
     else if (scenario == "steps") stepRows();
     else if (scenario == "traffic") trafficRows();
     else if (scenario == "log") logRows();
+    else if (scenario == "crowd") bench::crowdRows();
+    else if (scenario == "f7hit") bench::resetHitRows();
     else return 1;
     for (const std::string& fault : hostsim::hostFaults()) std::fprintf(stderr, "host fault: %s\n", fault.c_str());
     return hostsim::hostFaults().empty() ? 0 : 3;
