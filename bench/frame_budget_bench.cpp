@@ -179,7 +179,7 @@ void earlyHit() {
     char text[120];
     std::snprintf(text, sizeof text, "the same first hit 3 frames after taking the car: largest frame (done in %.0f)",
                   bench::median(framesToShow));
-    frameRows("budget_early_hit", medianCost(largests), 4.0, text);
+    frameRows("budget_early_hit", medianCost(largests), 2.0, text);
 }
 
 void seat() {
@@ -205,7 +205,7 @@ void seat() {
     frameRows("budget_first_hit", medianCost(firstHits), 4.0,
               "player's first head-on hit after 90 quiet frames in the seat, log written");
     frameRows("budget_seat_max", medianCost(quietest), 4.0, "  the largest of those 90 quiet frames");
-    frameRows("budget_later_hit", medianCost(laterHits), 2.0, "a later head-on hit, copies present, log written");
+    frameRows("budget_later_hit", medianCost(laterHits), 1.0, "a later head-on hit, copies present, log written");
     earlyHit();
 }
 
@@ -270,8 +270,8 @@ void pileUpRows() {
     char text[160];
     std::snprintf(text, sizeof text, "32-car pile-up with the player's car: largest frame, log written (%.0f frames)",
                   bench::median(counts));
-    frameRows("budget_pileup_max", medianCost(largests), 4.0, text);
-    frameRows("budget_pileup_first", medianCost(firsts), 4.0, "  its first frame (player's first hit, 32 cars' hits)");
+    frameRows("budget_pileup_max", medianCost(largests), 2.0, text);
+    frameRows("budget_pileup_first", medianCost(firsts), 2.0, "  its first frame (player's first hit, 32 cars' hits)");
     std::snprintf(text, sizeof text, "  then its %.0f dented cars (folded panels) leave at once: largest frame after",
                   bench::median(dentedCars));
     frameRow("budget_pileup_leaving", medianCost(leaving).seconds, 1.0, text);
@@ -354,9 +354,9 @@ void trafficRows() {
                   kFrames, e.hits, e.playerHits, e.left, e.repairs, e.resets, e.carChanges);
     bench::note("traffic", text);
     std::snprintf(text, sizeof text, "random traffic, %d frames, log written: every frame, p99", kFrames);
-    frameRow("budget_traffic_p99", percentile(seconds, 0.99), 2.0, text);
+    frameRow("budget_traffic_p99", percentile(seconds, 0.99), 0.75, text);
     frameRow("budget_traffic_p999", percentile(seconds, 0.999), 0.0, "  p99.9");
-    frameRow("budget_traffic_max", percentile(seconds, 1.0), 4.0, "  max");
+    frameRow("budget_traffic_max", percentile(seconds, 1.0), 2.0, "  max");
     std::snprintf(text, sizeof text, "  log writes of a frame, p99.9 (most lines in a frame: %d)", lines);
     frameRow("budget_traffic_log", percentile(logSeconds, 0.999), kLogTargetMs, text);
 }
