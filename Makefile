@@ -53,7 +53,7 @@ demo: mingw
 # One table: every path natively and in the 32-bit build under Wine, thread CPU
 # time beside the copy floor of the same run, and the largest frames a player
 # feels beside their targets (raw rows kept in build/bench-*.txt).
-BUDGET_SCENARIOS = seat pileup leaving steps traffic log
+BUDGET_SCENARIOS = seat pileup leaving steps traffic log crowd f7hit
 bench: deps
 	@cmake --preset bench >/dev/null
 	@cmake --build --preset bench --target path_bench > build/bench-build.log 2>&1 || { cat build/bench-build.log; exit 1; }

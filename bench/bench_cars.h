@@ -1,5 +1,6 @@
 // The cars the frame benchmarks put in the simulated host: the player's car
-// with a large body, and cars around it close enough to be traffic.
+// with a large body, cars around it close enough to be traffic, and where
+// they are hit.
 #pragma once
 
 #include <string>
@@ -8,6 +9,14 @@
 #include "host_world.h"
 
 namespace bench {
+
+// Contacts in the model frame: a head-on hit at the front, a hit from behind
+// at the rear, and the speed change of a crash.
+const hostsim::Vec3 kFront{0.0f, 2.3f, 0.5f};
+const hostsim::Vec3 kHeadOn{0.0f, 1.0f, 0.0f};
+const hostsim::Vec3 kRear{0.0f, -2.3f, 0.4f};
+const hostsim::Vec3 kRearOn{0.0f, -1.0f, 0.0f};
+constexpr float kImpact = 0.3f;
 
 // A fresh car with a body of `bodyVertices` vertices, the player in it.
 inline hostsim::Vehicle* spawnPlayerCar(int bodyVertices) {

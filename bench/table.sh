@@ -3,11 +3,12 @@
 #   table.sh native.txt win32.txt frames32.txt
 # Each file holds "ROW <key> <ns> <floor ns> <unit> <label> [<target ns>]"
 # lines (a missing file or row prints as "-"). Times are thread CPU time,
-# medians of repeats. A row with a target shows it, and "OVER" when the
-# 32-bit figure is above it.
+# medians of repeats; rows in "frames" or "vertices" are counts, not times.
+# A row with a target shows it, and "OVER" when the 32-bit figure is above it.
 awk -F '\t' '
-function show(ns) {
+function show(ns, u) {
     if (ns == "") return "-"
+    if (u == "frames" || u == "vertices") return sprintf("%g", ns)
     if (ns >= 1e6 || ns <= -1e6) return sprintf("%.3f ms", ns / 1e6)
     if (ns >= 1e4 || ns <= -1e4) return sprintf("%.2f us", ns / 1e3)
     return sprintf("%.1f ns", ns)
@@ -40,10 +41,10 @@ END {
         k = order[i]
         n32 = ((2, k) in ns) ? ns[2, k] : (((3, k) in ns) ? ns[3, k] : "")
         f32 = ((2, k) in floor) ? floor[2, k] : (((3, k) in floor) ? floor[3, k] : "")
-        goal = (k in target) ? "<= " show(target[k]) : ""
+        goal = (k in target) ? "<= " show(target[k], unit[k]) : ""
         text = sprintf("%-78s %-8s | %11s %10s %6s | %11s %10s %6s | %12s %s", substr(label[k], 1, 78), unit[k], \
-            show(ns[1, k]), show(floor[1, k]), ratio(ns[1, k], floor[1, k]), \
-            show(n32), show(f32), ratio(n32, f32), goal, mark(n32, (k in target) ? target[k] : ""))
+            show(ns[1, k], unit[k]), show(floor[1, k]), ratio(ns[1, k], floor[1, k]), \
+            show(n32, unit[k]), show(f32), ratio(n32, f32), goal, mark(n32, (k in target) ? target[k] : ""))
         sub(/ +$/, "", text)
         print text
     }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <tuple>
 #include <utility>
 
 #include "host_geometry.h"
@@ -412,7 +413,41 @@ MeshData mirrorMesh(std::uint32_t paint) {
 
 Geometry* make(const MeshData& mesh) { return newMeshGeometry(mesh); }
 
-CarModel buildModel(std::int16_t modelId, int bodyVertices) {
+// Every two consecutive triangles (a cell of a slab) given their own copies
+// of their vertices, every attribute copied: the mesh split along every
+// cell's edges, as a game model's panel is along its seams; the normals stay
+// as the shared mesh had them.
+void splitCells(MeshData& mesh) {
+    MeshData split = mesh;
+    split.positions.clear();
+    split.normals.clear();
+    split.colours.clear();
+    for (std::vector<float>& set : split.texCoords) set.clear();
+    for (std::size_t first = 0; first < mesh.triangles.size(); first += 2) {
+        std::map<std::uint16_t, std::uint16_t> own;
+        for (std::size_t t = first; t < std::min(first + 2, mesh.triangles.size()); ++t)
+            for (std::uint16_t& corner : split.triangles[t].vertex) {
+                const std::uint16_t source = corner;
+                const auto found = own.find(source);
+                if (found != own.end()) {
+                    corner = found->second;
+                    continue;
+                }
+                const auto index = static_cast<std::uint16_t>(split.positions.size());
+                split.positions.push_back(mesh.positions[source]);
+                if (!mesh.normals.empty()) split.normals.push_back(mesh.normals[source]);
+                if (!mesh.colours.empty()) split.colours.push_back(mesh.colours[source]);
+                for (std::size_t set = 0; set < mesh.texCoords.size(); ++set) {
+                    split.texCoords[set].push_back(mesh.texCoords[set][2 * source]);
+                    split.texCoords[set].push_back(mesh.texCoords[set][2 * source + 1]);
+                }
+                own[source] = corner = index;
+            }
+    }
+    mesh = std::move(split);
+}
+
+CarModel buildModel(std::int16_t modelId, int bodyVertices, const PanelDetail& detail) {
     const std::uint32_t paint = paintOf(modelId);
     const auto paintOnly = [paint](Vec3) { return paint; };
     CarModel model;
@@ -442,12 +477,20 @@ CarModel buildModel(std::int16_t modelId, int bodyVertices) {
 
     const Vec3 bonnetAt{0.0f, 1.02f, 0.3f};
     const int bonnet = frame("bonnet_dummy", root, bonnetAt);
+    const bool usualPanels = !detail.bonnetColumns || !detail.bonnetRows || !detail.bootColumns || !detail.bootRows;
+    const PanelDetail grids = usualPanels ? PanelDetail{25, 21, 23, 13, false} : detail;
+    const auto panel = [&grids](MeshData mesh) {
+        if (grids.seams) splitCells(mesh);
+        return make(mesh);
+    };
     frame("bonnet_hi_ok", bonnet, {0.0f, 0.0f, 0.0f}, 0.0f,
-          make(topPanel(0.76f, 1.05f, 2.18f, 25, 21, 0.012f, bonnetAt, paintOnly, kUnderside)));
+          panel(topPanel(0.76f, 1.05f, 2.18f, grids.bonnetColumns, grids.bonnetRows, 0.012f, bonnetAt, paintOnly,
+                         kUnderside)));
     const Vec3 bootAt{0.0f, -1.52f, 0.36f};
     const int boot = frame("boot_dummy", root, bootAt);
     frame("boot_hi_ok", boot, {0.0f, 0.0f, 0.0f}, 0.0f,
-          make(topPanel(0.72f, -1.58f, -2.2f, 23, 13, 0.012f, bootAt, paintOnly, kUnderside)));
+          panel(topPanel(0.72f, -1.58f, -2.2f, grids.bootColumns, grids.bootRows, 0.012f, bootAt, paintOnly,
+                         kUnderside)));
 
     struct Door {
         const char* dummy;
@@ -491,11 +534,12 @@ std::uint32_t paintOf(std::int16_t modelId) {
     }
 }
 
-const CarModel& carModel(std::int16_t modelId, int bodyVertices) {
-    static std::map<std::pair<std::int16_t, int>, std::unique_ptr<CarModel>> models;
+const CarModel& carModel(std::int16_t modelId, int bodyVertices, const PanelDetail& panels) {
+    static std::map<std::tuple<std::int16_t, int, int, int, int, int, bool>, std::unique_ptr<CarModel>> models;
     if (bodyVertices <= 0) bodyVertices = kUsualBodyVertices;
-    std::unique_ptr<CarModel>& model = models[{modelId, bodyVertices}];
-    if (!model) model = std::make_unique<CarModel>(buildModel(modelId, bodyVertices));
+    std::unique_ptr<CarModel>& model = models[{modelId, bodyVertices, panels.bonnetColumns, panels.bonnetRows,
+                                               panels.bootColumns, panels.bootRows, panels.seams}];
+    if (!model) model = std::make_unique<CarModel>(buildModel(modelId, bodyVertices, panels));
     return *model;
 }
 

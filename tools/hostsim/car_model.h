@@ -31,10 +31,20 @@ struct CarModel {
 // Where every model's right rear light sits; the left one mirrors it in x.
 constexpr Vec3 kRearLightPosition{0.62f, -2.22f, 0.14f};
 
+// The bonnet's and the boot's grids of points on each of their two faces
+// (columns across, rows along); the model's usual panels while any is 0.
+// With `seams`, each cell's corners are its own vertices (copies), as a game
+// model's panel is split along its seams; the normals stay smooth.
+struct PanelDetail {
+    int bonnetColumns = 0, bonnetRows = 0;
+    int bootColumns = 0, bootRows = 0;
+    bool seams = false;
+};
+
 // The model's frames and shared geometries, made on first use. The model
 // keeps one reference to each geometry for good. `bodyVertices` is the
 // vertex count of the chassis body (kUsualBodyVertices when 0).
-const CarModel& carModel(std::int16_t modelId, int bodyVertices = 0);
+const CarModel& carModel(std::int16_t modelId, int bodyVertices = 0, const PanelDetail& panels = {});
 
 // The paint of a model (0xAABBGGRR).
 std::uint32_t paintOf(std::int16_t modelId);

@@ -148,7 +148,7 @@ Clump* buildClump(const VehicleSpec& design, const Matrix& where) {
             newAtomic(clump, newFrame(clump, part, clump->frame, placement({0.0f, 0.0f, 0.0f}, 0.0f)),
                       newBoxGeometry());
     } else {
-        const CarModel& model = design.model ? *design.model : carModel(design.modelId, design.bodyVertices);
+        const CarModel& model = design.model ? *design.model : carModel(design.modelId, design.bodyVertices, design.panels);
         std::vector<Frame*> frames;
         for (const ModelFrame& part : model.frames) {
             Frame* parent = part.parent < 0 ? nullptr : frames[part.parent];

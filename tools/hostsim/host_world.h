@@ -9,12 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "car_model.h"
 #include "host_geometry.h"
 #include "host_records.h"
 
 namespace hostsim {
-
-struct CarModel;
 
 // ---------------------------------------------------------------- pool
 
@@ -32,6 +31,8 @@ struct VehicleSpec {
     float heading = 0.0f;  // radians about the up axis; 0 faces +y
     // Vertex count of the chassis body; 0 for the model's usual body.
     int bodyVertices = 0;
+    // The bonnet's and the boot's grids (car_model.h); the usual panels by default.
+    PanelDetail panels;
     // When not empty: instead of the model's car, one box atomic per name,
     // each with its own geometry on its own frame below the root.
     std::vector<std::string> boxParts;
