@@ -470,18 +470,23 @@ constexpr StepCost kScan{60, 100};
 // two calls each) and its finish (the host's extension and render mesh
 // calls), per vertex; a bonnet or boot is measured for its crease as well.
 constexpr StepCost kCopy{500, 3500};
-constexpr StepCost kCloneTriangles{0, 2300};
-constexpr StepCost kCloneFinish{100, 1700};
+constexpr StepCost kCloneTriangles{0, 2600};
+constexpr StepCost kCloneFinish{100, 2000};
 constexpr std::uint64_t kMeasurePerThousand = 2300;
-// The crease rebuild: cutting, per source triangle; building: the host's
-// create call (per piece), the pieces, then the unlock and material check.
-constexpr StepCost kCut{300, 30000};
+// The crease rebuild: cutting, per source triangle and per piece it is cut
+// into (the pieces a triangle gives, as the cut has found them so far; three
+// before the first run); building: the host's create call (per piece), the
+// pieces, then the unlock and material check.
+constexpr std::uint64_t kCutFixed = 300;
+constexpr std::uint64_t kCutPerThousandTriangles = 5000;
+constexpr std::uint64_t kCutPerThousandPieces = 25000;
+constexpr std::uint64_t kFirstPiecesPerTriangle = 3;
 constexpr StepCost kBuildCreate{500, 4000};
-constexpr StepCost kBuildPieces{0, 7000};
+constexpr StepCost kBuildPieces{0, 12000};
 constexpr StepCost kBuildFinish{300, 3200};
 // The panel's lists: begun (per vertex), then per vertex placed or sheet point made.
 constexpr StepCost kListsBegin{2500, 2000};
-constexpr StepCost kLists{0, 1300};
+constexpr StepCost kLists{0, 1500};
 // Recording and attaching a copy, per vertex.
 constexpr StepCost kAttach{900, 150};
 // The displacement, per vertex: the ordinary dent, the fold path, the surface
@@ -489,8 +494,8 @@ constexpr StepCost kAttach{900, 150};
 // every vertex at its place), and a staged surface written into the copy.
 constexpr StepCost kDent{700, 2500};
 constexpr StepCost kFold{700, 3000};
-constexpr std::uint64_t kSurfacePerThousand = 2500;
-constexpr std::uint64_t kSheetPointPerThousand = 17000;
+constexpr std::uint64_t kSurfacePerThousand = 3000;
+constexpr std::uint64_t kSheetPointPerThousand = 21000;
 constexpr StepCost kCommit{700, 700};
 // Fewest vertices a surface or list step works out, so that a tiny budget
 // still finishes a panel in a bounded number of frames; a multiple of four.
@@ -508,6 +513,14 @@ StagedSurface& spareSurface() {
 StepCost surfaceCost(const PanelState& panel, std::size_t vertices) {
     const std::uint64_t points = vertices == 0 ? 0 : (kSheetPointPerThousand * panel.sheet.size()) / vertices;
     return StepCost{0, kSurfacePerThousand + points};
+}
+
+// The cutting's cost per source triangle: its own and its pieces'.
+StepCost cutCost(const CreaseCut& cut) {
+    const std::uint64_t piecesPerThousand =
+        cut.cutTriangles > 0 ? 1000 * cut.pieces.size() / static_cast<std::uint64_t>(cut.cutTriangles)
+                             : 1000 * kFirstPiecesPerTriangle;
+    return StepCost{kCutFixed, kCutPerThousandTriangles + kCutPerThousandPieces * piecesPerThousand / 1000};
 }
 
 // The displacement's cost of the entry's copy of `count` vertices, by its path.
@@ -674,8 +687,9 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
             case Step::Cut: {
                 // In runs of source triangles; the cut stays with the progress until it is built.
                 const std::size_t left = cutTrianglesLeft(progress.pendingCopy, progress.cut);
-                const std::size_t triangles = itemStep(left, kCut, allowance);
-                if (left > 0 && !takeRun(allowance, kCut, triangles)) return DentStep::Waiting;
+                const StepCost cost = cutCost(progress.cut);
+                const std::size_t triangles = itemStep(left, cost, allowance);
+                if (left > 0 && !takeRun(allowance, cost, triangles)) return DentStep::Waiting;
                 const CutStep cut = continueCreaseCut(progress.pendingCopy, progress.pendingPanel, progress.cut,
                                                       static_cast<std::int32_t>(triangles));
                 if (cut == CutStep::Done) progress.step = Step::Build;

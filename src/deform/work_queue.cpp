@@ -64,9 +64,12 @@ void putBackOldestWork(QueuedWork item) {
 
 bool bringWorkForward(const VehicleRecord& record) {
     std::deque<QueuedWork>& items = queue().items;
-    const auto others = std::stable_partition(items.begin(), items.end(),
-                                              [&record](const QueuedWork& item) { return item.record == &record; });
-    return others != items.begin();
+    const auto isRecords = [&record](const QueuedWork& item) { return item.record == &record; };
+    // Asked every frame for the player's car: the items move only when one of
+    // the record's waits behind another record's.
+    const auto others = std::find_if_not(items.begin(), items.end(), isRecords);
+    if (std::find_if(others, items.end(), isRecords) != items.end()) std::stable_partition(others, items.end(), isRecords);
+    return items.empty() ? false : isRecords(items.front());
 }
 
 bool oldestWorkIsFor(const VehicleRecord& record) {

@@ -68,9 +68,9 @@ constexpr std::uint64_t kFinishUnits = 550;
 // The hit's own frame work, charged to the frame's budget: a car's contact
 // read (whether or not it dents), a hit's rear lights and request, and each
 // atomic it plans and queues.
-constexpr std::uint64_t kContactUnits = 300;
-constexpr std::uint64_t kHitUnits = 300;
-constexpr std::uint64_t kPlannedAtomicUnits = 40;
+constexpr std::uint64_t kContactUnits = 500;
+constexpr std::uint64_t kHitUnits = 400;
+constexpr std::uint64_t kPlannedAtomicUnits = 60;
 
 bool recordListed(const VehicleRecord* record) {
     if (!recordList) return false;
