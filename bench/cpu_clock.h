@@ -1,11 +1,5 @@
-// The calling thread's CPU time, medians of repeats, the memory-bound copy
-// floor, and the one line format every benchmark program prints.
-//
-// The shared machines' wall clocks read high under load, so every figure is
-// thread CPU time. Under Wine, GetThreadTimes and the C runtime's
-// clock_gettime only move in 10 ms steps; a 32-bit program running under Wine
-// on Linux can ask the Linux kernel for the thread's clock directly, which
-// gives the same nanosecond clock the native build reads.
+// Medians of repeats of the calling thread's CPU time (tools/hostsim/thread_clock.h),
+// the memory-bound copy floor, and the one line format every benchmark program prints.
 #pragma once
 
 #include <algorithm>
@@ -15,61 +9,12 @@
 #include <ctime>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
+#include "thread_clock.h"
 
 namespace bench {
 
-#if defined(_WIN32)
-// Linux i386 clock_gettime (system call 265) for CLOCK_THREAD_CPUTIME_ID (3);
-// only under Wine on Linux (on Windows itself the interrupt faults).
-inline bool linuxThreadClock(std::int64_t& nanoseconds) {
-#if defined(__i386__)
-    struct {
-        std::int32_t seconds;
-        std::int32_t nanos;
-    } time{0, 0};
-    std::int32_t result = 265;
-    asm volatile("int $0x80" : "+a"(result) : "b"(3), "c"(&time) : "memory");
-    if (result != 0) return false;
-    nanoseconds = static_cast<std::int64_t>(time.seconds) * 1000000000 + time.nanos;
-    return true;
-#else
-    (void)nanoseconds;
-    return false;
-#endif
-}
-
-#endif
-
-// Seconds of CPU time the calling thread has used.
-inline double threadSeconds() {
-#if defined(_WIN32)
-    std::int64_t nanoseconds = 0;
-    if (linuxThreadClock(nanoseconds)) return static_cast<double>(nanoseconds) * 1e-9;
-    FILETIME created, exited, kernel, user;
-    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-    const auto ticks = [](FILETIME t) {
-        return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return static_cast<double>(ticks(kernel) + ticks(user)) * 1e-7;
-#else
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-#endif
-}
-
-// Name of the clock threadSeconds reads, for the table's heading.
-inline const char* clockName() {
-#if defined(_WIN32)
-    std::int64_t ignored;
-    return linuxThreadClock(ignored) ? "Linux CLOCK_THREAD_CPUTIME_ID (int 0x80)" : "GetThreadTimes (coarse)";
-#else
-    return "CLOCK_THREAD_CPUTIME_ID";
-#endif
-}
+using hostsim::clockName;
+using hostsim::threadSeconds;
 
 inline double median(std::vector<double> values) {
     if (values.empty()) return 0.0;
