@@ -1,9 +1,10 @@
 // hostsim_drive: the real module in a seeded, reproducible random drive of the
 // simulated host, every frame checked (drive_checks.h).
 //
-//   hostsim_drive <module> <work folder> <Kerbmark.ini> --seed N [--frames N]
+//   hostsim_drive <module> <work folder> <Kerbmark.ini> --seed N [--frames N] [--trace-from F]
 //       settings drawn from the seed into the INI beside the module's copy in
-//       the work folder, then N frames (default 10000) of random drive
+//       the work folder, then N frames (default 10000) of random drive; with
+//       --trace-from, the drive's events from frame F on, one line each
 //   hostsim_drive <module> <work folder> <Kerbmark.ini> --refuse-each [--seed N] [--frames N]
 //       every allocating host call refused in turn (refusal_sweep.h) in a
 //       short drive of N frames (default 120), with the INI as given
@@ -55,6 +56,7 @@ struct Arguments {
     std::uint64_t seed = 1;
     bool seedGiven = false;
     int frames = 0;
+    std::uint32_t traceFrom = 0;  // 0: no trace
     bool refuseEach = false;
     std::vector<std::string> words;  // as given, for the replay command
 };
@@ -69,7 +71,7 @@ Run g_run;
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: hostsim_drive <module> <work folder> <Kerbmark.ini> --seed N [--frames N]\n"
+                 "usage: hostsim_drive <module> <work folder> <Kerbmark.ini> --seed N [--frames N] [--trace-from F]\n"
                  "       hostsim_drive <module> <work folder> <Kerbmark.ini> --refuse-each [--seed N] [--frames N]\n");
     return 1;
 }
@@ -88,6 +90,8 @@ bool parse(int argc, char** argv, Arguments& arguments) {
             arguments.seedGiven = true;
         } else if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
             arguments.frames = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--trace-from") == 0 && i + 1 < argc) {
+            arguments.traceFrom = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         } else {
             return false;
         }
@@ -217,6 +221,7 @@ int randomDrive(const Arguments& arguments, const std::string& baseIni) {
     DriveShape shape;
     shape.trafficCars = settings.trafficCars;
     RandomDrive drive(arguments.seed, shape, checks);
+    if (arguments.traceFrom > 0) drive.traceFrom(arguments.traceFrom, stdout);
     for (int f = 0; f < arguments.frames; ++f)
         if (!frames.frame(&drive)) break;
     if (!checks.failed()) checks.afterDrive();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <iterator>
 #include <string>
 
@@ -83,6 +84,7 @@ RandomDrive::Car RandomDrive::arrived(Vehicle* vehicle) {
 // ---------------------------------------------------------------- frames
 
 void RandomDrive::beforeFrame() {
+    ++frame_;
     releaseF7();
     for (Car& car : traffic_) car.repairedNow = false;
     player_.repairedNow = false;
@@ -139,6 +141,7 @@ void RandomDrive::hostEvents() {
 
 void RandomDrive::resetEvent() {
     const std::uint32_t site = random_.oneIn(2) ? kResetSiteA : kResetSiteB;
+    trace("reset event at 0x%X", static_cast<unsigned>(site));
     callSite(site);
     ++counts_.resets;
     observer_.resetEvent(site);
@@ -147,6 +150,7 @@ void RandomDrive::resetEvent() {
 }
 
 void RandomDrive::pressF7() {
+    trace("F7");
     setKeyDown(kKeyF7, true);
     f7Held_ = true;
     ++counts_.f7;
@@ -166,6 +170,7 @@ void RandomDrive::repair() {
     if (!player && traffic_.empty()) return;
     Car& car = player ? player_ : traffic_[static_cast<std::size_t>(random_.below(static_cast<int>(traffic_.size())))];
     car.vehicle->health += random_.between(kLeastRepair, kMostRepair);
+    trace("repair of car %d%s", vehicleHandle(car.vehicle), player ? " (the player's)" : "");
     car.repairedNow = true;  // no contact begins in its frame, so that the rise is whole
     ++counts_.repairs;
     observer_.restored(car.vehicle);
@@ -186,6 +191,7 @@ void RandomDrive::changeCar() {
 
 // The car left behind joins the traffic.
 void RandomDrive::stepOut() {
+    trace("the player steps out of car %d", vehicleHandle(player_.vehicle));
     traffic_.push_back(player_);
     player_ = Car{};
     seatWait_ = -1;
@@ -207,15 +213,19 @@ void RandomDrive::takeFreshCar() {
 void RandomDrive::seat(const Car& car) {
     player_ = car;
     setPlayerVehicle(player_.vehicle);
+    trace("the player sits in car %d (body of %d vertices)", vehicleHandle(player_.vehicle),
+          static_cast<int>(atomicNamed(player_.vehicle, "chassis")->geometry->vertexCount));
     planSeatedHit();
 }
 
 void RandomDrive::planSeatedHit() {
     seatWait_ = random_.oneIn(8) ? random_.between(kLongestSeatWait, kLongestSlowSeatWait)
                                  : random_.between(0, kLongestSeatWait);
+    trace("the player's hit planned in %d frames", seatWait_ + 1);
 }
 
 void RandomDrive::carLeaves(Car& car) {
+    trace("car %d destroyed", vehicleHandle(car.vehicle));
     observer_.carGoes(car.vehicle);
     destroyVehicle(car.vehicle);
     ++counts_.carsGone;
@@ -231,6 +241,7 @@ void RandomDrive::crowdLeaves() {
 void RandomDrive::trimTraffic() {
     while (static_cast<int>(traffic_.size()) > shape_.trafficCars) {
         const std::size_t index = static_cast<std::size_t>(random_.below(static_cast<int>(traffic_.size())));
+        trace("car %d destroyed", vehicleHandle(traffic_[index].vehicle));
         observer_.carGoes(traffic_[index].vehicle);
         destroyVehicle(traffic_[index].vehicle);
         ++counts_.carsGone;
@@ -242,6 +253,7 @@ void RandomDrive::beginQuiet() {
     ++counts_.quietStretches;
     settle();
     quietLeft_ = random_.between(kShortestQuiet, kLongestQuiet);
+    trace("quiet for %d frames", quietLeft_);
 }
 
 void RandomDrive::continueQuiet() {
@@ -259,6 +271,7 @@ void RandomDrive::contacts() {
     for (Car& car : traffic_) {
         if (car.contactFrames == 0 && !car.repairedNow && random_.oneIn(shape_.pace.trafficContactIn)) {
             startContact(car);
+            traceContact("traffic", car);
             ++counts_.trafficHits;
         }
         driveContact(car);
@@ -270,9 +283,11 @@ void RandomDrive::contacts() {
             startHeadOn(player_);
         else
             startContact(player_);
+        traceContact("the player's planned", player_);
         ++counts_.playerHits;
     } else if (player_.contactFrames == 0 && !player_.repairedNow && random_.oneIn(shape_.pace.playerContactIn)) {
         startContact(player_);
+        traceContact("the player's", player_);
         ++counts_.playerHits;
     }
     if (seatWait_ >= 0) --seatWait_;
@@ -350,6 +365,27 @@ std::size_t RandomDrive::trafficJustHit() {
         if (traffic_[i].sinceContact < traffic_[latest].sinceContact) latest = i;
     if (traffic_[latest].sinceContact <= kJustHit) return latest;
     return static_cast<std::size_t>(random_.below(static_cast<int>(traffic_.size())));
+}
+
+void RandomDrive::traceFrom(std::uint32_t frame, std::FILE* out) {
+    traceFrom_ = frame;
+    trace_ = out;
+}
+
+void RandomDrive::trace(const char* pattern, ...) {
+    if (!trace_ || frame_ < traceFrom_) return;
+    std::fprintf(trace_, "frame %u: ", static_cast<unsigned>(frame_));
+    va_list arguments;
+    va_start(arguments, pattern);
+    std::vfprintf(trace_, pattern, arguments);
+    va_end(arguments);
+    std::fputc('\n', trace_);
+}
+
+void RandomDrive::traceContact(const char* whose, const Car& car) {
+    trace("%s contact on car %d at (%.2f %.2f %.2f) toward (%.2f %.2f %.2f), impact %.3f for %d frames", whose,
+          vehicleHandle(car.vehicle), car.point.x, car.point.y, car.point.z, car.normal.x, car.normal.y,
+          car.normal.z, car.impact, car.contactFrames);
 }
 
 }  // namespace hostsim

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "host_records.h"
@@ -84,6 +85,9 @@ public:
 
     const DriveCounts& counts() const { return counts_; }
 
+    // From the drive's frame `frame` on (its first is 1), one line per event to `out`.
+    void traceFrom(std::uint32_t frame, std::FILE* out);
+
 private:
     struct Car {
         Vehicle* vehicle = nullptr;
@@ -123,6 +127,8 @@ private:
     void driveContact(Car& car);
     void endContact(Car& car);
     std::size_t trafficJustHit();
+    void trace(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
+    void traceContact(const char* whose, const Car& car);
 
     SeededRandom random_;
     DriveShape shape_;
@@ -135,6 +141,9 @@ private:
     int quietLeft_ = 0;
     bool contactThisFrame_ = false;
     DriveCounts counts_;
+    std::uint32_t frame_ = 0;
+    std::uint32_t traceFrom_ = 0;
+    std::FILE* trace_ = nullptr;
 };
 
 }  // namespace hostsim
