@@ -89,7 +89,8 @@ void DriveChecks::startFrame(std::uint32_t frame) { frame_ = frame; }
 
 void DriveChecks::afterFrame(bool quiet) {
     checkHostFaults();
-    checkCars();
+    // After a host fault a car may draw a geometry that is gone.
+    if (!failed()) checkCars();
     checkIdleHolding(quiet);
     mostLiveGeometries_ = std::max(mostLiveGeometries_, liveModuleGeometryCount());
 }
@@ -120,7 +121,7 @@ void DriveChecks::checkCars() {
 }
 
 // The atomic draws another geometry than when last looked at, or its geometry was unlocked since.
-void DriveChecks::checkAtomic(const Vehicle* car, const WatchedCar& watched, WatchedAtomic& atomic) {
+void DriveChecks::checkAtomic(const Vehicle* car, const WatchedCar& watched, const WatchedAtomic& atomic) {
     const Geometry* now = atomic.atomic->geometry;
     const char* part = atomic.atomic->frame->hostName;
     const int handle = vehicleHandle(car);

@@ -78,7 +78,7 @@ private:
 
     void checkHostFaults();
     void checkCars();
-    void checkAtomic(const Vehicle* car, const WatchedCar& watched, WatchedAtomic& atomic);
+    void checkAtomic(const Vehicle* car, const WatchedCar& watched, const WatchedAtomic& atomic);
     void checkIdleHolding(bool quiet);
 
     int idleFrames_;

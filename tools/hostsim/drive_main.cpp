@@ -43,8 +43,9 @@ using namespace hostsim;
 constexpr int kCheckFailedExit = 5;
 // The game's vehicle pool.
 constexpr int kPoolSlots = 110;
-// Destroyed copies kept readable for stale pointers; older ones are freed.
-constexpr std::size_t kKeptDestroyedGeometries = 4096;
+// Destroyed copies kept readable for stale pointers (about 100 bytes a vertex
+// in the host, twice this while they wait to be freed); older ones are freed.
+constexpr std::size_t kKeptDestroyedVertices = 1000000;
 // Frames the module makes no geometry call, the player on foot and no
 // contact, before a geometry it holds undrawn is a leak: one piece of work
 // takes at most a few hundred frames of one step each (WorkPerFrame=1).
@@ -154,7 +155,7 @@ bool startModule(const Arguments& arguments, const std::string& ini) {
         std::fprintf(stderr, "hostsim_drive: the module imports none of malloc, calloc, realloc, free\n");
         return false;
     }
-    keepDestroyedModuleGeometries(kKeptDestroyedGeometries);
+    keepDestroyedModuleGeometries(kKeptDestroyedVertices);
     return true;
 }
 

@@ -39,10 +39,11 @@ struct Geometries {
     // The module's geometries not destroyed yet, by the order they were made in.
     std::uint64_t madeCount = 0;
     std::map<std::uint64_t, Geometry*> liveMadeByModule;
-    // Destroyed module geometries in the order they went; only the latest
-    // `keptDestroyed` stay in memory when it is set.
+    // Destroyed module geometries in the order they went; only the latest of
+    // `keptVertices` vertices in all stay in memory when it is set.
     std::deque<Geometry*> destroyedByModule;
-    std::size_t keptDestroyed = 0;
+    std::size_t destroyedVertices = 0;
+    std::size_t keptVertices = 0;
     // The module works on one geometry at a time (a clone makes a call per triangle), and storage is never
     // erased, so the last lookup answers most calls without walking the tree.
     const Geometry* lastLooked = nullptr;
@@ -137,15 +138,19 @@ std::string inconsistentTriangle(const Geometry& g) {
     return {};
 }
 
+std::size_t verticesOf(const Geometry* geometry) { return static_cast<std::size_t>(std::max(0, geometry->vertexCount)); }
+
 // Frees the oldest destroyed module geometries beyond those kept, in one go
 // once twice as many wait, so that moduleGeometries is rewritten seldom.
 void freeOldDestroyedGeometries() {
     Geometries& all = geometries();
-    if (all.keptDestroyed == 0 || all.destroyedByModule.size() < 2 * all.keptDestroyed) return;
+    if (all.keptVertices == 0 || all.destroyedVertices < 2 * all.keptVertices) return;
     std::unordered_set<const Geometry*> freed;
-    while (all.destroyedByModule.size() > all.keptDestroyed) {
-        freed.insert(all.destroyedByModule.front());
-        all.storage.erase(all.destroyedByModule.front());
+    while (all.destroyedVertices > all.keptVertices) {
+        Geometry* oldest = all.destroyedByModule.front();
+        all.destroyedVertices -= verticesOf(oldest);
+        freed.insert(oldest);
+        all.storage.erase(oldest);
         all.destroyedByModule.pop_front();
     }
     all.madeByModule.erase(std::remove_if(all.madeByModule.begin(), all.madeByModule.end(),
@@ -159,6 +164,7 @@ void forgetModuleGeometry(Geometry* geometry) {
     Geometries& all = geometries();
     all.liveMadeByModule.erase(storageOf(geometry)->madeAs);
     all.destroyedByModule.push_back(geometry);
+    all.destroyedVertices += verticesOf(geometry);
     freeOldDestroyedGeometries();
 }
 
@@ -413,8 +419,8 @@ std::vector<Geometry*> liveModuleGeometries() {
 
 std::size_t liveModuleGeometryCount() { return geometries().liveMadeByModule.size(); }
 
-void keepDestroyedModuleGeometries(std::size_t count) {
-    geometries().keptDestroyed = count;
+void keepDestroyedModuleGeometries(std::size_t vertices) {
+    geometries().keptVertices = vertices;
     freeOldDestroyedGeometries();
 }
 

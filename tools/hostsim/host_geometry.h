@@ -73,10 +73,10 @@ std::vector<Geometry*> liveModuleGeometries();
 std::size_t liveModuleGeometryCount();
 
 // A long drive makes more copies than memory holds: from now on only the
-// latest `count` destroyed module geometries stay in memory (and in
-// moduleGeometries), the older ones are freed as the real host frees them.
-// By default every geometry stays for the whole process.
-void keepDestroyedModuleGeometries(std::size_t count);
+// latest destroyed module geometries of `vertices` vertices in all stay in
+// memory (and in moduleGeometries), the older ones are freed as the real host
+// frees them. By default every geometry stays for the whole process.
+void keepDestroyedModuleGeometries(std::size_t vertices);
 
 // The reference counts of every geometry the host made itself (not through
 // createGeometry) and of every material.
