@@ -212,8 +212,8 @@ int randomDrive(const Arguments& arguments, const std::string& baseIni) {
     // Refusals draw from their own stream: the drive's events stay the same whatever the module calls.
     SeededRandom refusalDraws(arguments.seed ^ kRefusalStream);
     if (settings.refusalRate > 0.0f)
-        refuseAllocatingCalls([&refusalDraws, &settings](HostFunction) {
-            return refusalDraws.unit() < settings.refusalRate;
+        refuseAllocatingCalls([&refusalDraws, &settings](HostFunction function) {
+            return refusalDraws.unit() < refusalRateOf(settings, function);
         });
 
     DriveChecks checks(kDriveIdleFrames);

@@ -43,6 +43,11 @@ DriveSettings drawSettings(std::uint64_t seed) {
     return s;
 }
 
+float refusalRateOf(const DriveSettings& settings, HostFunction function) {
+    const bool triangleCall = function == HostFunction::TriangleVertices || function == HostFunction::TriangleMaterial;
+    return triangleCall ? settings.refusalRate / 1000.0f : settings.refusalRate;
+}
+
 std::string settingsIni(const std::string& baseIni, const DriveSettings& s) {
     std::string ini = baseIni;
     ini = withSetting(ini, "Traffic", "WorkPerFrame", number(s.workPerFrame));
@@ -58,7 +63,8 @@ std::string describeSettings(const DriveSettings& s) {
     char text[320];
     std::snprintf(text, sizeof text,
                   "seed %" PRIu64 ": WorkPerFrame=%u MaxTotalVertices=%u MaxTrackedVehicles=%u PanelBending=%d "
-                  "PanelAsymmetry=%d LogHits=%d; refusal rate %.3f%%, %d traffic cars",
+                  "PanelAsymmetry=%d LogHits=%d; refusal rate %.1f%% (of triangle calls a thousandth), %d traffic "
+                  "cars",
                   s.seed, s.workPerFrame, s.maxTotalVertices, s.maxTrackedVehicles, s.panelBending ? 1 : 0,
                   s.panelAsymmetry ? 1 : 0, s.logHits ? 1 : 0, 100.0 * s.refusalRate, s.trafficCars);
     return text;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "host_functions.h"
+
 namespace hostsim {
 
 struct DriveSettings {
@@ -18,12 +20,18 @@ struct DriveSettings {
     bool panelBending = true;
     bool panelAsymmetry = true;
     bool logHits = true;
-    // The host: share of allocating calls refused; traffic cars around the player.
+    // The host: share of createGeometry and copyExtensions calls refused, and a
+    // thousandth of it of the triangle calls (a geometry takes a thousand or
+    // more), so that about as many geometries see a refusal either way;
+    // traffic cars around the player.
     float refusalRate = 0.0f;
     int trafficCars = 16;
 };
 
 DriveSettings drawSettings(std::uint64_t seed);
+
+// The share of calls of `function` (an allocating one) the host refuses.
+float refusalRateOf(const DriveSettings& settings, HostFunction function);
 
 // `baseIni` with the drawn keys set.
 std::string settingsIni(const std::string& baseIni, const DriveSettings& settings);
