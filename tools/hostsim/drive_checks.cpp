@@ -160,8 +160,8 @@ void DriveChecks::checkIdleHolding(bool quiet) {
     }
     quietRun_ = quiet ? quietRun_ + 1 : 0;
     if (quietRun_ == 0) idleChecked_ = false;
-    if (idleChecked_ || quietRun_ < idleFrames_ || frame_ - lastGeometryCallFrame_ < static_cast<std::uint32_t>(idleFrames_))
-        return;
+    const std::uint32_t idleFor = frame_ - lastGeometryCallFrame_;
+    if (idleChecked_ || quietRun_ < idleFrames_ || idleFor < static_cast<std::uint32_t>(idleFrames_)) return;
     idleChecked_ = true;
     ++idleChecks_;
     std::size_t undrawn = 0;

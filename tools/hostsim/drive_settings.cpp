@@ -34,7 +34,8 @@ DriveSettings drawSettings(std::uint64_t seed) {
     s.workPerFrame = budgets[random.below(4)];
     s.maxTotalVertices = random.oneIn(2) ? kTightTotalVertices : kDefaultTotalVertices;
     // Below the INI's lower bound too: the module takes the bound.
-    s.maxTrackedVehicles = random.oneIn(2) ? static_cast<std::uint32_t>(random.between(4, 16)) : kDefaultTrackedVehicles;
+    s.maxTrackedVehicles =
+        random.oneIn(2) ? static_cast<std::uint32_t>(random.between(4, 16)) : kDefaultTrackedVehicles;
     s.panelBending = !random.oneIn(3);
     s.panelAsymmetry = !random.oneIn(3);
     s.logHits = !random.oneIn(3);

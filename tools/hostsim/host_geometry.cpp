@@ -138,7 +138,9 @@ std::string inconsistentTriangle(const Geometry& g) {
     return {};
 }
 
-std::size_t verticesOf(const Geometry* geometry) { return static_cast<std::size_t>(std::max(0, geometry->vertexCount)); }
+std::size_t verticesOf(const Geometry* geometry) {
+    return static_cast<std::size_t>(std::max(0, geometry->vertexCount));
+}
 
 // Frees the oldest destroyed module geometries beyond those kept, in one go
 // once twice as many wait, so that moduleGeometries is rewritten seldom.

@@ -38,6 +38,7 @@ constexpr float kLeastRepair = 30.0f;
 constexpr float kMostRepair = 400.0f;
 // The largest body most often: its preparation takes the most frames.
 const int kPlayerBodies[] = {kUsualBodyVertices, kUsualBodyVertices, 12000, 20000, 29900, 29900, 29900, 29900};
+
 VehicleSpec carDesign(std::int16_t modelId, bool smallCars) {
     VehicleSpec design;
     design.modelId = modelId;
@@ -130,12 +131,9 @@ void RandomDrive::hostEvents() {
     if (random_.oneIn(pace.carChangeIn) && !waiting) changeCar();
     if (random_.oneIn(pace.f7In) && player_.vehicle && !waiting && !f7WasHeld_) pressF7();
     if (random_.oneIn(pace.repairIn)) repair();
-    if (random_.oneIn(pace.carLeavesIn) && !traffic_.empty()) {
-        // Often the car just hit, while its work may still wait.
-        const std::size_t index = random_.oneIn(2) ? trafficJustHit() : static_cast<std::size_t>(random_.below(
-                                                                               static_cast<int>(traffic_.size())));
-        carLeaves(traffic_[index]);
-    }
+    // Often the car just hit, while its work may still wait.
+    if (random_.oneIn(pace.carLeavesIn) && !traffic_.empty())
+        carLeaves(traffic_[random_.oneIn(2) ? trafficJustHit() : anyTraffic()]);
     if (pace.crowdLeavesIn && random_.oneIn(pace.crowdLeavesIn)) crowdLeaves();
 }
 
@@ -168,7 +166,7 @@ void RandomDrive::releaseF7() {
 void RandomDrive::repair() {
     const bool player = player_.vehicle && (traffic_.empty() || random_.oneIn(3));
     if (!player && traffic_.empty()) return;
-    Car& car = player ? player_ : traffic_[static_cast<std::size_t>(random_.below(static_cast<int>(traffic_.size())))];
+    Car& car = player ? player_ : traffic_[anyTraffic()];
     car.vehicle->health += random_.between(kLeastRepair, kMostRepair);
     trace("repair of car %d%s", vehicleHandle(car.vehicle), player ? " (the player's)" : "");
     car.repairedNow = true;  // no contact begins in its frame, so that the rise is whole
@@ -240,7 +238,7 @@ void RandomDrive::crowdLeaves() {
 // Cars the player left behind beyond the drive's traffic are destroyed.
 void RandomDrive::trimTraffic() {
     while (static_cast<int>(traffic_.size()) > shape_.trafficCars) {
-        const std::size_t index = static_cast<std::size_t>(random_.below(static_cast<int>(traffic_.size())));
+        const std::size_t index = anyTraffic();
         trace("car %d destroyed", vehicleHandle(traffic_[index].vehicle));
         observer_.carGoes(traffic_[index].vehicle);
         destroyVehicle(traffic_[index].vehicle);
@@ -259,7 +257,7 @@ void RandomDrive::beginQuiet() {
 void RandomDrive::continueQuiet() {
     if (--quietLeft_ > 0) return;
     if (random_.oneIn(2) && !traffic_.empty())
-        takeTrafficCar(static_cast<std::size_t>(random_.below(static_cast<int>(traffic_.size()))));
+        takeTrafficCar(anyTraffic());
     else
         takeFreshCar();
     trimTraffic();
@@ -364,6 +362,10 @@ std::size_t RandomDrive::trafficJustHit() {
     for (std::size_t i = 1; i < traffic_.size(); ++i)
         if (traffic_[i].sinceContact < traffic_[latest].sinceContact) latest = i;
     if (traffic_[latest].sinceContact <= kJustHit) return latest;
+    return anyTraffic();
+}
+
+std::size_t RandomDrive::anyTraffic() {
     return static_cast<std::size_t>(random_.below(static_cast<int>(traffic_.size())));
 }
 

@@ -127,6 +127,7 @@ private:
     void driveContact(Car& car);
     void endContact(Car& car);
     std::size_t trafficJustHit();
+    std::size_t anyTraffic();
     void trace(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
     void traceContact(const char* whose, const Car& car);
 

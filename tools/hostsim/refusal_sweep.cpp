@@ -46,7 +46,8 @@ bool refuseEachAllocationInTurn(std::uint64_t seed, int framesPerDrive, DriveFra
         report.mostCalls = std::max(report.mostCalls, allocating);
         if (n == 0) {
             report.unrefusedCalls = allocating;
-            std::printf("hostsim_drive: the drive unrefused makes %u allocating calls\n", static_cast<unsigned>(allocating));
+            std::printf("hostsim_drive: the drive unrefused makes %u allocating calls\n",
+                        static_cast<unsigned>(allocating));
             std::fflush(stdout);
         }
         if (!held) return false;
