@@ -5,8 +5,11 @@
 #   make demo [INI=settings.ini] [MODEL=car.obj] [COMPARE=other.ini]
 #                                                the scripted drive; with any of them the preview
 #                                                (KerbmarkPreview.exe) with your settings and your car
+#   make soak [SEED=n] [FRAMES=n]                the module in long seeded random drives, every frame
+#                                                checked: FRAMES (default 1000000) of seed SEED, or
+#                                                FRAMES (default 250000) of each of four seeds
 
-.PHONY: all deps build native mingw release dist test test-native test-mingw test-release demo bench clean
+.PHONY: all deps build native mingw release dist test test-native test-mingw test-release demo bench soak clean
 
 all: build
 
@@ -71,6 +74,18 @@ bench: deps
 	    scripts/wine-run build/bench32/bench/frame_budget_bench.exe build/bench32/bin/Kerbmark.asi 'build\bench32\bench\budget' \
 	        Kerbmark.ini $$scenario >> build/bench-frames32.txt || exit 1; done
 	@bench/table.sh build/bench-native.txt build/bench-win32.txt build/bench-frames32.txt
+
+# One summary per seed (hits, events, refusals, the module's frame CPU time);
+# a failing seed prints what failed, its frame and the command that replays it.
+SOAK_SEEDS = 1 3 4 5
+SOAK_FRAMES = $(or $(FRAMES),$(if $(SEED),1000000,250000))
+soak: deps
+	@cmake --preset mingw >/dev/null
+	@cmake --build --preset mingw --target hostsim_drive kerbmark_module > build/soak-build.log 2>&1 || { cat build/soak-build.log; exit 1; }
+	@mkdir -p build/soak
+	@status=0; for seed in $(or $(SEED),$(SOAK_SEEDS)); do \
+	    scripts/wine-run build/mingw/bin/hostsim_drive.exe build/mingw/bin/Kerbmark.asi build/soak/seed-$$seed \
+	        Kerbmark.ini --seed $$seed --frames $(SOAK_FRAMES) || status=1; done; exit $$status
 
 clean:
 	rm -rf build

@@ -1,11 +1,5 @@
-// The calling thread's CPU time, medians of repeats, the memory-bound copy
-// floor, and the one line format every benchmark program prints.
-//
-// The shared machines' wall clocks read high under load, so every figure is
-// thread CPU time. Under Wine, GetThreadTimes and the C runtime's
-// clock_gettime only move in 10 ms steps; a 32-bit program running under Wine
-// on Linux can ask the Linux kernel for the thread's clock directly, which
-// gives the same nanosecond clock the native build reads.
+// Medians of repeats of the calling thread's CPU time (tools/hostsim/thread_clock.h),
+// the memory-bound copy floor, and the one line format every benchmark program prints.
 #pragma once
 
 #include <algorithm>
@@ -15,22 +9,12 @@
 #include <ctime>
 #include <vector>
 
-#include "foundation/thread_clock.h"
+#include "thread_clock.h"
 
 namespace bench {
 
-// Seconds of CPU time the calling thread has used.
-inline double threadSeconds() { return static_cast<double>(kerbmark::threadClockNs()) * 1e-9; }
-
-// Name of the clock threadSeconds reads, for the table's heading.
-inline const char* clockName() {
-#if defined(_WIN32)
-    std::int64_t ignored;
-    return kerbmark::linuxThreadClock(ignored) ? "Linux CLOCK_THREAD_CPUTIME_ID (int 0x80)" : "GetThreadTimes (coarse)";
-#else
-    return "CLOCK_THREAD_CPUTIME_ID";
-#endif
-}
+using hostsim::clockName;
+using hostsim::threadSeconds;
 
 inline double median(std::vector<double> values) {
     if (values.empty()) return 0.0;

@@ -42,9 +42,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,7 +54,9 @@
 #include "host_functions.h"
 #include "host_image.h"
 #include "host_world.h"
+#include "ini_text.h"
 #include "log_writes.h"
+#include "module_folder.h"
 #include "module_loader.h"
 #include "random_traffic.h"
 
@@ -91,51 +91,6 @@ const Vec3 kSideOn{-1.0f, 0.0f, 0.0f};
 // doors (no panel fold), so that 32 such cars fit MaxTotalVertices together.
 constexpr float kKnock = 0.05f;
 // ---------------------------------------------------------------- setup
-
-// The INI text with `key` in `section` set to `value`: its line replaced, or
-// a line added below the section's heading (or a new section at the end).
-std::string withSetting(const std::string& ini, const std::string& section, const std::string& key,
-                        const std::string& value) {
-    std::vector<std::string> lines;
-    std::istringstream in(ini);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    const std::string heading = "[" + section + "]", setting = key + "=" + value;
-    std::string current;
-    std::size_t below = std::string::npos;  // where the line goes when the key is missing
-    bool replaced = false;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].compare(0, 1, "[") == 0) {
-            current = lines[i].substr(0, lines[i].find(']') + 1);
-            if (current == heading) below = i + 1;
-        } else if (current == heading && lines[i].compare(0, key.size() + 1, key + "=") == 0) {
-            lines[i] = setting;
-            replaced = true;
-            break;
-        }
-    }
-    if (!replaced && below == std::string::npos) lines.insert(lines.end(), {heading, setting});
-    if (!replaced && below != std::string::npos) lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(below), setting);
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
-// The module and the INI in `folder`, an old log removed.
-bool installModule(const std::string& module, const std::string& folder, const std::string& ini) {
-    CreateDirectoryA(folder.c_str(), nullptr);
-    DeleteFileA((folder + "\\Kerbmark.log").c_str());
-    if (!CopyFileA(module.c_str(), (folder + "\\Kerbmark.asi").c_str(), FALSE)) return false;
-    std::ofstream file(folder + "\\Kerbmark.ini", std::ios::binary);
-    file << ini;
-    return static_cast<bool>(file);
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 hostsim::Vehicle* spawnPlayerCar() { return bench::spawnPlayerCar(kPlayerBody); }
 
@@ -399,17 +354,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string folder = argv[2], scenario = argv[4];
-    std::string ini = readText(argv[3]);
+    std::string ini = hostsim::readText(argv[3]);
     if (ini.empty()) {
         std::fprintf(stderr, "frame_budget_bench: cannot read %s\n", argv[3]);
         return 1;
     }
-    if (scenario == "steps") ini = withSetting(ini, "Traffic", "WorkPerFrame", "1");
-    if (scenario == "crowd")
-        ini = withSetting(withSetting(ini, "Traffic", "MaxNPCPerFrame", "32"), "Traffic", "WorkPerFrame", "100000");
+    if (scenario == "steps") ini = hostsim::withSetting(ini, "Traffic", "WorkPerFrame", "1");
+    if (scenario == "crowd") {
+        ini = hostsim::withSetting(hostsim::withSetting(ini, "Traffic", "MaxNPCPerFrame", "32"), "Traffic",
+                                   "WorkPerFrame", "100000");
+    }
     hostsim::HostOptions options;
     options.poolSlots = kPoolSlots;
-    if (!hostsim::startHost(options) || !installModule(argv[1], folder, ini)) return 2;
+    if (!hostsim::startHost(options) || !hostsim::installModule(argv[1], folder, ini)) return 2;
     HMODULE module = hostsim::loadModule(folder + "\\Kerbmark.asi");
     if (!module) return 2;
     if (!bench::watchLogWrites(module, folder + "\\Kerbmark.log")) {

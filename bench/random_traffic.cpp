@@ -24,17 +24,10 @@ constexpr float kLowestHealth = 50.0f;
 
 }  // namespace
 
-RandomTraffic::RandomTraffic(std::uint64_t seed, int cars, int playerBody) : state_(seed) {
+RandomTraffic::RandomTraffic(std::uint64_t seed, int cars, int playerBody) : random_(seed) {
     player_.vehicle = spawnPlayerCar(playerBody);
     for (int i = 0; i < cars; ++i) traffic_.push_back(Car{spawnTraffic()});
 }
-
-float RandomTraffic::unit() {
-    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
-    return static_cast<float>(state_ >> 40) / 16777216.0f;
-}
-
-int RandomTraffic::below(int n) { return std::min(n - 1, static_cast<int>(unit() * static_cast<float>(n))); }
 
 // A usual car somewhere 5 to 60 metres around the player, facing anywhere.
 hostsim::Vehicle* RandomTraffic::spawnTraffic() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host_world.h"
+#include "seeded_random.h"
 
 namespace bench {
 
@@ -38,15 +39,15 @@ private:
         float impact = 0.0f;
     };
 
-    float unit();
-    int below(int n);
+    float unit() { return random_.unit(); }
+    int below(int n) { return random_.below(n); }
     hostsim::Vehicle* spawnTraffic();
     void startContact(Car& car, float strongest);
     void driveContact(Car& car);
     void replaceCars(int count);
     void changePlayerCar();
 
-    std::uint64_t state_;
+    hostsim::SeededRandom random_;
     std::vector<Car> traffic_;
     Car player_;
     bool onFoot_ = false;

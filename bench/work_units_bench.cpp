@@ -10,8 +10,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +19,7 @@
 #include "foundation/work_meter.h"
 #include "host_image.h"
 #include "host_world.h"
+#include "module_folder.h"
 #include "module_loader.h"
 #include "random_traffic.h"
 
@@ -71,13 +70,6 @@ const KindName kFrameKinds[] = {
     {kerbmark::meter::RecordsInStep, "records_in_step", "the records kept in step with the host"},
     {kerbmark::meter::PreparationChecks, "preparation_checks", "the seated car's preparation checked"},
 };
-
-bool installModule(const std::string& module, const std::string& folder, const std::string& iniPath) {
-    CreateDirectoryA(folder.c_str(), nullptr);
-    DeleteFileA((folder + "\\Kerbmark.log").c_str());
-    if (!CopyFileA(module.c_str(), (folder + "\\Kerbmark.asi").c_str(), FALSE)) return false;
-    return CopyFileA(iniPath.c_str(), (folder + "\\Kerbmark.ini").c_str(), FALSE) != 0;
-}
 
 void frames(int count) {
     for (int i = 0; i < count; ++i) hostsim::callSite(hostsim::kFrameSite);
@@ -135,7 +127,7 @@ int main(int argc, char** argv) {
     const std::string folder = argv[2];
     hostsim::HostOptions options;
     options.poolSlots = kPoolSlots;
-    if (!hostsim::startHost(options) || !installModule(argv[1], folder, argv[3])) return 2;
+    if (!hostsim::startHost(options) || !hostsim::installModule(argv[1], folder, hostsim::readText(argv[3]))) return 2;
     HMODULE module = hostsim::loadModule(folder + "\\Kerbmark.asi");
     if (!module) return 2;
     using MeterFn = Total* (*)(int*);

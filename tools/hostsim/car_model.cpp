@@ -334,11 +334,11 @@ MeshData topPanel(float halfWidth, float y0, float y1, int columns, int rows, fl
 
 // A door on the body's side (`side` -1 left, +1 right) between model y0..y1
 // and z0..z1, in the coordinates of a frame at `origin`.
-MeshData doorMesh(float side, float y0, float y1, Vec3 origin, std::uint32_t paint) {
+MeshData doorMesh(float side, float y0, float y1, Vec3 origin, std::uint32_t paint, int columns = 18, int rows = 12) {
     MeshBuilder builder(1);
     const float handleY = y0 + (y1 - y0) * 0.75f;
     slab(
-        builder, 18, 12,
+        builder, columns, rows,
         [&](float u, float v) {
             const float y = y0 + (y1 - y0) * u;
             const float z = -0.22f + 0.6f * v;
@@ -521,6 +521,29 @@ CarModel buildModel(std::int16_t modelId, int bodyVertices, const PanelDetail& d
     return model;
 }
 
+// The same frames for the body, bonnet and front left door, each coarse, and
+// no other part.
+CarModel buildSmallModel(std::int16_t modelId) {
+    const std::uint32_t paint = paintOf(modelId);
+    const auto paintOnly = [paint](Vec3) { return paint; };
+    CarModel model;
+    std::vector<ModelFrame>& f = model.frames;
+    const auto frame = [&f](const char* name, int parent, Vec3 position, Geometry* geometry = nullptr) {
+        f.push_back(ModelFrame{name, parent, position, 0.0f, geometry});
+        return static_cast<int>(f.size()) - 1;
+    };
+    const int root = frame(("car" + std::to_string(modelId)).c_str(), -1, {0.0f, 0.0f, 0.0f});
+    const int chassis = frame("chassis_dummy", root, {0.0f, 0.0f, 0.0f});
+    frame("chassis", chassis, {0.0f, 0.0f, 0.0f}, make(bodyMesh(kSmallBodyVertices, paint, 2)));
+    const Vec3 bonnetAt{0.0f, 1.02f, 0.3f};
+    frame("bonnet_hi_ok", frame("bonnet_dummy", root, bonnetAt), {0.0f, 0.0f, 0.0f},
+          make(topPanel(0.76f, 1.05f, 2.18f, 4, 3, 0.012f, bonnetAt, paintOnly, kUnderside)));
+    const Vec3 doorAt{-0.88f, 0.93f, 0.0f};
+    frame("door_lf_hi_ok", frame("door_lf_dummy", root, doorAt), {0.0f, 0.0f, 0.0f},
+          make(doorMesh(-1.0f, -0.02f, 0.93f, doorAt, paint, 4, 3)));
+    return model;
+}
+
 }  // namespace
 
 std::uint32_t paintOf(std::int16_t modelId) {
@@ -540,6 +563,13 @@ const CarModel& carModel(std::int16_t modelId, int bodyVertices, const PanelDeta
     std::unique_ptr<CarModel>& model = models[{modelId, bodyVertices, panels.bonnetColumns, panels.bonnetRows,
                                                panels.bootColumns, panels.bootRows, panels.seams}];
     if (!model) model = std::make_unique<CarModel>(buildModel(modelId, bodyVertices, panels));
+    return *model;
+}
+
+const CarModel& smallCarModel(std::int16_t modelId) {
+    static std::map<std::int16_t, std::unique_ptr<CarModel>> models;
+    std::unique_ptr<CarModel>& model = models[modelId];
+    if (!model) model = std::make_unique<CarModel>(buildSmallModel(modelId));
     return *model;
 }
 

@@ -46,6 +46,13 @@ struct PanelDetail {
 // vertex count of the chassis body (kUsualBodyVertices when 0).
 const CarModel& carModel(std::int16_t modelId, int bodyVertices = 0, const PanelDetail& panels = {});
 
+// A coarse car of the model: a body of kSmallBodyVertices vertices, a bonnet
+// and one door of 24 each, no other part; made on first use, kept like
+// carModel's. A copy of any of its meshes takes few host calls (a bonnet
+// rebuilt along its crease still takes a few thousand).
+constexpr int kSmallBodyVertices = 82;
+const CarModel& smallCarModel(std::int16_t modelId);
+
 // The paint of a model (0xAABBGGRR).
 std::uint32_t paintOf(std::int16_t modelId);
 

@@ -3,10 +3,17 @@
 // one): a crashing scenario fails, it never hangs.
 #pragma once
 
+#include <cstdio>
+
 namespace hostsim {
 
 constexpr int kCrashExitCode = 3;
 
 void exitOnUnhandledFault();
+
+// Called after the fault's line, before the exit: what the program was doing
+// (a drive prints its seed and frame). Null: nothing more.
+using FaultContext = void (*)(std::FILE* out);
+void describeFaultsWith(FaultContext context);
 
 }  // namespace hostsim

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "host_geometry.h"
 #include "host_image.h"
@@ -20,6 +21,8 @@ HostEvents g_events;
 const void* g_lastAlphaDraw = nullptr;
 
 std::map<HostFunction, std::uint32_t> g_failingCall;
+RefusalRule g_refusalRule;
+std::uint32_t g_refusals[static_cast<int>(HostFunction::Count)] = {};
 
 void count(HostFunction function) {
     ++g_calls[static_cast<int>(function)];
@@ -27,11 +30,23 @@ void count(HostFunction function) {
 }
 
 // Whether the call just counted is one that was set to fail.
-bool failsNow(HostFunction function) {
+bool setToFail(HostFunction function) {
     auto found = g_failingCall.find(function);
     if (found == g_failingCall.end() || found->second != calls(function)) return false;
     g_failingCall.erase(found);
     return true;
+}
+
+// Whether the call just counted fails: set to fail, or refused by the rule.
+bool failsNow(HostFunction function) {
+    const bool fails = setToFail(function) || (isAllocating(function) && g_refusalRule && g_refusalRule(function));
+    if (fails) ++g_refusals[static_cast<int>(function)];
+    return fails;
+}
+
+// A geometry whose making had a refused call is incomplete: it must never be drawn.
+void markRefusedInMaking(Geometry* geometry) {
+    if (isLiveGeometry(geometry)) geometry->hostRefusedInMaking = true;
 }
 
 std::string pointerText(const char* what, const void* pointer) {
@@ -139,6 +154,8 @@ Atomic* setGeometry(Atomic* atomic, Geometry* geometry, std::uint32_t flags) {
     // Without render meshes the renderer would crash on the atomic's next draw.
     if (geometry && (geometry->hostUnlocks == 0 || geometry->hostLockMode != 0))
         hostFault(pointerText("setGeometry: half-built or locked geometry attached", geometry));
+    if (geometry && geometry->hostRefusedInMaking)
+        hostFault(pointerText("setGeometry: geometry attached although a call in its making was refused", geometry));
     attachGeometry(atomic, geometry);
     if (geometry && flags == 0) std::memcpy(atomic->boundingSphere, geometry->vertexBlock->boundingSphere, 16);
     return atomic;
@@ -180,7 +197,10 @@ bool triangleOf(const char* function, const Geometry* geometry, const Triangle* 
 
 Geometry* triangleVertices(Geometry* geometry, Triangle* triangle, std::uint16_t a, std::uint16_t b, std::uint16_t c) {
     count(HostFunction::TriangleVertices);
-    if (failsNow(HostFunction::TriangleVertices)) return nullptr;
+    if (failsNow(HostFunction::TriangleVertices)) {
+        markRefusedInMaking(geometry);
+        return nullptr;
+    }
     if (!triangleOf("triangleVertices: triangle outside its geometry", geometry, triangle)) return nullptr;
     triangle->vertex[0] = a;
     triangle->vertex[1] = b;
@@ -190,7 +210,10 @@ Geometry* triangleVertices(Geometry* geometry, Triangle* triangle, std::uint16_t
 
 Geometry* triangleMaterial(Geometry* geometry, Triangle* triangle, Material* material) {
     count(HostFunction::TriangleMaterial);
-    if (failsNow(HostFunction::TriangleMaterial)) return nullptr;
+    if (failsNow(HostFunction::TriangleMaterial)) {
+        markRefusedInMaking(geometry);
+        return nullptr;
+    }
     if (!triangleOf("triangleMaterial: triangle outside its geometry", geometry, triangle)) return nullptr;
     if (!material) return nullptr;
     const int index = useMaterial(geometry, material);
@@ -201,7 +224,10 @@ Geometry* triangleMaterial(Geometry* geometry, Triangle* triangle, Material* mat
 
 std::int32_t copyExtensions(void* registry, Geometry* destination, const Geometry* source) {
     count(HostFunction::CopyExtensions);
-    if (failsNow(HostFunction::CopyExtensions)) return 0;
+    if (failsNow(HostFunction::CopyExtensions)) {
+        markRefusedInMaking(destination);
+        return 0;
+    }
     if (reinterpret_cast<std::uintptr_t>(registry) != kExtensionRegistry) {
         hostFault(pointerText("copyExtensions: not the geometry registry", registry));
         return 0;
@@ -391,6 +417,15 @@ HostEvents& events() { return g_events; }
 const void* lastAlphaDraw() { return g_lastAlphaDraw; }
 
 void failCall(HostFunction function, std::uint32_t nth) { g_failingCall[function] = calls(function) + nth; }
+
+bool isAllocating(HostFunction function) {
+    return function == HostFunction::CreateGeometry || function == HostFunction::CopyExtensions ||
+           function == HostFunction::TriangleVertices || function == HostFunction::TriangleMaterial;
+}
+
+void refuseAllocatingCalls(RefusalRule refuse) { g_refusalRule = std::move(refuse); }
+
+std::uint32_t refusals(HostFunction function) { return g_refusals[static_cast<int>(function)]; }
 
 void hostFault(const std::string& what) {
     std::fprintf(stderr, "hostsim: host fault: %s\n", what.c_str());

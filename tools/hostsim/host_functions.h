@@ -80,8 +80,19 @@ const void* lastAlphaDraw();
 // triangleVertices, triangleMaterial, copyExtensions, lock and unlock.
 void failCall(HostFunction function, std::uint32_t nth = 1);
 
+// The calls that make or fill in a geometry, as a host short of memory refuses them:
+// createGeometry, copyExtensions, triangleVertices and triangleMaterial.
+bool isAllocating(HostFunction function);
+// Asked once for every allocating call (after failCall's own): true refuses it.
+// Empty: nothing more is refused.
+using RefusalRule = std::function<bool(HostFunction)>;
+void refuseAllocatingCalls(RefusalRule refuse);
+// Calls refused so far, by failCall or the refusal rule.
+std::uint32_t refusals(HostFunction function);
+
 // Misuse of the host seen by its functions (a double destroy, a foreign
-// pointer, a broken material table drawn, a half-built geometry attached).
+// pointer, a broken material table drawn, a half-built geometry attached, a
+// geometry attached although a call in its making was refused).
 void hostFault(const std::string& what);
 const std::vector<std::string>& hostFaults();
 

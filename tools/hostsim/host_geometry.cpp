@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <unordered_set>
 
 #include "host_functions.h"
 #include "host_world.h"
@@ -16,6 +18,7 @@ namespace {
 // Everything a geometry's pointers lead to, owned in one place.
 struct GeometryStorage {
     Geometry geometry{};
+    std::uint64_t madeAs = 0;  // the module's geometries: its place in the order they were made
     VertexBlock block{};
     std::vector<Vec3> positions;
     std::vector<Vec3> normals;
@@ -33,6 +36,14 @@ struct Geometries {
     std::map<const Geometry*, std::unique_ptr<GeometryStorage>> storage;
     std::vector<std::unique_ptr<Material>> materials;
     std::vector<Geometry*> madeByModule;
+    // The module's geometries not destroyed yet, by the order they were made in.
+    std::uint64_t madeCount = 0;
+    std::map<std::uint64_t, Geometry*> liveMadeByModule;
+    // Destroyed module geometries in the order they went; only the latest of
+    // `keptVertices` vertices in all stay in memory when it is set.
+    std::deque<Geometry*> destroyedByModule;
+    std::size_t destroyedVertices = 0;
+    std::size_t keptVertices = 0;
     // The module works on one geometry at a time (a clone makes a call per triangle), and storage is never
     // erased, so the last lookup answers most calls without walking the tree.
     const Geometry* lastLooked = nullptr;
@@ -125,6 +136,38 @@ std::string inconsistentTriangle(const Geometry& g) {
         }
     }
     return {};
+}
+
+std::size_t verticesOf(const Geometry* geometry) {
+    return static_cast<std::size_t>(std::max(0, geometry->vertexCount));
+}
+
+// Frees the oldest destroyed module geometries beyond those kept, in one go
+// once twice as many wait, so that moduleGeometries is rewritten seldom.
+void freeOldDestroyedGeometries() {
+    Geometries& all = geometries();
+    if (all.keptVertices == 0 || all.destroyedVertices < 2 * all.keptVertices) return;
+    std::unordered_set<const Geometry*> freed;
+    while (all.destroyedVertices > all.keptVertices) {
+        Geometry* oldest = all.destroyedByModule.front();
+        all.destroyedVertices -= verticesOf(oldest);
+        freed.insert(oldest);
+        all.storage.erase(oldest);
+        all.destroyedByModule.pop_front();
+    }
+    all.madeByModule.erase(std::remove_if(all.madeByModule.begin(), all.madeByModule.end(),
+                                          [&freed](const Geometry* g) { return freed.count(g) != 0; }),
+                           all.madeByModule.end());
+    all.lastLooked = nullptr;
+    all.lastStorage = nullptr;
+}
+
+void forgetModuleGeometry(Geometry* geometry) {
+    Geometries& all = geometries();
+    all.liveMadeByModule.erase(storageOf(geometry)->madeAs);
+    all.destroyedByModule.push_back(geometry);
+    all.destroyedVertices += verticesOf(geometry);
+    freeOldDestroyedGeometries();
 }
 
 }  // namespace
@@ -260,6 +303,7 @@ void dropGeometryReference(Geometry* geometry) {
     }
     if (--geometry->references > 0) return;
     geometry->hostDestroyed = true;
+    if (geometry->hostMadeByModule) forgetModuleGeometry(geometry);
     if (anyAtomicDraws(geometry)) hostFault(describe("geometry destroyed while an atomic still draws it:", geometry));
     for (std::int32_t i = 0; i < geometry->materialCount; ++i) {
         Material* material = geometry->materials[i];
@@ -313,7 +357,7 @@ const std::vector<std::int32_t>& lockModes(const Geometry* geometry) {
     return storage ? storage->lockModes : none;
 }
 
-bool drawable(const Geometry* geometry, std::string& problem) {
+bool drawable(const Geometry* geometry, std::string& problem, bool compareVertices) {
     const GeometryStorage* storage = storageOf(geometry);
     if (!storage) {
         problem = describe("not a host geometry:", geometry);
@@ -332,7 +376,8 @@ bool drawable(const Geometry* geometry, std::string& problem) {
         return false;
     }
     const VertexBlock* block = geometry->vertexBlock;
-    if (block && (!sameVectors(block->positions, storage->renderedPositions, geometry->vertexCount) ||
+    if (compareVertices && block &&
+        (!sameVectors(block->positions, storage->renderedPositions, geometry->vertexCount) ||
                   !sameVectors(block->normals, storage->renderedNormals, geometry->vertexCount))) {
         problem = describe("a geometry whose vertices changed after its last unlock:", geometry);
         return false;
@@ -360,15 +405,25 @@ MeshData meshOf(const Geometry* geometry) {
 const std::vector<Geometry*>& moduleGeometries() { return geometries().madeByModule; }
 
 void markMadeByModule(Geometry* geometry) {
+    Geometries& all = geometries();
     geometry->hostMadeByModule = true;
-    geometries().madeByModule.push_back(geometry);
+    all.madeByModule.push_back(geometry);
+    const std::uint64_t madeAs = ++all.madeCount;
+    storageOf(geometry)->madeAs = madeAs;
+    all.liveMadeByModule[madeAs] = geometry;
 }
 
 std::vector<Geometry*> liveModuleGeometries() {
     std::vector<Geometry*> live;
-    for (Geometry* geometry : geometries().madeByModule)
-        if (!geometry->hostDestroyed) live.push_back(geometry);
+    for (const auto& [madeAs, geometry] : geometries().liveMadeByModule) live.push_back(geometry);
     return live;
+}
+
+std::size_t liveModuleGeometryCount() { return geometries().liveMadeByModule.size(); }
+
+void keepDestroyedModuleGeometries(std::size_t vertices) {
+    geometries().keptVertices = vertices;
+    freeOldDestroyedGeometries();
 }
 
 ReferenceLedger referenceLedger() {

@@ -56,9 +56,9 @@ void unlockGeometry(Geometry* geometry);
 const std::vector<std::int32_t>& lockModes(const Geometry* geometry);
 
 // What the renderer draws for an atomic: false, with the reason, when the
-// geometry is destroyed, has never been unlocked, is still locked, or its
-// positions or normals changed since its last unlock.
-bool drawable(const Geometry* geometry, std::string& problem);
+// geometry is destroyed, has never been unlocked, is still locked, or (when
+// `compareVertices`) its positions or normals changed since its last unlock.
+bool drawable(const Geometry* geometry, std::string& problem, bool compareVertices = true);
 
 // Copies of a geometry's arrays (positions, normals, colours, texture
 // coordinates, triangles), for comparing a copy with its source.
@@ -70,6 +70,13 @@ void markMadeByModule(Geometry* geometry);
 // whose last reference is not gone.
 const std::vector<Geometry*>& moduleGeometries();
 std::vector<Geometry*> liveModuleGeometries();
+std::size_t liveModuleGeometryCount();
+
+// A long drive makes more copies than memory holds: from now on only the
+// latest destroyed module geometries of `vertices` vertices in all stay in
+// memory (and in moduleGeometries), the older ones are freed as the real host
+// frees them. By default every geometry stays for the whole process.
+void keepDestroyedModuleGeometries(std::size_t vertices);
 
 // The reference counts of every geometry the host made itself (not through
 // createGeometry) and of every material.

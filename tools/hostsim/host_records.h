@@ -95,6 +95,7 @@ struct Geometry {
     std::uint32_t hostExtension;     // one registered extension block
     bool hostDestroyed;              // the last reference is gone
     bool hostMadeByModule;           // made through createGeometry
+    bool hostRefusedInMaking;        // a triangle call or extension copy on it was refused
     std::int32_t hostDrawnBy;        // atomics that draw it
 };
 static_assert(offsetof(Geometry, flags) == 0x08, "geometry flags");

@@ -221,6 +221,31 @@ void removeVehicle(Vehicle* vehicle) {
     if (w.playerVehicle == vehicle) w.playerVehicle = nullptr;
 }
 
+namespace {
+
+void destroyClump(Clump* clump) {
+    World& w = world();
+    if (!w.clumpSet.erase(clump)) return;
+    for (Atomic* atomic : clumpAtomics(clump)) {
+        w.atomicSet.erase(atomic);
+        // The atomic's memory keeps its geometry pointer, as a freed atomic does.
+        if (Geometry* geometry = atomic->geometry) {
+            --geometry->hostDrawnBy;
+            dropGeometryReference(geometry);
+        }
+    }
+    for (const Frame* frame : w.clumpFrames[clump]) w.frameSet.erase(frame);
+    w.clumpFrames.erase(clump);
+}
+
+}  // namespace
+
+void destroyVehicle(Vehicle* vehicle) {
+    if (vehicleFromHandle(vehicleHandle(vehicle)) != vehicle) return;  // not in the pool
+    removeVehicle(vehicle);
+    destroyClump(vehicle->clump);
+}
+
 Clump* rebuildClump(Vehicle* vehicle) {
     vehicle->clump = buildClump(world().vehicleSpecs[vehicle], vehicle->hostPlacement);
     return vehicle->clump;
@@ -398,12 +423,12 @@ Atomic* atomicNamed(const Vehicle* vehicle, const std::string& frameName) {
 // every atomic the simulation ever made.
 bool anyAtomicDraws(const Geometry* geometry) { return geometry->hostDrawnBy > 0; }
 
-void renderVehicles() {
+void renderVehicles(bool compareVertices) {
     for (const Vehicle* vehicle : poolVehicles()) {
         if (!vehicle->clump || !isLiveClump(vehicle->clump)) continue;
         for (const Atomic* atomic : clumpAtomics(vehicle->clump)) {
             std::string problem;
-            if (atomic->geometry && !drawable(atomic->geometry, problem))
+            if (atomic->geometry && !drawable(atomic->geometry, problem, compareVertices))
                 hostFault(std::string("render: atomic ") + atomic->frame->hostName + " draws " + problem);
         }
     }

@@ -47,6 +47,10 @@ struct VehicleSpec {
 Vehicle* spawnVehicle(const VehicleSpec& design = {});
 // Frees the vehicle's slot; the object, its clump and atomics stay as they were.
 void removeVehicle(Vehicle* vehicle);
+// Frees the slot and destroys the clump as the game deletes a vehicle: its
+// clump, frames and atomics are no longer live, each atomic's geometry loses
+// the atomic's reference. Their memory stays readable (as the host's pools).
+void destroyVehicle(Vehicle* vehicle);
 // Gives the vehicle a new clump built from the same model; the old one stays alive.
 Clump* rebuildClump(Vehicle* vehicle);
 std::int32_t vehicleHandle(const Vehicle* vehicle);
@@ -109,8 +113,9 @@ void destroyAtomic(Atomic* atomic);
 bool anyAtomicDraws(const Geometry* geometry);
 
 // The host draws every vehicle in the pool: a host fault for every atomic
-// whose geometry the renderer could not draw (see `drawable`).
-void renderVehicles();
+// whose geometry the renderer could not draw (see `drawable`; vertices
+// changed since the last unlock are looked for only when `compareVertices`).
+void renderVehicles(bool compareVertices = true);
 
 // ---------------------------------------------------------------- collision
 

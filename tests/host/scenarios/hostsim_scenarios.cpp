@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "car_model.h"
 #include "host_checks.h"
@@ -135,6 +136,68 @@ TEST(HostSim, FailedCallsDoNothing) {
     EXPECT_EQ(unlock(g), nullptr);
     EXPECT_EQ(g->hostUnlocks, 0u);
     EXPECT_EQ(unlock(g), g);
+    scenario::expectNoHostFaults();
+}
+
+// A refusal rule refuses only allocating calls; a copy whose making had a
+// refused triangle call or extension copy must never be attached.
+TEST(HostSim, GeometryWithARefusedCallInItsMakingIsNeverAttached) {
+    ASSERT_TRUE(startHost());
+    Vehicle* car = spawnVehicle();
+    Atomic* bonnet = atomicNamed(car, "bonnet_hi_ok");
+    const auto copyExtensions = at<std::int32_t (*)(void*, Geometry*, const Geometry*)>(kCopyExtensions);
+    void* registry = reinterpret_cast<void*>(static_cast<std::uintptr_t>(kExtensionRegistry));
+    bool refuse = false;
+    refuseAllocatingCalls([&refuse](HostFunction) { return refuse; });
+
+    // Its second triangle stays as created, which still reads as whole.
+    Geometry* triangleRefused = createGeometry(3, 2, kGeometryPositions);
+    triangleVertices(triangleRefused, &triangleRefused->triangles[0], 0, 1, 2);
+    triangleMaterial(triangleRefused, &triangleRefused->triangles[0], newMaterial());
+    refuse = true;
+    EXPECT_EQ(triangleVertices(triangleRefused, &triangleRefused->triangles[1], 0, 2, 1), nullptr);
+    EXPECT_EQ(unlock(triangleRefused), triangleRefused) << "unlock is not an allocating call";
+    refuse = false;
+    Geometry* extensionRefused = oneTriangle(newMaterial(), true);
+    refuse = true;
+    EXPECT_EQ(copyExtensions(registry, extensionRefused, bonnet->geometry), 0);
+    refuse = false;
+    EXPECT_EQ(refusals(HostFunction::TriangleVertices), 1u);
+    EXPECT_EQ(refusals(HostFunction::CopyExtensions), 1u);
+    EXPECT_EQ(refusals(HostFunction::Unlock), 0u);
+
+    expectFault("refused", [&] { setGeometry(bonnet, triangleRefused, 0); });
+    expectFault("refused", [&] { setGeometry(bonnet, extensionRefused, 0); });
+    expectNoFault("a copy made whole", [&] { setGeometry(bonnet, oneTriangle(newMaterial(), true), 0); });
+    refuseAllocatingCalls(nullptr);
+}
+
+// The game deletes a vehicle with its clump: nothing of it is live any more
+// and its atomics' references are gone; a copy only its atomic held is destroyed.
+TEST(HostSim, DestroyedVehicleLeavesNothingLiveAndDropsItsReferences) {
+    ASSERT_TRUE(startHost());
+    Vehicle* car = spawnVehicle();
+    Vehicle* other = spawnVehicle();
+    Atomic* bonnet = atomicNamed(car, "bonnet_hi_ok");
+    Geometry* copy = oneTriangle(newMaterial(), true);
+    setGeometry(bonnet, copy, 0);
+    destroyGeometry(copy);  // only the atomic holds it
+    const std::vector<Atomic*> atomics = clumpAtomics(car->clump);
+    const Clump* clump = car->clump;
+    Geometry* body = atomicNamed(car, "chassis")->geometry;
+    const int bodyReferences = body->references;
+
+    destroyVehicle(car);
+    EXPECT_EQ(vehicleFromHandle(vehicleHandle(car)), nullptr);
+    EXPECT_FALSE(isLiveClump(clump));
+    for (const Atomic* atomic : atomics) {
+        EXPECT_FALSE(isLiveAtomic(atomic));
+        EXPECT_FALSE(isLiveFrame(atomic->frame));
+    }
+    EXPECT_EQ(body->references, bodyReferences - 1);
+    EXPECT_TRUE(copy->hostDestroyed);
+    EXPECT_TRUE(liveModuleGeometries().empty());
+    EXPECT_TRUE(isLiveClump(other->clump)) << "the other car keeps its clump";
     scenario::expectNoHostFaults();
 }
 
