@@ -63,23 +63,49 @@ std::string format(const char* pattern, ...) {
 
 }  // namespace
 
+namespace {
+
+// How often, and by how much, the floor of `use` rises over the samples from
+// `first` on: the least use from each sample to the last. A leak raises it
+// again and again; work buffers growing to their largest raise it in a few
+// steps; buffers kept and given back make the use go up and down above it.
+struct FloorRise {
+    std::size_t rises = 0;
+    std::int64_t by = 0;
+};
+
+template <typename Use>
+FloorRise floorRise(const std::vector<HeapUse>& samples, std::size_t first, Use use) {
+    FloorRise rise;
+    std::int64_t floor = use(samples.back());
+    for (std::size_t i = samples.size() - 1; i-- > first;) {
+        const std::int64_t below = std::min(floor, use(samples[i]));
+        if (below < floor) ++rise.rises;
+        floor = below;
+    }
+    // From the floor at `first` to the last sample, its own floor.
+    rise.by = use(samples.back()) - floor;
+    return rise;
+}
+
+}  // namespace
+
 bool heapKeepsGrowing(const std::vector<HeapUse>& afterResets, std::string& why) {
     const std::size_t count = afterResets.size();
     if (count < kLeastHeapSamples) return false;
     const std::size_t first = count / 8;
-    std::size_t growths = 0;
-    for (std::size_t i = first + 1; i < count; ++i) {
-        const HeapUse &before = afterResets[i - 1], &now = afterResets[i];
-        if (now.bytes > before.bytes || now.blocks > before.blocks) ++growths;
-    }
+    const std::size_t often = std::max<std::size_t>(kLeastHeapSamples, count / 8);
+    const FloorRise bytes = floorRise(afterResets, first, [](const HeapUse& h) { return h.bytes; });
+    const FloorRise blocks = floorRise(afterResets, first, [](const HeapUse& h) { return h.blocks; });
+    const bool leaks = (bytes.rises >= often && bytes.by > kLeakBytes) || (blocks.rises >= often && blocks.by > kLeakBlocks);
+    if (!leaks) return false;
     const HeapUse from = afterResets[first], to = afterResets.back();
-    const bool steady = growths >= std::max<std::size_t>(kLeastHeapSamples, count / 8);
-    if (!steady || (to.bytes - from.bytes <= kLeakBytes && to.blocks - from.blocks <= kLeakBlocks)) return false;
-    why = format("the module's heap right after reset events grew at %u of the last %u of them, from %lld bytes in "
-                 "%lld blocks to %lld bytes in %lld blocks",
-                 static_cast<unsigned>(growths), static_cast<unsigned>(count - first - 1),
-                 static_cast<long long>(from.bytes), static_cast<long long>(from.blocks),
-                 static_cast<long long>(to.bytes), static_cast<long long>(to.blocks));
+    why = format("the module's heap right after reset events kept growing: its floor rose at %u of the last %u of "
+                 "them (bytes) and %u (blocks), from %lld bytes in %lld blocks to %lld bytes in %lld blocks",
+                 static_cast<unsigned>(bytes.rises), static_cast<unsigned>(count - first - 1),
+                 static_cast<unsigned>(blocks.rises), static_cast<long long>(from.bytes),
+                 static_cast<long long>(from.blocks), static_cast<long long>(to.bytes),
+                 static_cast<long long>(to.blocks));
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "host_functions.h"
@@ -33,7 +34,7 @@ struct GeometryStorage {
 };
 
 struct Geometries {
-    std::map<const Geometry*, std::unique_ptr<GeometryStorage>> storage;
+    std::unordered_map<const Geometry*, std::unique_ptr<GeometryStorage>> storage;
     std::vector<std::unique_ptr<Material>> materials;
     std::vector<Geometry*> madeByModule;
     // The module's geometries not destroyed yet, by the order they were made in.

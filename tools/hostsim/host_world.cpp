@@ -6,7 +6,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <set>
+#include <unordered_set>
 
 #include "car_model.h"
 #include "host_functions.h"
@@ -36,13 +36,15 @@ struct World {
     std::unique_ptr<Ped> playerPed;
     bool playerPedPresent = true;
 
+    // The live sets answer the host functions' checks of every pointer they
+    // are given, as cheaply as the game's own functions take them.
     std::vector<std::unique_ptr<Frame>> frames;
-    std::set<const Frame*> frameSet;
+    std::unordered_set<const Frame*> frameSet;
     std::map<const Clump*, std::vector<Frame*>> clumpFrames;  // parents before children
     std::vector<std::unique_ptr<Atomic>> atomics;
-    std::set<const Atomic*> atomicSet;
+    std::unordered_set<const Atomic*> atomicSet;
     std::vector<std::unique_ptr<Clump>> clumps;
-    std::set<const Clump*> clumpSet;
+    std::unordered_set<const Clump*> clumpSet;
 
     std::unique_ptr<VehicleModelInfo*[]> modelInfoTable;
     std::map<std::int16_t, std::unique_ptr<VehicleModelInfo>> modelInfos;
