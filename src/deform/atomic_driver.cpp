@@ -470,20 +470,20 @@ constexpr StepCost kScan{60, 100};
 // two calls each) and its finish (the host's extension and render mesh
 // calls), per vertex; a bonnet or boot is measured for its crease as well.
 constexpr StepCost kCopy{500, 3500};
-constexpr StepCost kCloneTriangles{0, 2600};
-constexpr StepCost kCloneFinish{100, 2000};
+constexpr StepCost kCloneTriangles{0, 3500};
+constexpr StepCost kCloneFinish{300, 2600};
 constexpr std::uint64_t kMeasurePerThousand = 2300;
 // The crease rebuild: cutting, per source triangle and per piece it is cut
 // into (the pieces a triangle gives, as the cut has found them so far; three
 // before the first run); building: the host's create call (per piece), the
 // pieces, then the unlock and material check.
-constexpr std::uint64_t kCutFixed = 300;
-constexpr std::uint64_t kCutPerThousandTriangles = 5000;
-constexpr std::uint64_t kCutPerThousandPieces = 25000;
+constexpr std::uint64_t kCutFixed = 500;
+constexpr std::uint64_t kCutPerThousandTriangles = 8000;
+constexpr std::uint64_t kCutPerThousandPieces = 38000;
 constexpr std::uint64_t kFirstPiecesPerTriangle = 3;
-constexpr StepCost kBuildCreate{500, 4000};
-constexpr StepCost kBuildPieces{0, 12000};
-constexpr StepCost kBuildFinish{300, 3200};
+constexpr StepCost kBuildCreate{800, 6400};
+constexpr StepCost kBuildPieces{0, 16000};
+constexpr StepCost kBuildFinish{500, 5400};
 // The panel's lists: begun (per vertex), then per vertex placed or sheet point made.
 constexpr StepCost kListsBegin{2500, 2000};
 constexpr StepCost kLists{0, 1500};
@@ -492,10 +492,10 @@ constexpr StepCost kAttach{900, 150};
 // The displacement, per vertex: the ordinary dent, the fold path, the surface
 // path (per vertex, plus per sheet point: a point is worked out once for
 // every vertex at its place), and a staged surface written into the copy.
-constexpr StepCost kDent{700, 2500};
+constexpr StepCost kDent{1000, 3500};
 constexpr StepCost kFold{700, 3000};
 constexpr std::uint64_t kSurfacePerThousand = 3000;
-constexpr std::uint64_t kSheetPointPerThousand = 21000;
+constexpr std::uint64_t kSheetPointPerThousand = 70000;
 constexpr StepCost kCommit{700, 700};
 // Fewest vertices a surface or list step works out, so that a tiny budget
 // still finishes a panel in a bounded number of frames; a multiple of four.

@@ -189,8 +189,10 @@ void printSummary(const DriveFrames& frames, const DriveChecks& checks, const Dr
                     counts->carChanges, counts->carsGone, counts->quietStretches);
     printRefusals();
     const std::vector<float>& seconds = frames.moduleSeconds();
-    std::printf("  module frame CPU time (%s): median %.3f ms, p99 %.3f ms, max %.3f ms\n", clockName(),
-                1e3 * percentile(seconds, 0.5), 1e3 * percentile(seconds, 0.99), 1e3 * percentile(seconds, 1.0));
+    const auto largest = std::max_element(seconds.begin(), seconds.end());
+    std::printf("  module frame CPU time (%s): median %.3f ms, p99 %.3f ms, max %.3f ms (frame %u)\n", clockName(),
+                1e3 * percentile(seconds, 0.5), 1e3 * percentile(seconds, 0.99), 1e3 * percentile(seconds, 1.0),
+                largest == seconds.end() ? 0u : static_cast<unsigned>(largest - seconds.begin()) + 1u);
     std::printf("  checked: %llu changed meshes, %d idle stretches, %u reset events; most module geometries alive at "
                 "once %u\n",
                 static_cast<unsigned long long>(checks.changedMeshesSeen()), checks.idleChecks(),

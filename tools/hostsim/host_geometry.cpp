@@ -340,8 +340,11 @@ void lockGeometry(Geometry* geometry, std::int32_t mode) {
 
 void unlockGeometry(Geometry* geometry) {
     GeometryStorage& storage = *storageOf(geometry);
-    const std::string triangle = inconsistentTriangle(*geometry);
-    if (!triangle.empty()) hostFault(describe(("unlock: " + triangle + " in geometry").c_str(), geometry));
+    // Triangles change only while they are open (a new geometry's are until its first unlock).
+    if (geometry->hostLockMode & kLockTriangles) {
+        const std::string triangle = inconsistentTriangle(*geometry);
+        if (!triangle.empty()) hostFault(describe(("unlock: " + triangle + " in geometry").c_str(), geometry));
+    }
     const VertexBlock* block = geometry->vertexBlock;
     if (block && !(geometry->hostLockMode & kLockPositions) &&
         !sameVectors(block->positions, storage.renderedPositions, geometry->vertexCount))
