@@ -494,6 +494,7 @@ constexpr StepCost kAttach{900, 150};
 // every vertex at its place), and a staged surface written into the copy.
 constexpr StepCost kDent{1000, 3500};
 constexpr StepCost kFold{700, 3000};
+constexpr std::uint64_t kSurfaceFixed = 2000;  // the lock and unlock
 constexpr std::uint64_t kSurfacePerThousand = 3000;
 constexpr std::uint64_t kSheetPointPerThousand = 70000;
 constexpr StepCost kCommit{700, 700};
@@ -508,11 +509,11 @@ StagedSurface& spareSurface() {
     return *spare;
 }
 
-// The surface path's cost per thousand vertices of a panel: the vertices'
-// own and an even share of the sheet points'.
+// The surface path's cost on a panel: its copy locked and unlocked, and per
+// thousand vertices the vertices' own and an even share of the sheet points'.
 StepCost surfaceCost(const PanelState& panel, std::size_t vertices) {
     const std::uint64_t points = vertices == 0 ? 0 : (kSheetPointPerThousand * panel.sheet.size()) / vertices;
-    return StepCost{0, kSurfacePerThousand + points};
+    return StepCost{kSurfaceFixed, kSurfacePerThousand + points};
 }
 
 // The cutting's cost per source triangle: its own and its pieces'.
@@ -785,7 +786,8 @@ DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& reques
                 StagedSurface& staged = progress.surface;
                 if (!entry || entry->restPositions.size() != staged.count) return DentStep::Done;
                 if (staged.done < staged.count) {
-                    const StepCost cost = surfaceCost(entry->panel, staged.count);
+                    // Runs only work out vertices: the copy is locked once, when they are written.
+                    const StepCost cost{0, surfaceCost(entry->panel, staged.count).perThousand};
                     const std::size_t vertices = itemStep(staged.count - staged.done, cost, allowance);
                     if (!takeRun(allowance, cost, vertices)) return DentStep::Waiting;
                     continueSurface(entry->panel, entry->restPositions.data(), vertices, staged);
@@ -933,6 +935,15 @@ void* deformAtomic(void* atomic, void* request) {
         // Nothing may reach the host's enumeration; the atomic is left as it is.
     }
     return atomic;
+}
+
+void deformPlannedAtomic(const PlannedDent& planned, DentRequest& request) {
+    try {
+        breadcrumb("atomic: begin / inspect frame and geometry");
+        if (request.record) dentAtomic(*static_cast<host::Atomic*>(planned.atomic), planned.at, request);
+    } catch (...) {
+        // As for deformAtomic: the atomic is left as it is.
+    }
 }
 
 }  // namespace kerbmark

@@ -139,6 +139,11 @@ void* deformAtomic(void* atomic, void* request);
 // appended to the plan with the dent in its frame. Changes nothing.
 void* planAtomicDent(void* atomic, void* data);
 
+// deformAtomic for an atomic the hit planned in this same frame, nothing
+// having changed since: the checks and the dent in its frame are the
+// planning's, so they are not made again.
+void deformPlannedAtomic(const PlannedDent& planned, DentRequest& request);
+
 // Whether the planned dent, worked out now, would make a copy of its atomic's
 // geometry: it reaches a mesh of the record that has no copy and no prepared
 // one ready, and the vehicle's own limits would let one be made. The atomic
