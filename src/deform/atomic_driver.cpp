@@ -469,8 +469,8 @@ constexpr StepCost kScan{60, 100};
 // vertices it allocates, and the vertex arrays), its triangles (the host's
 // two calls each) and its finish (the host's extension and render mesh
 // calls), per vertex; a bonnet or boot is measured for its crease as well.
-constexpr StepCost kCopy{500, 3500};
-constexpr StepCost kCloneTriangles{0, 3500};
+constexpr StepCost kCopy{800, 4500};
+constexpr StepCost kCloneTriangles{0, 4000};
 constexpr StepCost kCloneFinish{300, 2600};
 constexpr std::uint64_t kMeasurePerThousand = 2300;
 // The crease rebuild: cutting, per source triangle and per piece it is cut
@@ -479,16 +479,16 @@ constexpr std::uint64_t kMeasurePerThousand = 2300;
 // pieces, then the unlock and material check.
 constexpr std::uint64_t kCutFixed = 500;
 constexpr std::uint64_t kCutPerThousandTriangles = 8000;
-constexpr std::uint64_t kCutPerThousandPieces = 38000;
+constexpr std::uint64_t kCutPerThousandPieces = 45000;
 constexpr std::uint64_t kFirstPiecesPerTriangle = 3;
 constexpr StepCost kBuildCreate{800, 6400};
 constexpr StepCost kBuildPieces{0, 16000};
 constexpr StepCost kBuildFinish{500, 5400};
 // The panel's lists: begun (per vertex), then per vertex placed or sheet point made.
-constexpr StepCost kListsBegin{2500, 2000};
-constexpr StepCost kLists{0, 1500};
+constexpr StepCost kListsBegin{3000, 3000};
+constexpr StepCost kLists{0, 2200};
 // Recording and attaching a copy, per vertex.
-constexpr StepCost kAttach{900, 150};
+constexpr StepCost kAttach{1200, 250};
 // The displacement, per vertex: the ordinary dent, the fold path, the surface
 // path (per vertex, plus per sheet point: a point is worked out once for
 // every vertex at its place), and a staged surface written into the copy.
@@ -497,7 +497,7 @@ constexpr StepCost kFold{700, 3000};
 constexpr std::uint64_t kSurfaceFixed = 2000;  // the lock and unlock
 constexpr std::uint64_t kSurfacePerThousand = 3000;
 constexpr std::uint64_t kSheetPointPerThousand = 70000;
-constexpr StepCost kCommit{700, 700};
+constexpr StepCost kCommit{1000, 1000};
 // Fewest vertices a surface or list step works out, so that a tiny budget
 // still finishes a panel in a bounded number of frames; a multiple of four.
 constexpr std::size_t kMinVertexStep = 1024;

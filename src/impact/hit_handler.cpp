@@ -64,7 +64,7 @@ HitSummary summarize(const VehicleRecord& record, const host::Vehicle& vehicle, 
 // atomic again; and of a finished hit: the collision model's update and the
 // log line.
 constexpr std::uint64_t kQueuedCheckUnits = 500;
-constexpr std::uint64_t kFinishUnits = 550;
+constexpr std::uint64_t kFinishUnits = 900;
 // The hit's own frame work, charged to the frame's budget: a car's contact
 // read (whether or not it dents), a hit's rear lights and request, and each
 // atomic it plans and queues.

@@ -46,6 +46,18 @@ void frames(int count) {
     for (int i = 0; i < count; ++i) runFrame();
 }
 
+// Frames until the module's work on the dents is done, as a player waits a
+// moment for them to show: ten frames in a row without a geometry made or
+// unlocked (two seconds at the most).
+void framesUntilDentsShow() {
+    int still = 0;
+    for (int i = 0; i < 60 && still < 10; ++i) {
+        const std::uint32_t before = calls(HostFunction::CreateGeometry) + calls(HostFunction::Unlock);
+        runFrame();
+        still = calls(HostFunction::CreateGeometry) + calls(HostFunction::Unlock) == before ? still + 1 : 0;
+    }
+}
+
 std::string joinPath(const std::string& folder, const std::string& name) { return folder + "/" + name; }
 
 bool makeFolders(const std::string& path) {
@@ -246,7 +258,7 @@ void rearEnded(DriveCars& cars) {
     clearCollision(player.vehicle);
     clearCollision(traffic.vehicle);
     traffic.vehicle->velocity = {0.0f, 0.0f, 0.0f};
-    frames(5);
+    framesUntilDentsShow();
 }
 
 }  // namespace

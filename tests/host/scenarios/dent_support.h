@@ -64,8 +64,8 @@ std::vector<HitLine> hitLines(const std::string& log);
 std::vector<std::string> linesStartingWith(const std::string& log, const std::string& prefix);
 
 // Frames a player's hit takes to show on the usual car with the default
-// work budget: a first hit before the car is prepared is spread over four.
-constexpr int kPlayerHitFrames = 4;
+// work budget: a first hit before the car is prepared is spread over five.
+constexpr int kPlayerHitFrames = 5;
 // A contact in the vehicle's model frame that stays for `frames` frames
 // (the host reports it again every frame), then is gone for the frames the
 // player's hit may still take.
