@@ -494,7 +494,7 @@ constexpr StepCost kAttach{1200, 250};
 // every vertex at its place), and a staged surface written into the copy.
 constexpr StepCost kDent{1000, 3500};
 constexpr StepCost kFold{700, 3000};
-constexpr std::uint64_t kSurfaceFixed = 2000;  // the lock and unlock
+constexpr std::uint64_t kSurfaceFixed = 3000;  // the lock and unlock
 constexpr std::uint64_t kSurfacePerThousand = 3000;
 constexpr std::uint64_t kSheetPointPerThousand = 70000;
 constexpr StepCost kCommit{1000, 1000};

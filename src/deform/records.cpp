@@ -24,9 +24,9 @@ constexpr std::uint32_t kCreaseSeedFactor = 0x9E3779B9u;
 // of releasing a leaving record's parts: a mesh entry (the memory and
 // material checks of its two geometries, and the copy's memory given back,
 // which grows with its vertices), the private collision model.
-constexpr std::uint64_t kEntryReleaseUnits = 500;
+constexpr std::uint64_t kEntryReleaseUnits = 800;
 constexpr std::uint64_t kEntryReleasePerThousandVertices = 200;
-constexpr std::uint64_t kCollisionReleaseUnits = 280;
+constexpr std::uint64_t kCollisionReleaseUnits = 400;
 
 bool vehiclePoolExists() { return host::at<void* const volatile>(host::kVehiclePool) != nullptr; }
 
