@@ -43,15 +43,22 @@ bool failedWith(const DriveChecks& checks, const char* words) {
     return checks.failed() && checks.failure().find(words) != std::string::npos;
 }
 
-// A dent is drawn only after a contact since the car's last restore.
-TEST(DriveChecks, ADentWithoutAContactSinceTheRestoreFails) {
-    ASSERT_TRUE(startHost());
-    Vehicle* car = spawnVehicle();
-    DriveChecks checks(kIdleFrames);
+// A car that the checks saw come and have a contact in frame 1, and a copy
+// attached to its `part`.
+Geometry* contactedCopy(DriveChecks& checks, Vehicle*& car, const char* part) {
+    car = spawnVehicle();
     checks.carCame(car);
     checks.startFrame(1);
     checks.contact(car);
-    Geometry* copy = attachCopy(atomicNamed(car, "bonnet_hi_ok"));
+    return attachCopy(atomicNamed(car, part));
+}
+
+// A dent is drawn only after a contact since the car's last restore.
+TEST(DriveChecks, ADentWithoutAContactSinceTheRestoreFails) {
+    ASSERT_TRUE(startHost());
+    DriveChecks checks(kIdleFrames);
+    Vehicle* car = nullptr;
+    Geometry* copy = contactedCopy(checks, car, "bonnet_hi_ok");
     dent(copy);
     checks.afterFrame(false);
     ASSERT_FALSE(checks.failed()) << checks.failure();
@@ -66,12 +73,9 @@ TEST(DriveChecks, ADentWithoutAContactSinceTheRestoreFails) {
 
 TEST(DriveChecks, AVertexThatIsNotFiniteFails) {
     ASSERT_TRUE(startHost());
-    Vehicle* car = spawnVehicle();
     DriveChecks checks(kIdleFrames);
-    checks.carCame(car);
-    checks.startFrame(1);
-    checks.contact(car);
-    Geometry* copy = attachCopy(atomicNamed(car, "chassis"));
+    Vehicle* car = nullptr;
+    Geometry* copy = contactedCopy(checks, car, "chassis");
     lockGeometry(copy, kLockPositions);
     copy->vertexBlock->positions[7].z = std::nanf("");
     unlockGeometry(copy);
