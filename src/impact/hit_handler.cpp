@@ -274,29 +274,27 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
                         0,
                         isPlayer};
     const HitSummary summary = summarize(*record, vehicle, isPlayer, r, healthLoss, request);
-    if (settings.TrafficWorkPerFrame == 0) {
+    if (settings.TrafficWorkPerFrame != 0) {
+        // Traffic hits wait in the queue. So does the player's hit on a car
+        // whose work as traffic still waits, and one that would make copies
+        // (the car was not prepared yet): at the queue's front, so that no
+        // frame makes them all. The player's planned dents decide whether the
+        // hit waits: only those its names allow.
+        const std::vector<PlannedDent> dents = planHit(*record, request, !isPlayer);
+        units += kPlannedAtomicUnits * dents.size();
+        if (!isPlayer || workWaiting || hitMakesCopies(dents, *record, request.radius)) {
+            queueHit(*record, dents, summary);
+            if (isPlayer) bringWorkForward(*record);
+            return;
+        }
+        // Every other player's hit dents in its own frame, its atomics as just planned.
+        laps.next(meter::HitImmediate);
+        for (const PlannedDent& dent : dents) deformPlannedAtomic(dent, request);
+    } else {
         laps.next(meter::HitImmediate);
         breadcrumb("hit: enumerate atomics");
         game::atomics(record->clump, deformAtomic, &request);
-        finishHit(*record, summary, record->episode, request.meshes);
-        units += request.units + kFinishUnits;
-        return;
     }
-    // Traffic hits wait in the queue. So does the player's hit on a car whose
-    // work as traffic still waits, and one that would make copies (the car
-    // was not prepared yet): at the queue's front, so that no frame makes them
-    // all. The player's planned dents decide whether the hit waits: only
-    // those its names allow.
-    const std::vector<PlannedDent> dents = planHit(*record, request, !isPlayer);
-    units += kPlannedAtomicUnits * dents.size();
-    if (!isPlayer || workWaiting || hitMakesCopies(dents, *record, request.radius)) {
-        queueHit(*record, dents, summary);
-        if (isPlayer) bringWorkForward(*record);
-        return;
-    }
-    // Every other player's hit dents in its own frame, its atomics as just planned.
-    laps.next(meter::HitImmediate);
-    for (const PlannedDent& dent : dents) deformPlannedAtomic(dent, request);
     finishHit(*record, summary, record->episode, request.meshes);
     units += request.units + kFinishUnits;
 }
