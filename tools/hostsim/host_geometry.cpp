@@ -1,11 +1,15 @@
 #include "host_geometry.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <new>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -16,20 +20,53 @@ namespace hostsim {
 
 namespace {
 
+// Memory for a geometry's arrays. Large ones are pages of their own, given
+// back to the system when freed, as the game's own large allocations are:
+// geometries of every size made and destroyed for hours would otherwise
+// leave the process heap ever more fragmented.
+template <typename T>
+struct ArrayMemory {
+    using value_type = T;
+    static constexpr std::size_t kPagedBytes = 64 * 1024;
+
+    ArrayMemory() = default;
+    template <typename U>
+    ArrayMemory(const ArrayMemory<U>&) {}
+
+    T* allocate(std::size_t n) {
+        const std::size_t bytes = n * sizeof(T);
+        void* memory = bytes >= kPagedBytes ? VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)
+                                            : std::malloc(bytes);
+        if (!memory) throw std::bad_alloc();
+        return static_cast<T*>(memory);
+    }
+    void deallocate(T* p, std::size_t n) {
+        if (n * sizeof(T) >= kPagedBytes) VirtualFree(p, 0, MEM_RELEASE);
+        else std::free(p);
+    }
+    template <typename U>
+    bool operator==(const ArrayMemory<U>&) const { return true; }
+    template <typename U>
+    bool operator!=(const ArrayMemory<U>&) const { return false; }
+};
+
+template <typename T>
+using Array = std::vector<T, ArrayMemory<T>>;
+
 // Everything a geometry's pointers lead to, owned in one place.
 struct GeometryStorage {
     Geometry geometry{};
     std::uint64_t madeAs = 0;  // the module's geometries: its place in the order they were made
     VertexBlock block{};
-    std::vector<Vec3> positions;
-    std::vector<Vec3> normals;
-    std::vector<std::uint32_t> colours;
-    std::vector<float> texCoords[8];
-    std::vector<Triangle> triangles;
+    Array<Vec3> positions;
+    Array<Vec3> normals;
+    Array<std::uint32_t> colours;
+    Array<float> texCoords[8];
+    Array<Triangle> triangles;
     std::vector<Material*> materials;
     // What the render meshes were built from at the last unlock.
-    std::vector<Vec3> renderedPositions;
-    std::vector<Vec3> renderedNormals;
+    Array<Vec3> renderedPositions;
+    Array<Vec3> renderedNormals;
     std::vector<std::int32_t> lockModes;
 };
 
@@ -94,7 +131,7 @@ void updateBoundingSphere(GeometryStorage& storage) {
     sphere[3] = radius;
 }
 
-bool sameVectors(const Vec3* now, const std::vector<Vec3>& before, std::int32_t count) {
+bool sameVectors(const Vec3* now, const Array<Vec3>& before, std::int32_t count) {
     if (!now || before.size() != static_cast<std::size_t>(count)) return true;  // nothing to compare with
     return std::memcmp(now, before.data(), before.size() * sizeof(Vec3)) == 0;
 }
@@ -248,10 +285,11 @@ Geometry* newMeshGeometry(const MeshData& mesh) {
                               static_cast<std::int32_t>(mesh.triangles.size()), format);
     if (!g) return nullptr;
     GeometryStorage& storage = *storageOf(g);
-    storage.positions = mesh.positions;
-    if (!mesh.normals.empty()) storage.normals = mesh.normals;
-    if (!mesh.colours.empty()) storage.colours = mesh.colours;
-    for (std::int32_t set = 0; set < sets; ++set) storage.texCoords[set] = mesh.texCoords[set];
+    storage.positions.assign(mesh.positions.begin(), mesh.positions.end());
+    if (!mesh.normals.empty()) storage.normals.assign(mesh.normals.begin(), mesh.normals.end());
+    if (!mesh.colours.empty()) storage.colours.assign(mesh.colours.begin(), mesh.colours.end());
+    for (std::int32_t set = 0; set < sets; ++set)
+        storage.texCoords[set].assign(mesh.texCoords[set].begin(), mesh.texCoords[set].end());
     std::vector<Material*> own;
     for (std::uint32_t colour : mesh.materialColours) own.push_back(newMaterial(colour));
     for (std::size_t i = 0; i < mesh.triangles.size(); ++i) {
