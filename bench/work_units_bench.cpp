@@ -4,7 +4,7 @@
 // car not prepared, a chain crash of 32 cars, and seeded random traffic. Per
 // kind of budgeted step: the thread CPU time per unit it was charged, beside
 // the 10 ns a unit stands for; per kind of the hit's own frame work: the
-// time per call.
+// time per call, and per unit where the frame is charged for it.
 //
 //   work_units_bench <metered Kerbmark.asi> <work folder> <Kerbmark.ini>
 #include <windows.h>
@@ -70,6 +70,21 @@ const KindName kFrameKinds[] = {
     {kerbmark::meter::RecordsInStep, "records_in_step", "the records kept in step with the host"},
     {kerbmark::meter::PreparationChecks, "preparation_checks", "the seated car's preparation checked"},
 };
+
+// The least-squares line ns = fixed + perUnit * units through a kind's steps.
+struct Line {
+    double unitsEach;
+    double fixed;
+    double perUnit;
+};
+
+Line lineThrough(const Total& t) {
+    const double n = static_cast<double>(t.steps), su = static_cast<double>(t.units),
+                 sn = static_cast<double>(t.nanoseconds);
+    const double spread = n * t.unitsSquared - su * su;
+    const double perUnit = spread > 0.0 ? (n * t.unitsTimesNanoseconds - su * sn) / spread : sn / su;
+    return Line{su / n, (sn - perUnit * su) / n, perUnit};
+}
 
 void frames(int count) {
     for (int i = 0; i < count; ++i) hostsim::callSite(hostsim::kFrameSite);
@@ -147,15 +162,10 @@ int main(int argc, char** argv) {
     for (const KindName& k : kStepKinds) {
         const Total& t = totals[k.kind];
         if (t.units == 0) continue;
-        // The least-squares line ns = fixed + perUnit * units through the steps.
-        const double n = static_cast<double>(t.steps), su = static_cast<double>(t.units),
-                     sn = static_cast<double>(t.nanoseconds);
-        const double spread = n * t.unitsSquared - su * su;
-        const double perUnit = spread > 0.0 ? (n * t.unitsTimesNanoseconds - su * sn) / spread : sn / su;
-        const double fixed = (sn - perUnit * su) / n;
+        const Line line = lineThrough(t);
         char label[200];
         std::snprintf(label, sizeof label, "unit cost: %s (%llu steps, %.0f units each; %.0f ns + %.2f ns/unit)",
-                      k.label, static_cast<unsigned long long>(t.steps), su / n, fixed, perUnit);
+                      k.label, static_cast<unsigned long long>(t.steps), line.unitsEach, line.fixed, line.perUnit);
         bench::row((std::string("units_") + k.key).c_str(), static_cast<double>(t.nanoseconds) / t.units, 0.0,
                    "unit", label, kAssumedNsPerUnit);
     }
@@ -163,10 +173,16 @@ int main(int argc, char** argv) {
         const Total& t = totals[k.kind];
         if (t.steps == 0) continue;
         char label[160];
-        std::snprintf(label, sizeof label, "frame work: %s (%llu calls)", k.label,
-                      static_cast<unsigned long long>(t.steps));
+        std::snprintf(label, sizeof label, "frame work: %s (%llu calls, %.0f units each)", k.label,
+                      static_cast<unsigned long long>(t.steps), static_cast<double>(t.units) / t.steps);
         bench::row((std::string("frame_") + k.key).c_str(), static_cast<double>(t.nanoseconds) / t.steps, 0.0,
                    "call", label);
+        if (t.units == 0) continue;
+        const Line line = lineThrough(t);
+        std::snprintf(label, sizeof label, "  the same, per unit charged to the frame (%.0f ns + %.2f ns/unit)",
+                      line.fixed, line.perUnit);
+        bench::row((std::string("frame_units_") + k.key).c_str(), static_cast<double>(t.nanoseconds) / t.units, 0.0,
+                   "unit", label, kAssumedNsPerUnit);
     }
     return 0;
 }

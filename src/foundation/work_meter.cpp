@@ -11,15 +11,7 @@ namespace {
 
 Total totals[KindCount] = {};
 
-}  // namespace
-
-Scope::Scope(Kind kind, const std::uint64_t* left)
-    : kind_(kind), left_(left), leftBefore_(left ? *left : 0), start_(threadClockNs()) {}
-
-Scope::~Scope() {
-    Total& total = totals[kind_];
-    const auto nanoseconds = static_cast<std::uint64_t>(threadClockNs() - start_);
-    const std::uint64_t units = left_ && *left_ <= leftBefore_ ? leftBefore_ - *left_ : 0;
+void add(Total& total, std::uint64_t units, std::uint64_t nanoseconds) {
     total.steps += 1;
     total.nanoseconds += nanoseconds;
     total.units += units;
@@ -27,16 +19,28 @@ Scope::~Scope() {
     total.unitsTimesNanoseconds += static_cast<double>(units) * static_cast<double>(nanoseconds);
 }
 
-Laps::Laps(Kind kind) : kind_(kind), start_(threadClockNs()) {}
+}  // namespace
+
+Scope::Scope(Kind kind, const std::uint64_t* left)
+    : kind_(kind), left_(left), leftBefore_(left ? *left : 0), start_(threadClockNs()) {}
+
+Scope::~Scope() {
+    const auto nanoseconds = static_cast<std::uint64_t>(threadClockNs() - start_);
+    const std::uint64_t units = left_ && *left_ <= leftBefore_ ? leftBefore_ - *left_ : 0;
+    add(totals[kind_], units, nanoseconds);
+}
+
+Laps::Laps(Kind kind, const std::uint64_t* charged)
+    : kind_(kind), charged_(charged), chargedBefore_(charged ? *charged : 0), start_(threadClockNs()) {}
 
 Laps::~Laps() { next(kind_); }
 
 void Laps::next(Kind kind) {
     const std::int64_t now = threadClockNs();
-    if (kind_ == KindCount) return;
-    totals[kind_].steps += 1;
-    totals[kind_].nanoseconds += static_cast<std::uint64_t>(now - start_);
+    const std::uint64_t charged = charged_ ? *charged_ : 0;
+    if (kind_ != KindCount) add(totals[kind_], charged - chargedBefore_, static_cast<std::uint64_t>(now - start_));
     kind_ = kind;
+    chargedBefore_ = charged;
     start_ = now;
 }
 

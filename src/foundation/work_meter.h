@@ -31,7 +31,8 @@ enum Kind : int {
     QueuedChecks,
     ReleaseEntry,
     ReleaseCollision,
-    // The hit's own frame (time only): from the contact to its dents planned.
+    // The hit's own frame: from the contact to its dents planned (units where
+    // the hit charges them to the frame).
     HitResponse,
     HitLights,
     HitPlan,
@@ -73,10 +74,11 @@ private:
 
 // Times consecutive parts of one piece of work: each next() ends the part
 // before and begins one of `kind` (KindCount: none, the rest is not timed);
-// the last ends with the Laps.
+// the last ends with the Laps. With `charged` (a count of units that only
+// grows), each part also takes the units charged while it ran.
 class Laps {
 public:
-    explicit Laps(Kind kind);
+    explicit Laps(Kind kind, const std::uint64_t* charged = nullptr);
     ~Laps();
     Laps(const Laps&) = delete;
     Laps& operator=(const Laps&) = delete;
@@ -84,6 +86,8 @@ public:
 
 private:
     Kind kind_;
+    const std::uint64_t* charged_;
+    std::uint64_t chargedBefore_;
     std::int64_t start_;
 };
 
@@ -97,7 +101,7 @@ public:
 
 class Laps {
 public:
-    explicit Laps(Kind) {}
+    explicit Laps(Kind, const std::uint64_t* = nullptr) {}
     void next(Kind) {}
 };
 

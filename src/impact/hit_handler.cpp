@@ -66,10 +66,11 @@ HitSummary summarize(const VehicleRecord& record, const host::Vehicle& vehicle, 
 constexpr std::uint64_t kQueuedCheckUnits = 500;
 constexpr std::uint64_t kFinishUnits = 900;
 // The hit's own frame work, charged to the frame's budget: a car's contact
-// read (whether or not it dents), a hit's rear lights and request, and each
-// atomic it plans and queues.
+// read (whether or not it dents), a hit's rear lights and request, its plan
+// (the clump's atomics walked, the items queued) and each atomic planned.
 constexpr std::uint64_t kContactUnits = 500;
 constexpr std::uint64_t kHitUnits = 400;
+constexpr std::uint64_t kPlanUnits = 2000;
 constexpr std::uint64_t kPlannedAtomicUnits = 60;
 
 bool recordListed(const VehicleRecord* record) {
@@ -217,7 +218,7 @@ bool readContact(const host::Vehicle& vehicle, Contact& out) {
 
 // The units of the hit's own frame work go to `units`.
 void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* playerVehicle, std::uint64_t& units) {
-    meter::Laps laps(meter::HitResponse);
+    meter::Laps laps(meter::HitResponse, &units);
     if (!vehiclePointer || !recordList) return;
     units += kContactUnits;
     if (!readableRange(vehiclePointer, sizeof(host::Vehicle))) return;
@@ -281,7 +282,7 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
         // frame makes them all. The player's planned dents decide whether the
         // hit waits: only those its names allow.
         const std::vector<PlannedDent> dents = planHit(*record, request, !isPlayer);
-        units += kPlannedAtomicUnits * dents.size();
+        units += kPlanUnits + kPlannedAtomicUnits * dents.size();
         if (!isPlayer || workWaiting || hitMakesCopies(dents, *record, request.radius)) {
             queueHit(*record, dents, summary);
             if (isPlayer) bringWorkForward(*record);
