@@ -9,6 +9,7 @@
 //   work_units_bench <metered Kerbmark.asi> <work folder> <Kerbmark.ini>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -124,11 +125,59 @@ void chainCrash() {
     frames(300);
 }
 
-void randomTraffic() {
+// One frame of random traffic: its thread CPU time, and what each kind of
+// work took of it.
+struct FrameShare {
+    double nanoseconds = 0.0;
+    int frame = 0;
+    Total kinds[kerbmark::meter::KindCount] = {};
+};
+
+// Random traffic; the largest frames, each with the kinds that took it.
+std::vector<FrameShare> randomTraffic(const Total* totals, std::size_t largest) {
     bench::RandomTraffic traffic(0x556E6974ull, 40, hostsim::kUsualBodyVertices);
+    std::vector<FrameShare> kept;
+    FrameShare share;
     for (int frame = 0; frame < 6000; ++frame) {
         traffic.beforeFrame();
+        std::copy(totals, totals + kerbmark::meter::KindCount, share.kinds);
+        const double start = bench::threadSeconds();
         frames(1);
+        share.nanoseconds = (bench::threadSeconds() - start) * 1e9;
+        share.frame = frame;
+        for (int k = 0; k < kerbmark::meter::KindCount; ++k) {
+            share.kinds[k].steps = totals[k].steps - share.kinds[k].steps;
+            share.kinds[k].units = totals[k].units - share.kinds[k].units;
+            share.kinds[k].nanoseconds = totals[k].nanoseconds - share.kinds[k].nanoseconds;
+        }
+        kept.push_back(share);
+        std::sort(kept.begin(), kept.end(),
+                  [](const FrameShare& a, const FrameShare& b) { return a.nanoseconds > b.nanoseconds; });
+        if (kept.size() > largest) kept.pop_back();
+    }
+    return kept;
+}
+
+const char* keyOf(int kind) {
+    for (const KindName& k : kStepKinds)
+        if (k.kind == kind) return k.key;
+    for (const KindName& k : kFrameKinds)
+        if (k.kind == kind) return k.key;
+    return "?";
+}
+
+// A line per frame: its time, then each kind's steps, units and time in it.
+void printShares(const std::vector<FrameShare>& frames) {
+    for (const FrameShare& frame : frames) {
+        std::string line = "random traffic frame " + std::to_string(frame.frame) + ": " +
+                           std::to_string(static_cast<int>(frame.nanoseconds / 1000)) + " us;";
+        for (int k = 0; k < kerbmark::meter::KindCount; ++k) {
+            const Total& t = frame.kinds[k];
+            if (t.steps == 0) continue;
+            line += " " + std::string(keyOf(k)) + " " + std::to_string(t.steps) + "x/" + std::to_string(t.units) +
+                    "u/" + std::to_string(t.nanoseconds / 1000) + "us";
+        }
+        bench::note("largest", line.c_str());
     }
 }
 
@@ -157,7 +206,7 @@ int main(int argc, char** argv) {
     firstHits(29900);
     firstHits(hostsim::kUsualBodyVertices);
     chainCrash();
-    randomTraffic();
+    const std::vector<FrameShare> largest = randomTraffic(totals, 5);
 
     for (const KindName& k : kStepKinds) {
         const Total& t = totals[k.kind];
@@ -184,5 +233,6 @@ int main(int argc, char** argv) {
         bench::row((std::string("frame_units_") + k.key).c_str(), static_cast<double>(t.nanoseconds) / t.units, 0.0,
                    "unit", label, kAssumedNsPerUnit);
     }
+    printShares(largest);
     return 0;
 }
