@@ -1,18 +1,26 @@
 // The per-atomic deformation driver: the callback that the hit handler passes
-// to the host's atomic enumeration with one dent request.
+// to the host's atomic enumeration with one dent request, and the dent of one
+// mesh's copy that the staged dent job runs step by step.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "deform/geometry_clone.h"
-#include "deform/panel_paths.h"
-#include "deform/panel_state.h"
+#include "deform/ordinary_path.h"
+#include "deform/step_costs.h"
 #include "foundation/vec.h"
-#include "panel/crease_topology.h"
+
+namespace host {
+struct Atomic;
+struct Geometry;
+}  // namespace host
 
 namespace kerbmark {
 
+struct MeshEntry;
+struct PanelState;
+struct StagedSurface;
 struct VehicleRecord;
 
 // One dent for every atomic of a vehicle, in world space.
@@ -81,54 +89,6 @@ struct WorkAllowance {
     void charge(std::uint64_t units) { left = units >= left ? 0 : left - units; }
 };
 
-// What the steps of a planned dent made so far for the next one. A copy made
-// but not yet attached, or half made, is released when the progress is dropped.
-struct DentProgress {
-    enum class Step {
-        Reach, Copy, CloneTriangles, CloneFinish, Cut, Build, BuildPieces, BuildFinish, Lists, Attach, Dent, Surface
-    };
-    Step step = Step::Reach;
-    CloneJob clone;  // Step::CloneTriangles and Step::CloneFinish: the copy being made
-    void* pendingCopy = nullptr;  // the copy (rebuilt along its crease for a panel), not attached yet
-    PanelState pendingPanel;
-    CreaseCut cut;  // Step::Cut to Step::BuildFinish: a panel copy's crease cut so far
-    void* building = nullptr;  // Step::BuildPieces and Step::BuildFinish: the rebuilt copy being filled in
-    std::size_t builtPieces = 0;  // of the cut's pieces, filled in so far
-    StagedSurface surface;  // Step::Surface: the surface path worked out so far
-
-    DentProgress() = default;
-    ~DentProgress();
-    DentProgress(const DentProgress&) = delete;
-    DentProgress& operator=(const DentProgress&) = delete;
-};
-
-enum class DentStep {
-    Done,     // dented, refused or given up: nothing more to do
-    Waiting,  // the next step waits for a frame with room for it
-};
-
-// Panel kinds by frame name; the nearest frame that names a panel decides.
-enum PanelKind : int { kNoPanel = 0, kBonnet = 1, kBoot = 2 };
-
-// The frame's whole record lies in readable memory, so that it may be handed
-// to the host's frame functions (game::frameName, game::frameLTM).
-bool frameRecordReadable(const void* frame);
-
-// The frame or one of its ancestors (24 frames at most) is named after a part
-// that is never deformed (wheels, exhaust, ...), in any letter case. Also true
-// when the walk meets an unreadable frame: a name that cannot be read may be a
-// wheel's.
-bool excludedByName(void* frame);
-
-// kBonnet or kBoot for the nearest of the frame and its ancestors whose name
-// begins with a panel word, kNoPanel when none does. An unreadable frame ends
-// the walk: the nearer frames named no panel, so none is assumed.
-int panelKind(void* frame);
-
-// The atomic is still one of the clump's (the host may have destroyed it
-// since it was met): asks the host to enumerate the clump.
-bool clumpHoldsAtomic(void* clump, const void* atomic);
-
 // Callback of game::atomics with a DentRequest as data: copies the atomic's
 // geometry the first time the dent reaches it and dents the copy. Always
 // returns the atomic, so that the enumeration goes on.
@@ -150,14 +110,35 @@ void deformPlannedAtomic(const PlannedDent& planned, DentRequest& request);
 // and its geometry were checked by the planning in this frame.
 bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, float radius);
 
-// The rest of deformAtomic for a planned atomic, in steps while `allowance`
-// takes them: the checks again on the atomic as it is now, then reach, the
-// clone (its triangles in runs; a source that changed in between drops it),
-// crease rebuild and lists, and the displacement with the planned dent (the
-// frame's matrix is not read again). A surface path that does not fit is
-// worked out over several frames and written in one go. Each step does what
-// deformAtomic does, in the same order, so the settled mesh is the same.
-DentStep advancePlannedDent(void* atomic, const AtomicDent& at, DentRequest& request, DentProgress& progress,
-                            WorkAllowance& allowance);
+// The dent of an entry's copy, as the staged dent job runs it in steps.
+
+// The entry's dent arguments for this request: the previous depth and radius
+// only within the same episode.
+dent::DentArguments dentArguments(const MeshEntry& entry, const AtomicDent& at, const DentRequest& request);
+
+enum class MeshPath { Ordinary, Fold, Surface };
+
+// How the entry's copy of `count` vertices is dented: a panel whose lists fit
+// folds (across its width with PanelAsymmetry), anything else dents vertex by vertex.
+MeshPath pathOf(const MeshEntry& entry, std::size_t count);
+
+// The displacement of an entry's copy, all in one go.
+void displace(host::Atomic& atomic, MeshEntry& entry, const AtomicDent& at, DentRequest& request);
+
+// Writes a fully worked-out staged surface into the copy and the panel.
+void commitStaged(host::Atomic& atomic, MeshEntry& entry, DentRequest& request, StagedSurface& staged);
+
+// Whether the dent reaches any point of the atomic's geometry: of its entry's
+// rest positions once it has one (`entry`; null before the first copy).
+// False when the entry no longer fits the geometry.
+bool reaches(VehicleRecord& record, const host::Geometry& geometry, const AtomicDent& at, float radius,
+             MeshEntry*& entry);
+
+// The surface path's cost on a panel: its copy locked and unlocked, and per
+// thousand vertices the vertices' own and an even share of the sheet points'.
+StepCost surfaceCost(const PanelState& panel, std::size_t vertices);
+
+// The displacement's cost of the entry's copy of `count` vertices, by its path.
+StepCost displacementCost(const MeshEntry& entry, std::size_t count);
 
 }  // namespace kerbmark

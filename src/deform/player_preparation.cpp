@@ -4,6 +4,8 @@
 #include <memory>
 #include <utility>
 
+#include "deform/atomic_names.h"
+#include "deform/dent_job.h"
 #include "deform/records.h"
 #include "foundation/log.h"
 #include "foundation/settings.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "deform/atomic_driver.h"
+#include "deform/dent_job.h"
 #include "impact/response.h"
 
 namespace kerbmark {

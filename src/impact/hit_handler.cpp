@@ -9,6 +9,8 @@
 
 #include "collision/private_model.h"
 #include "deform/atomic_driver.h"
+#include "deform/atomic_names.h"
+#include "deform/dent_job.h"
 #include "deform/player_preparation.h"
 #include "deform/records.h"
 #include "deform/work_queue.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "deform/atomic_driver.h"
+#include "deform/atomic_names.h"
 #include "deform/ordinary_dent.h"
 #include "deform/records.h"
 #include "deform/support/geometry_host.h"
