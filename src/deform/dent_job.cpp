@@ -1,6 +1,15 @@
 // The staged dent of a planned atomic: the immediate dent's work cut into
 // steps, each run when the frame's work allowance takes it, so that a hit's
 // copies, crease rebuilds, panel lists and surface dents spread over frames.
+//
+// What may follow each step; any step may instead wait for a later frame or
+// end the job, and a step in runs follows itself until its items are done:
+//   Reach -> Copy (no entry yet) or Dent (the mesh has one)
+//   Copy -> CloneTriangles, or Lists: a copy prepared for the player's car enters here
+//   CloneTriangles -> CloneFinish -> Cut (a bonnet or boot) or Lists
+//   Cut -> Build -> BuildPieces -> BuildFinish -> Lists; a refused rebuild goes to Lists
+//   Lists -> Attach -> Dent; a job that only prepares a copy ends at Attach
+//   Dent -> Surface when the surface path does not fit the frame
 #include "deform/dent_job.h"
 
 #include <algorithm>
@@ -63,19 +72,237 @@ bool cloneGoesOn(CloneJob& clone, const host::Geometry* geometry) {
     return false;
 }
 
+using Step = DentJob::Step;
+
+// What a step leads to: wait for a frame with room, done, or straight on to `step`.
+struct Next {
+    enum Kind { Wait, Done, Go } kind;
+    Step step;
+};
+constexpr Next kWait{Next::Wait, Step::Reach};
+constexpr Next kDone{Next::Done, Step::Reach};
+constexpr Next go(Step step) { return Next{Next::Go, step}; }
+
+// What the steps work on: the atomic as it is now, its planned dent, the
+// request and its record, and the meter of the running step.
+struct DentTarget {
+    host::Atomic& atomic;
+    const AtomicDent& at;
+    DentRequest& request;
+    VehicleRecord& record;
+    meter::Scope& metered;
+};
+
+std::size_t vertexCountOf(const host::Geometry& geometry) { return static_cast<std::size_t>(geometry.vertexCount); }
+
 // The crease rebuild's end: the rebuilt copy kept in place of the plain one,
 // or, when `rebuilt` is null, the plain one kept for the ordinary dent (a
 // copy being built is released); the cut's buffers go back.
-void endCreaseRebuild(DentProgress& progress, void* rebuilt) {
-    if (progress.building != rebuilt) releaseGeometry(progress.building);
-    progress.building = nullptr;
-    progress.pendingCopy = keepPanelCopy(progress.pendingCopy, rebuilt, progress.pendingPanel);
-    returnCutBuffers(progress.cut);
-    progress.step = DentProgress::Step::Lists;
+Next endCreaseRebuild(DentJob& job, void* rebuilt) {
+    DentJob::CreaseRebuild& rebuild = job.rebuild;
+    if (rebuild.building != rebuilt) releaseGeometry(rebuild.building);
+    rebuild.building = nullptr;
+    job.made.copy = keepPanelCopy(job.made.copy, rebuilt, job.made.panel);
+    returnCutBuffers(rebuild.cut);
+    return go(Step::Lists);
+}
+
+Next reachStep(const DentTarget& t, DentJob&, WorkAllowance& allowance) {
+    const host::Geometry& geometry = *t.atomic.geometry;
+    if (!allowance.take(unitsOf(kScan, vertexCountOf(geometry)))) return kWait;
+    MeshEntry* entry = nullptr;
+    if (!reaches(t.record, geometry, t.at, t.request.radius, entry)) return kDone;
+    return go(entry ? Step::Dent : Step::Copy);
+}
+
+Next copyStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
+    host::Geometry* geometry = t.atomic.geometry;
+    if (!allowance.take(unitsOf(kCopy, vertexCountOf(*geometry)))) return kWait;
+    void* prepared = nullptr;
+    const CopySource from = copySource(t.atomic, t.record, geometry, copyFor(t.request),
+                                       panelKindOf(t.record, t.atomic), job.made.panel, prepared);
+    if (from == CopySource::Refused) return kDone;
+    if (from == CopySource::Prepared) {
+        job.made.copy = prepared;
+        return go(Step::Lists);
+    }
+    if (!beginClone(geometry, job.clone)) {
+        logCloneFailed();
+        return kDone;
+    }
+    return go(Step::CloneTriangles);
+}
+
+// In runs of triangles; the half-made copy stays with the job until it is finished.
+Next cloneTrianglesStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
+    CloneJob& clone = job.clone;
+    if (!cloneGoesOn(clone, t.atomic.geometry)) return kDone;
+    const auto left = static_cast<std::size_t>(cloneTrianglesLeft(clone));
+    const std::size_t triangles = itemStep(left, kCloneTriangles, allowance);
+    if (left > 0 && !takeRun(allowance, kCloneTriangles, triangles)) return kWait;
+    if (!continueClone(clone, static_cast<std::int32_t>(triangles))) {
+        logCloneFailed();
+        return kDone;
+    }
+    return go(cloneTrianglesLeft(clone) == 0 ? Step::CloneFinish : Step::CloneTriangles);
+}
+
+// The finished copy; a bonnet or boot is measured for its crease, and its cut begins.
+Next cloneFinishStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
+    CloneJob& clone = job.clone;
+    if (!cloneGoesOn(clone, t.atomic.geometry)) return kDone;
+    const int kind = panelKindOf(t.record, t.atomic);
+    const StepCost finish{kCloneFinish.fixed, kCloneFinish.perThousand + (kind != kNoPanel ? kMeasurePerThousand : 0)};
+    if (!allowance.take(unitsOf(finish, vertexCountOf(*t.atomic.geometry)))) return kWait;
+    DentJob::MadeCopy& made = job.made;
+    made.copy = finishClone(clone);
+    if (!made.copy) {
+        logCloneFailed();
+        return kDone;
+    }
+    if (kind == kNoPanel) return go(Step::Lists);
+    startPanel(&t.atomic, kind, t.record.creaseSeed, made.panel);
+    borrowCutBuffers(job.rebuild.cut);
+    if (beginCreaseCut(made.copy, made.panel, job.rebuild.cut)) return go(Step::Cut);
+    made.copy = keepPanelCopy(made.copy, nullptr, made.panel);
+    return go(Step::Lists);
+}
+
+// In runs of source triangles; the cut stays with the job until it is built.
+Next cutStep(const DentTarget&, DentJob& job, WorkAllowance& allowance) {
+    DentJob::MadeCopy& made = job.made;
+    CreaseCut& cut = job.rebuild.cut;
+    const std::size_t left = cutTrianglesLeft(made.copy, cut);
+    const StepCost cost = cutCost(cut);
+    const std::size_t triangles = itemStep(left, cost, allowance);
+    if (left > 0 && !takeRun(allowance, cost, triangles)) return kWait;
+    switch (continueCreaseCut(made.copy, made.panel, cut, static_cast<std::int32_t>(triangles))) {
+        case CutStep::More:
+            return go(Step::Cut);
+        case CutStep::Done:
+            return go(Step::Build);
+        case CutStep::Refused:
+            break;
+    }
+    made.copy = keepPanelCopy(made.copy, nullptr, made.panel);
+    returnCutBuffers(cut);
+    return go(Step::Lists);
+}
+
+// The host's create call for the rebuilt copy; its pieces follow in runs.
+Next buildStep(const DentTarget&, DentJob& job, WorkAllowance& allowance) {
+    DentJob::CreaseRebuild& rebuild = job.rebuild;
+    if (!allowance.take(unitsOf(kBuildCreate, rebuild.cut.pieces.size()))) return kWait;
+    rebuild.building = beginCutBuild(job.made.copy, job.made.panel, rebuild.cut);
+    rebuild.builtPieces = 0;
+    return rebuild.building ? go(Step::BuildPieces) : endCreaseRebuild(job, nullptr);
+}
+
+Next buildPiecesStep(const DentTarget&, DentJob& job, WorkAllowance& allowance) {
+    DentJob::CreaseRebuild& rebuild = job.rebuild;
+    const std::size_t left = cutPiecesLeft(rebuild.cut, rebuild.builtPieces);
+    const std::size_t pieces = itemStep(left, kBuildPieces, allowance);
+    if (left > 0 && !takeRun(allowance, kBuildPieces, pieces)) return kWait;
+    if (!continueCutBuild(rebuild.building, job.made.copy, job.made.panel, rebuild.cut, rebuild.builtPieces, pieces)) {
+        return endCreaseRebuild(job, nullptr);
+    }
+    return go(cutPiecesLeft(rebuild.cut, rebuild.builtPieces) == 0 ? Step::BuildFinish : Step::BuildPieces);
+}
+
+Next buildFinishStep(const DentTarget&, DentJob& job, WorkAllowance& allowance) {
+    DentJob::CreaseRebuild& rebuild = job.rebuild;
+    if (!allowance.take(unitsOf(kBuildFinish, rebuild.cut.pieces.size()))) return kWait;
+    return endCreaseRebuild(job, finishCutBuild(rebuild.building) ? rebuild.building : nullptr);
+}
+
+// A panel's lists, in runs of sheet points; the copy is not drawn yet.
+Next listsStep(const DentTarget&, DentJob& job, WorkAllowance& allowance) {
+    const auto* copy = static_cast<const host::Geometry*>(job.made.copy);
+    PanelState& panel = job.made.panel;
+    // Attach is where a copy is refused, if it is.
+    if (panel.kind == kNoPanel || !deformableShape(copy)) return go(Step::Attach);
+    const auto count = static_cast<std::size_t>(copy->vertexCount);
+    const dent::Vec* rest = copy->vertexBlock->positions;
+    if (panel.working.size() != count) {
+        if (!allowance.take(unitsOf(kListsBegin, count))) return kWait;
+        beginPanelLists(panel, rest, copyNormals(copy), count);
+    }
+    const std::size_t left = panelListsLeft(panel, count);
+    const std::size_t items = itemStep(left, kLists, allowance);
+    if (left > 0 && !takeRun(allowance, kLists, items)) return kWait;
+    return go(continuePanelLists(panel, rest, count, items) ? Step::Attach : Step::Lists);
+}
+
+Next attachStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
+    if (t.request.preparing) return kDone;  // the copy waits for the hit
+    const auto* copy = static_cast<const host::Geometry*>(job.made.copy);
+    const std::size_t count = geometryRecordReadable(copy) ? static_cast<std::uint32_t>(copy->vertexCount) : 0;
+    if (!allowance.take(unitsOf(kAttach, count))) return kWait;
+    void* const made = job.made.copy;
+    job.made.copy = nullptr;  // attachCopy keeps it or releases it
+    if (!attachCopy(t.atomic, t.record, t.atomic.geometry, copyFor(t.request), made, job.made.panel)) return kDone;
+    return go(Step::Dent);
+}
+
+// The displacement in one go, or a surface that does not fit this frame begun in steps.
+Next dentStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
+    const std::size_t vertexCount = vertexCountOf(*t.atomic.geometry);
+    MeshEntry* entry = entryOfCopy(t.record, t.atomic.geometry);
+    if (!entry || entry->restPositions.size() != vertexCount) return kDone;
+    const MeshPath path = pathOf(*entry, vertexCount);
+    const bool surface = path == MeshPath::Surface;
+    const std::uint64_t units = unitsOf(displacementCost(*entry, vertexCount), vertexCount);
+    t.metered.relabel(surface ? meter::DentSurface : path == MeshPath::Fold ? meter::DentFold : meter::DentOrdinary);
+    if (!surface || units <= allowance.left) {
+        if (!allowance.take(units)) return kWait;
+        displace(t.atomic, *entry, t.at, t.request);
+        return kDone;
+    }
+    StagedSurface& staged = job.surface;
+    if (staged.positions.capacity() < vertexCount) std::swap(staged, spareSurface());
+    beginSurface(entry->panel, vertexCount, dentArguments(*entry, t.at, t.request), staged);
+    return go(Step::Surface);
+}
+
+// Runs only work out vertices: the copy is locked once, when they are written.
+Next surfaceStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
+    MeshEntry* entry = entryOfCopy(t.record, t.atomic.geometry);
+    StagedSurface& staged = job.surface;
+    if (!entry || entry->restPositions.size() != staged.count) return kDone;
+    if (staged.done < staged.count) {
+        const StepCost cost{0, surfaceCost(entry->panel, staged.count).perThousand};
+        const std::size_t vertices = itemStep(staged.count - staged.done, cost, allowance);
+        if (!takeRun(allowance, cost, vertices)) return kWait;
+        continueSurface(entry->panel, entry->restPositions.data(), vertices, staged);
+        return go(Step::Surface);
+    }
+    t.metered.relabel(meter::SurfaceCommit);
+    if (!allowance.take(unitsOf(kCommit, staged.count))) return kWait;
+    commitStaged(t.atomic, *entry, t.request, staged);
+    if (staged.positions.capacity() > spareSurface().positions.capacity()) std::swap(staged, spareSurface());
+    return kDone;
+}
+
+Next runStep(const DentTarget& target, DentJob& job, WorkAllowance& allowance) {
+    switch (job.step) {
+        case Step::Reach: return reachStep(target, job, allowance);
+        case Step::Copy: return copyStep(target, job, allowance);
+        case Step::CloneTriangles: return cloneTrianglesStep(target, job, allowance);
+        case Step::CloneFinish: return cloneFinishStep(target, job, allowance);
+        case Step::Cut: return cutStep(target, job, allowance);
+        case Step::Build: return buildStep(target, job, allowance);
+        case Step::BuildPieces: return buildPiecesStep(target, job, allowance);
+        case Step::BuildFinish: return buildFinishStep(target, job, allowance);
+        case Step::Lists: return listsStep(target, job, allowance);
+        case Step::Attach: return attachStep(target, job, allowance);
+        case Step::Dent: return dentStep(target, job, allowance);
+        case Step::Surface: return surfaceStep(target, job, allowance);
+    }
+    return kDone;
 }
 
 // The meter's kind of a step (a benchmark build's; nothing otherwise).
-meter::Kind meteredKind(DentProgress::Step step) {
+meter::Kind meteredKind(Step step) {
     static const meter::Kind kinds[] = {meter::Reach,       meter::Copy,        meter::CloneTriangles,
                                         meter::CloneFinish, meter::Cut,         meter::Build,
                                         meter::BuildPieces, meter::BuildFinish, meter::Lists,
@@ -83,206 +310,33 @@ meter::Kind meteredKind(DentProgress::Step step) {
     return kinds[static_cast<int>(step)];
 }
 
-DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& request, DentProgress& progress,
+// Steps one after the other, each timed on its own, until one waits or the job is done.
+DentStep advance(host::Atomic& atomic, const AtomicDent& at, DentRequest& request, DentJob& job,
                  WorkAllowance& allowance) {
-    using Step = DentProgress::Step;
-    VehicleRecord& record = *request.record;
     for (;;) {
-        meter::Scope metered(meteredKind(progress.step), &allowance.left);
-        auto* geometry = atomic.geometry;
-        const auto vertexCount = static_cast<std::size_t>(geometry->vertexCount);
-        switch (progress.step) {
-            case Step::Reach: {
-                if (!allowance.take(unitsOf(kScan, vertexCount))) return DentStep::Waiting;
-                MeshEntry* entry = nullptr;
-                if (!reaches(record, *geometry, at, request.radius, entry)) return DentStep::Done;
-                progress.step = entry ? Step::Dent : Step::Copy;
-                break;
-            }
-            case Step::Copy: {
-                if (!allowance.take(unitsOf(kCopy, vertexCount))) return DentStep::Waiting;
-                void* prepared = nullptr;
-                const CopySource from = copySource(atomic, record, geometry, copyFor(request), panelKindOf(record, atomic),
-                                                   progress.pendingPanel, prepared);
-                if (from == CopySource::Refused) return DentStep::Done;
-                if (from == CopySource::Prepared) {
-                    progress.pendingCopy = prepared;
-                    progress.step = Step::Lists;
-                    break;
-                }
-                if (!beginClone(geometry, progress.clone)) {
-                    logCloneFailed();
-                    return DentStep::Done;
-                }
-                progress.step = Step::CloneTriangles;
-                break;
-            }
-            case Step::CloneTriangles: {
-                // In runs of triangles; the half-made copy stays with the progress until it is finished.
-                CloneJob& clone = progress.clone;
-                if (!cloneGoesOn(clone, geometry)) return DentStep::Done;
-                const auto left = static_cast<std::size_t>(cloneTrianglesLeft(clone));
-                const std::size_t triangles = itemStep(left, kCloneTriangles, allowance);
-                if (left > 0 && !takeRun(allowance, kCloneTriangles, triangles)) return DentStep::Waiting;
-                if (!continueClone(clone, static_cast<std::int32_t>(triangles))) {
-                    logCloneFailed();
-                    return DentStep::Done;
-                }
-                if (cloneTrianglesLeft(clone) == 0) progress.step = Step::CloneFinish;
-                break;
-            }
-            case Step::CloneFinish: {
-                CloneJob& clone = progress.clone;
-                if (!cloneGoesOn(clone, geometry)) return DentStep::Done;
-                const int kind = panelKindOf(record, atomic);
-                const StepCost finish{kCloneFinish.fixed,
-                                      kCloneFinish.perThousand + (kind != kNoPanel ? kMeasurePerThousand : 0)};
-                if (!allowance.take(unitsOf(finish, vertexCount))) return DentStep::Waiting;
-                progress.pendingCopy = finishClone(clone);
-                if (!progress.pendingCopy) {
-                    logCloneFailed();
-                    return DentStep::Done;
-                }
-                progress.step = Step::Lists;
-                if (kind != kNoPanel) {
-                    startPanel(&atomic, kind, record.creaseSeed, progress.pendingPanel);
-                    borrowCutBuffers(progress.cut);
-                    if (beginCreaseCut(progress.pendingCopy, progress.pendingPanel, progress.cut)) {
-                        progress.step = Step::Cut;
-                    } else {
-                        progress.pendingCopy = keepPanelCopy(progress.pendingCopy, nullptr, progress.pendingPanel);
-                    }
-                }
-                break;
-            }
-            case Step::Cut: {
-                // In runs of source triangles; the cut stays with the progress until it is built.
-                const std::size_t left = cutTrianglesLeft(progress.pendingCopy, progress.cut);
-                const StepCost cost = cutCost(progress.cut);
-                const std::size_t triangles = itemStep(left, cost, allowance);
-                if (left > 0 && !takeRun(allowance, cost, triangles)) return DentStep::Waiting;
-                const CutStep cut = continueCreaseCut(progress.pendingCopy, progress.pendingPanel, progress.cut,
-                                                      static_cast<std::int32_t>(triangles));
-                if (cut == CutStep::Done) progress.step = Step::Build;
-                if (cut == CutStep::Refused) {
-                    progress.pendingCopy = keepPanelCopy(progress.pendingCopy, nullptr, progress.pendingPanel);
-                    returnCutBuffers(progress.cut);
-                    progress.step = Step::Lists;
-                }
-                break;
-            }
-            case Step::Build: {
-                // The host's create call for the rebuilt copy; its pieces follow in runs.
-                const std::size_t pieces = progress.cut.pieces.size();
-                if (!allowance.take(unitsOf(kBuildCreate, pieces))) return DentStep::Waiting;
-                progress.building = beginCutBuild(progress.pendingCopy, progress.pendingPanel, progress.cut);
-                progress.builtPieces = 0;
-                if (progress.building) progress.step = Step::BuildPieces;
-                else endCreaseRebuild(progress, nullptr);
-                break;
-            }
-            case Step::BuildPieces: {
-                const std::size_t left = cutPiecesLeft(progress.cut, progress.builtPieces);
-                const std::size_t pieces = itemStep(left, kBuildPieces, allowance);
-                if (left > 0 && !takeRun(allowance, kBuildPieces, pieces)) return DentStep::Waiting;
-                if (!continueCutBuild(progress.building, progress.pendingCopy, progress.pendingPanel, progress.cut,
-                                      progress.builtPieces, pieces)) {
-                    endCreaseRebuild(progress, nullptr);
-                } else if (cutPiecesLeft(progress.cut, progress.builtPieces) == 0) {
-                    progress.step = Step::BuildFinish;
-                }
-                break;
-            }
-            case Step::BuildFinish: {
-                if (!allowance.take(unitsOf(kBuildFinish, progress.cut.pieces.size()))) return DentStep::Waiting;
-                endCreaseRebuild(progress, finishCutBuild(progress.building) ? progress.building : nullptr);
-                break;
-            }
-            case Step::Lists: {
-                // A panel's lists, in runs of sheet points; the copy is not drawn yet.
-                const auto* copy = static_cast<const host::Geometry*>(progress.pendingCopy);
-                PanelState& panel = progress.pendingPanel;
-                if (panel.kind == kNoPanel || !deformableShape(copy)) {
-                    progress.step = Step::Attach;  // where the copy is refused, if it is
-                    break;
-                }
-                const auto count = static_cast<std::size_t>(copy->vertexCount);
-                const dent::Vec* rest = copy->vertexBlock->positions;
-                if (panel.working.size() != count) {
-                    if (!allowance.take(unitsOf(kListsBegin, count))) return DentStep::Waiting;
-                    beginPanelLists(panel, rest, copyNormals(copy), count);
-                }
-                const std::size_t left = panelListsLeft(panel, count);
-                const std::size_t items = itemStep(left, kLists, allowance);
-                if (left > 0 && !takeRun(allowance, kLists, items)) return DentStep::Waiting;
-                if (continuePanelLists(panel, rest, count, items)) progress.step = Step::Attach;
-                break;
-            }
-            case Step::Attach: {
-                if (request.preparing) return DentStep::Done;  // the copy waits for the hit
-                const auto* copy = static_cast<const host::Geometry*>(progress.pendingCopy);
-                const std::size_t count = geometryRecordReadable(copy) ? static_cast<std::uint32_t>(copy->vertexCount) : 0;
-                if (!allowance.take(unitsOf(kAttach, count))) return DentStep::Waiting;
-                void* const made = progress.pendingCopy;
-                progress.pendingCopy = nullptr;  // attachCopy keeps it or releases it
-                if (!attachCopy(atomic, record, geometry, copyFor(request), made, progress.pendingPanel)) {
-                    return DentStep::Done;
-                }
-                progress.step = Step::Dent;
-                break;
-            }
-            case Step::Dent: {
-                MeshEntry* entry = entryOfCopy(record, geometry);
-                if (!entry || entry->restPositions.size() != vertexCount) return DentStep::Done;
-                const MeshPath path = pathOf(*entry, vertexCount);
-                const bool surface = path == MeshPath::Surface;
-                const std::uint64_t units = unitsOf(displacementCost(*entry, vertexCount), vertexCount);
-                metered.relabel(surface ? meter::DentSurface : path == MeshPath::Fold ? meter::DentFold
-                                                                                      : meter::DentOrdinary);
-                // A surface that does not fit this frame is worked out in steps.
-                if (!surface || units <= allowance.left) {
-                    if (!allowance.take(units)) return DentStep::Waiting;
-                    displace(atomic, *entry, at, request);
-                    return DentStep::Done;
-                }
-                StagedSurface& staged = progress.surface;
-                if (staged.positions.capacity() < vertexCount) std::swap(staged, spareSurface());
-                beginSurface(entry->panel, vertexCount, dentArguments(*entry, at, request), staged);
-                progress.step = Step::Surface;
-                break;
-            }
-            case Step::Surface: {
-                MeshEntry* entry = entryOfCopy(record, geometry);
-                StagedSurface& staged = progress.surface;
-                if (!entry || entry->restPositions.size() != staged.count) return DentStep::Done;
-                if (staged.done < staged.count) {
-                    // Runs only work out vertices: the copy is locked once, when they are written.
-                    const StepCost cost{0, surfaceCost(entry->panel, staged.count).perThousand};
-                    const std::size_t vertices = itemStep(staged.count - staged.done, cost, allowance);
-                    if (!takeRun(allowance, cost, vertices)) return DentStep::Waiting;
-                    continueSurface(entry->panel, entry->restPositions.data(), vertices, staged);
-                    break;
-                }
-                metered.relabel(meter::SurfaceCommit);
-                if (!allowance.take(unitsOf(kCommit, staged.count))) return DentStep::Waiting;
-                commitStaged(atomic, *entry, request, staged);
-                if (staged.positions.capacity() > spareSurface().positions.capacity()) std::swap(staged, spareSurface());
-                return DentStep::Done;
-            }
-        }
+        meter::Scope metered(meteredKind(job.step), &allowance.left);
+        const Next next = runStep(DentTarget{atomic, at, request, *request.record, metered}, job, allowance);
+        if (next.kind == Next::Wait) return DentStep::Waiting;
+        if (next.kind == Next::Done) return DentStep::Done;
+        job.step = next.step;
     }
+}
+
+std::uint32_t copyVertices(const void* geometry) {
+    const std::int32_t count = static_cast<const host::Geometry*>(geometry)->vertexCount;
+    return count > 0 ? static_cast<std::uint32_t>(count) : 0;
 }
 
 }  // namespace
 
-DentProgress::~DentProgress() {
-    returnCutBuffers(cut);
-    if (building) releaseGeometry(building);
+DentJob::~DentJob() {
+    returnCutBuffers(rebuild.cut);
+    if (rebuild.building) releaseGeometry(rebuild.building);
     releaseClone(clone);
-    if (pendingCopy) releaseGeometry(pendingCopy);
+    if (made.copy) releaseGeometry(made.copy);
 }
 
-DentStep advancePlannedDent(void* atomicPointer, const AtomicDent& at, DentRequest& request, DentProgress& progress,
+DentStep advancePlannedDent(void* atomicPointer, const AtomicDent& at, DentRequest& request, DentJob& job,
                             WorkAllowance& allowance) {
     try {
         breadcrumb("atomic: begin / inspect frame and geometry");
@@ -292,11 +346,24 @@ DentStep advancePlannedDent(void* atomicPointer, const AtomicDent& at, DentReque
             ReadableMemoryScope remembered;  // the checks only read
             atomic = deformableAtomic(atomicPointer, *request.record);
         }
-        if (atomic) return advance(*atomic, at, request, progress, allowance);
+        if (atomic) return advance(*atomic, at, request, job, allowance);
     } catch (...) {
         // As for deformAtomic: the atomic is left as it is.
     }
     return DentStep::Done;
+}
+
+bool copyReady(const DentJob& job) {
+    return job.made.copy && (job.step == Step::Lists || job.step == Step::Attach);
+}
+
+bool creaseNotBegun(const DentJob& job) {
+    return job.step == Step::Copy || job.step == Step::CloneTriangles || job.step == Step::CloneFinish;
+}
+
+std::uint64_t verticesHeld(const DentJob& job) {
+    const void* copy = job.made.copy ? job.made.copy : job.clone.copy;
+    return (copy ? copyVertices(copy) : 0) + (job.rebuild.building ? copyVertices(job.rebuild.building) : 0);
 }
 
 }  // namespace kerbmark

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "deform/atomic_driver.h"
 #include "deform/geometry_clone.h"
@@ -12,25 +13,38 @@
 
 namespace kerbmark {
 
-// What the steps of a planned dent made so far for the next one. A copy made
-// but not yet attached, or half made, is released when the progress is dropped.
-struct DentProgress {
+// What the steps of a planned dent made so far for the next one, each part
+// with the steps that own it. A copy made but not yet attached, or half made,
+// is released when the job is dropped.
+struct DentJob {
     enum class Step {
         Reach, Copy, CloneTriangles, CloneFinish, Cut, Build, BuildPieces, BuildFinish, Lists, Attach, Dent, Surface
     };
-    Step step = Step::Reach;
-    CloneJob clone;  // Step::CloneTriangles and Step::CloneFinish: the copy being made
-    void* pendingCopy = nullptr;  // the copy (rebuilt along its crease for a panel), not attached yet
-    PanelState pendingPanel;
-    CreaseCut cut;  // Step::Cut to Step::BuildFinish: a panel copy's crease cut so far
-    void* building = nullptr;  // Step::BuildPieces and Step::BuildFinish: the rebuilt copy being filled in
-    std::size_t builtPieces = 0;  // of the cut's pieces, filled in so far
-    StagedSurface surface;  // Step::Surface: the surface path worked out so far
+    // The copy made (rebuilt along its crease for a panel) and its panel's
+    // state, not attached yet: from CloneFinish, or Copy when a prepared copy
+    // is taken, to Attach; the crease rebuild replaces the copy.
+    struct MadeCopy {
+        void* copy = nullptr;
+        PanelState panel;
+    };
+    // Cut to BuildFinish: a panel copy's crease cut so far, and the rebuilt
+    // copy being filled in with the cut's pieces.
+    struct CreaseRebuild {
+        CreaseCut cut;
+        void* building = nullptr;
+        std::size_t builtPieces = 0;
+    };
 
-    DentProgress() = default;
-    ~DentProgress();
-    DentProgress(const DentProgress&) = delete;
-    DentProgress& operator=(const DentProgress&) = delete;
+    Step step;
+    CloneJob clone;         // Copy to CloneFinish: the copy being made
+    MadeCopy made;
+    CreaseRebuild rebuild;
+    StagedSurface surface;  // Dent and Surface: the surface path worked out so far
+
+    explicit DentJob(Step first = Step::Reach) : step(first) {}
+    ~DentJob();
+    DentJob(const DentJob&) = delete;
+    DentJob& operator=(const DentJob&) = delete;
 };
 
 enum class DentStep {
@@ -45,7 +59,22 @@ enum class DentStep {
 // frame's matrix is not read again). A surface path that does not fit is
 // worked out over several frames and written in one go. Each step does what
 // deformAtomic does, in the same order, so the settled mesh is the same.
-DentStep advancePlannedDent(void* atomic, const AtomicDent& at, DentRequest& request, DentProgress& progress,
+DentStep advancePlannedDent(void* atomic, const AtomicDent& at, DentRequest& request, DentJob& job,
                             WorkAllowance& allowance);
+
+// For jobs that only make a copy ahead of a hit (begun at Step::Copy, with a
+// preparing request): they end at Attach.
+
+// The copy is what a hit's copy would be: cloned and, for a bonnet or boot,
+// rebuilt along its crease (while it is cut and built, it is the plain clone).
+bool copyReady(const DentJob& job);
+
+// The panel's crease has not been begun: its seed and the atomic's flags are
+// taken as they are now.
+bool creaseNotBegun(const DentJob& job);
+
+// Vertices of the copies the job holds: made or half made, and a rebuilt
+// copy being filled in.
+std::uint64_t verticesHeld(const DentJob& job);
 
 }  // namespace kerbmark

@@ -25,13 +25,13 @@ constexpr float kRepairHealthRise = 25.0f;
 constexpr std::uint32_t kSeatedMs = 1000;
 
 // One mesh of the player's vehicle: the atomic, the geometry it draws, and
-// the steps of its copy so far (null once the copy is taken or given up).
+// the job that makes its copy (null once the copy is taken or given up).
 struct PreparedMesh {
     void* atomic = nullptr;
     void* original = nullptr;
     std::uint32_t atomicFlags = 0;  // the host's flags of the atomic when its panel was begun
     std::uint32_t creaseSeed = 0;   // the crease seed its panel was begun with
-    std::unique_ptr<DentProgress> progress;
+    std::unique_ptr<DentJob> job;
     std::vector<DivertedLine> lines;  // what the copy's making logged
     // Vertices of a copy that did not fit beside the records' (0: none): the
     // mesh is prepared again once they would.
@@ -65,32 +65,26 @@ const host::Vehicle* handledVehicle(void* vehicle) {
     return v;
 }
 
-bool copyMade(const PreparedMesh& mesh) { return mesh.progress && mesh.progress->pendingCopy; }
+bool copyMade(const PreparedMesh& mesh) { return mesh.job && mesh.job->made.copy; }
 
 // The mesh's copy is given up: the plain lines its making wrote go to the
 // log now, since what they say of the game's data holds whether or not a hit
 // comes; its per-hit lines belonged to a hit that never came.
 void dropCopy(PreparedMesh& mesh) {
-    mesh.progress.reset();
+    mesh.job.reset();
     for (const DivertedLine& line : mesh.lines) {
         if (!line.perHit) logLine(line.text.c_str());
     }
     mesh.lines.clear();
 }
 
-// The copy is what a hit's copy would be: cloned and, for a bonnet or boot,
-// rebuilt along its crease (while it is cut and built, it is the plain clone).
-bool copyReady(const PreparedMesh& mesh) {
-    if (!copyMade(mesh)) return false;
-    const DentProgress::Step step = mesh.progress->step;
-    return step == DentProgress::Step::Lists || step == DentProgress::Step::Attach;
-}
+bool copyReady(const PreparedMesh& mesh) { return mesh.job && copyReady(*mesh.job); }
 
 // The ready copy of the mesh is what a copy made now would be: the same panel
 // kind and, for a bonnet or boot, the same crease seed and atomic flags.
 bool sameAsNow(const PreparedMesh& mesh, int kind, std::uint32_t creaseSeed) {
     // A failed crease rebuild leaves kind 0, as it would now.
-    const int made = mesh.progress->pendingPanel.kind;
+    const int made = mesh.job->made.panel.kind;
     return (made == kind || made == kNoPanel) &&
            (kind == kNoPanel || (creaseSeed == mesh.creaseSeed && game::atomicFlags(mesh.atomic) == mesh.atomicFlags));
 }
@@ -100,21 +94,7 @@ std::uint32_t verticesOf(const void* geometry) {
     return count > 0 ? static_cast<std::uint32_t>(count) : 0;
 }
 
-// Vertices of the copies the mesh holds: made or half made, and a rebuilt
-// copy being filled in.
-std::uint64_t verticesHeld(const PreparedMesh& mesh) {
-    if (!mesh.progress) return 0;
-    const DentProgress& progress = *mesh.progress;
-    const void* copy = progress.pendingCopy ? progress.pendingCopy : progress.clone.copy;
-    return (copy ? verticesOf(copy) : 0) + (progress.building ? verticesOf(progress.building) : 0);
-}
-
-// The panel's crease has not been begun: its seed and the atomic's flags are
-// taken as they are now.
-bool panelNotBegun(DentProgress::Step step) {
-    using Step = DentProgress::Step;
-    return step == Step::Copy || step == Step::CloneTriangles || step == Step::CloneFinish;
-}
+std::uint64_t verticesHeld(const PreparedMesh& mesh) { return mesh.job ? verticesHeld(*mesh.job) : 0; }
 
 // The car is still the one prepared for: the same vehicle, clump, and no repair.
 bool stillPrepared(const Preparation& p, void* vehicle) {
@@ -144,7 +124,7 @@ bool stillOnCar(const Preparation& p, const PreparedMesh& mesh) {
 
 void dropTakenOver(Preparation& p) {
     for (PreparedMesh& mesh : p.meshes) {
-        if (!mesh.progress && !mesh.waitsForRoom) continue;
+        if (!mesh.job && !mesh.waitsForRoom) continue;
         if (!stillOnCar(p, mesh)) {
             dropCopy(mesh);
             mesh.waitsForRoom = 0;
@@ -167,12 +147,8 @@ bool heldByRecord(const VehicleRecord* record, const void* geometry) {
     return false;
 }
 
-// The steps of a mesh's copy, from the start (its atomic planned already).
-std::unique_ptr<DentProgress> copySteps() {
-    auto progress = std::make_unique<DentProgress>();
-    progress->step = DentProgress::Step::Copy;
-    return progress;
-}
+// The job of a mesh's copy, from the copy on (its atomic planned already).
+std::unique_ptr<DentJob> copyJob() { return std::make_unique<DentJob>(DentJob::Step::Copy); }
 
 // Every atomic a hit could dent, as the hit's planning finds them.
 void plan(Preparation& p) {
@@ -189,7 +165,7 @@ void plan(Preparation& p) {
         PreparedMesh mesh;
         mesh.atomic = dent.atomic;
         mesh.original = dent.geometry;
-        mesh.progress = copySteps();
+        mesh.job = copyJob();
         p.meshes.push_back(std::move(mesh));
     }
     p.planned = true;
@@ -207,7 +183,7 @@ bool preparedFit() { return recordVertices() + preparedVertices() <= settings.Ma
 void settle(PreparedMesh& mesh) {
     if (copyMade(mesh) && preparedFit()) return;
     const std::uint64_t others = recordVertices() + preparedVertices() - verticesHeld(mesh);
-    const std::uint64_t needed = copyMade(mesh) ? verticesOf(mesh.progress->pendingCopy) : verticesOf(mesh.original);
+    const std::uint64_t needed = copyMade(mesh) ? verticesOf(mesh.job->made.copy) : verticesOf(mesh.original);
     dropCopy(mesh);
     if (others + needed > settings.MaxTotalVertices) mesh.waitsForRoom = needed;
 }
@@ -221,7 +197,7 @@ void retryWhereRoomGrew(Preparation& p) {
         PreparedMesh& mesh = p.meshes[i];
         if (mesh.waitsForRoom == 0 || held + mesh.waitsForRoom > settings.MaxTotalVertices) continue;
         mesh.waitsForRoom = 0;
-        mesh.progress = copySteps();
+        mesh.job = copyJob();
         p.next = i;
         return;
     }
@@ -241,12 +217,12 @@ void run(Preparation& p, WorkAllowance& allowance) {
     retryWhereRoomGrew(p);
     while (p.next < p.meshes.size()) {
         PreparedMesh& mesh = p.meshes[p.next];
-        if (!mesh.progress) {
+        if (!mesh.job) {
             ++p.next;
             continue;
         }
         const VehicleRecord* record = recordOf(p.standIn.vehicle);
-        if (panelNotBegun(mesh.progress->step)) {
+        if (creaseNotBegun(*mesh.job)) {
             mesh.atomicFlags = game::atomicFlags(mesh.atomic);
             mesh.creaseSeed = record ? record->creaseSeed : p.creaseSeed;
         }
@@ -256,7 +232,7 @@ void run(Preparation& p, WorkAllowance& allowance) {
         DentStep step;
         {
             DivertedLines diverted(mesh.lines);
-            step = advancePlannedDent(mesh.atomic, AtomicDent{}, request, *mesh.progress, allowance);
+            step = advancePlannedDent(mesh.atomic, AtomicDent{}, request, *mesh.job, allowance);
         }
         if (!record && copyMade(mesh)) p.seedGiven = true;
         if (step == DentStep::Waiting) return;
@@ -327,11 +303,11 @@ PreparedCopy takePreparedCopy(void* atomic, void* original, int kind, std::uint3
     PreparedCopy taken;
     for (PreparedMesh& mesh : p.meshes) {
         if (mesh.atomic != atomic || mesh.original != original || !copyReady(mesh)) continue;
-        DentProgress& progress = *mesh.progress;
+        DentJob::MadeCopy& made = mesh.job->made;
         if (sameAsNow(mesh, kind, creaseSeed)) {
-            taken.copy = progress.pendingCopy;
-            progress.pendingCopy = nullptr;
-            panel = std::move(progress.pendingPanel);
+            taken.copy = made.copy;
+            made.copy = nullptr;
+            panel = std::move(made.panel);
             // Lists begun and not finished are made again in one go.
             if (panel.kind != kNoPanel && !panelListsFit(panel, verticesOf(taken.copy))) panel.working.clear();
             taken.lines.swap(mesh.lines);

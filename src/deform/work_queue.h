@@ -46,7 +46,7 @@ struct QueuedWork {
     std::uint32_t meshes = 0;  // finish: meshes the hit's dents have displaced so far
     // The dent's steps done so far, once it has begun; dropping the item
     // drops what they made and did not hand over yet.
-    std::unique_ptr<DentProgress> progress;
+    std::unique_ptr<DentJob> job;
 };
 
 // Most hits waiting at once; past it, further traffic waits for its frame.

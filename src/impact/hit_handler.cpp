@@ -137,8 +137,8 @@ bool runQueued(QueuedWork& item, WorkAllowance& allowance, const void* playerVeh
     }
     DentRequest request{record, {}, {}, item.episode.depth, item.episode.radius, item.episode.number, 0,
                         playerVehicle && record->vehicle == playerVehicle};
-    if (!item.progress) item.progress = std::make_unique<DentProgress>();
-    const DentStep step = advancePlannedDent(item.dent.atomic, item.dent.at, request, *item.progress, allowance);
+    if (!item.job) item.job = std::make_unique<DentJob>();
+    const DentStep step = advancePlannedDent(item.dent.atomic, item.dent.at, request, *item.job, allowance);
     if (request.meshes != 0) countMeshes(item.hit, request.meshes);
     return step == DentStep::Done;
 }
