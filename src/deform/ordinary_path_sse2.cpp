@@ -177,6 +177,36 @@ void raiseListed(const float* base, const unsigned* listed, unsigned count, floa
     for (; k < count; ++k) weight[listed[k]] = floatPow(base[listed[k]], exponent);
 }
 
+// The third pass: the push and the cap of each block's valid lanes, from
+// their weights; the points that move are written to `out`.
+void pushBlocks(const PreparedDent& p, unsigned blocks, const Lanes* rest, const Lanes* current, const unsigned* valid,
+                const float* weight, const float* weightPrevious, Vec* const* out) {
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 depth = _mm_set1_ps(p.depth);
+    const __m128 previousDepth = _mm_set1_ps(p.previousDepth);
+    const __m128 cap = _mm_set1_ps(p.cap);
+    const Lanes unit = broadcast(p.unit);
+    for (unsigned b = 0; b < blocks; ++b) {
+        if (!valid[b]) continue;
+        // amount = depth * w - previousDepth * w'; not above 0 (NaN too) becomes 0.
+        const __m128 rawAmount = _mm_sub_ps(_mm_mul_ps(depth, _mm_load_ps(weight + 4 * b)),
+                                            _mm_mul_ps(previousDepth, _mm_load_ps(weightPrevious + 4 * b)));
+        const __m128 positive = _mm_cmpgt_ps(rawAmount, zero);
+        const __m128 amount = _mm_and_ps(positive, rawAmount);
+        const __m128 pushed = p.pushes ? positive : zero;
+
+        const Lanes pushedDelta = minus(plus(current[b], times(unit, amount)), rest[b]);
+        Lanes delta = select(pushed, pushedDelta, minus(current[b], rest[b]));
+        const __m128 deltaLength = _mm_sqrt_ps(squared(delta));
+        const __m128 over = _mm_cmpgt_ps(deltaLength, cap);
+        if (_mm_movemask_ps(over)) delta = select(over, times(delta, _mm_div_ps(cap, deltaLength)), delta);
+
+        // An unpushed point within the cap keeps its current position bit for bit.
+        const unsigned moved = static_cast<unsigned>(_mm_movemask_ps(_mm_or_ps(pushed, over))) & valid[b];
+        if (moved) scatter(plus(rest[b], delta), out + 4 * b, moved);
+    }
+}
+
 }  // namespace
 
 // The queue dents its points in three passes over up to kBlocks blocks of four,
@@ -231,30 +261,7 @@ void DentQueue::flush() {
     raiseListed(base, powered, powers, p.falloffPower, weight);
     raiseListed(basePrevious, poweredPrevious, powersPrevious, p.falloffPower, weightPrevious);
 
-    const __m128 zero = _mm_setzero_ps();
-    const __m128 depth = _mm_set1_ps(p.depth);
-    const __m128 previousDepth = _mm_set1_ps(p.previousDepth);
-    const __m128 cap = _mm_set1_ps(p.cap);
-    const Lanes unit = broadcast(p.unit);
-    for (unsigned b = 0; b < blocks; ++b) {
-        if (!valid[b]) continue;
-        // amount = depth * w - previousDepth * w'; not above 0 (NaN too) becomes 0.
-        const __m128 rawAmount = _mm_sub_ps(_mm_mul_ps(depth, _mm_load_ps(weight + 4 * b)),
-                                            _mm_mul_ps(previousDepth, _mm_load_ps(weightPrevious + 4 * b)));
-        const __m128 positive = _mm_cmpgt_ps(rawAmount, zero);
-        const __m128 amount = _mm_and_ps(positive, rawAmount);
-        const __m128 pushed = p.pushes ? positive : zero;
-
-        const Lanes pushedDelta = minus(plus(current[b], times(unit, amount)), rest[b]);
-        Lanes delta = select(pushed, pushedDelta, minus(current[b], rest[b]));
-        const __m128 deltaLength = _mm_sqrt_ps(squared(delta));
-        const __m128 over = _mm_cmpgt_ps(deltaLength, cap);
-        if (_mm_movemask_ps(over)) delta = select(over, times(delta, _mm_div_ps(cap, deltaLength)), delta);
-
-        // An unpushed point within the cap keeps its current position bit for bit.
-        const unsigned moved = static_cast<unsigned>(_mm_movemask_ps(_mm_or_ps(pushed, over))) & valid[b];
-        if (moved) scatter(plus(rest[b], delta), current_ + 4 * b, moved);
-    }
+    pushBlocks(p, blocks, rest, current, valid, weight, weightPrevious, current_);
 }
 
 bool reachesAny(const Vec* points, std::size_t count, Vec hit, float radius) {
