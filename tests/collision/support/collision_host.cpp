@@ -6,8 +6,6 @@
 
 namespace testcollision {
 
-CollisionHost* CollisionHost::current = nullptr;
-
 namespace {
 
 struct Line {
@@ -68,7 +66,6 @@ struct CollisionHost::Block {
 };
 
 CollisionHost::CollisionHost() {
-    current = this;
     bindings_.set(collision::construct, constructDouble);
     bindings_.set(collision::destruct, destructDouble);
     bindings_.set(collision::allocate, allocateDouble);
@@ -77,9 +74,7 @@ CollisionHost::CollisionHost() {
     bindings_.set(collision::original, lookupDouble);
 }
 
-CollisionHost::~CollisionHost() {
-    current = nullptr;
-}
+CollisionHost::~CollisionHost() = default;
 
 collision::Data* CollisionHost::newBlock(const Shape& shape) {
     blocks_.push_back(std::make_unique<Block>());
@@ -93,11 +88,11 @@ collision::Data* CollisionHost::newBlock(const Shape& shape) {
     block.data.boxCount = static_cast<std::uint16_t>(block.boxes.size());
     block.data.triangleCount = static_cast<std::uint16_t>(block.triangles.size());
     block.data.lineCount = shape.lines;
-    block.data.spheres = block.spheres.empty() ? nullptr : block.spheres.data();
-    block.data.boxes = block.boxes.empty() ? nullptr : block.boxes.data();
-    block.data.lines = block.lines.empty() ? nullptr : block.lines.data();
-    block.data.vertices = block.vertices.empty() ? nullptr : block.vertices.data();
-    block.data.triangles = block.triangles.empty() ? nullptr : block.triangles.data();
+    block.data.spheres = testhost::arrayOrNull(block.spheres);
+    block.data.boxes = testhost::arrayOrNull(block.boxes);
+    block.data.lines = testhost::arrayOrNull(block.lines);
+    block.data.vertices = testhost::arrayOrNull(block.vertices);
+    block.data.triangles = testhost::arrayOrNull(block.triangles);
     return &block.data;
 }
 

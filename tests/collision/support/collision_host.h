@@ -5,7 +5,7 @@
 // recorded as a fault. Also the host's own lookup of an entity's model.
 #pragma once
 
-#include "host/support/binding_overrides.h"
+#include "host/support/host_double.h"
 
 #include <cstdint>
 #include <deque>
@@ -35,14 +35,12 @@ Shape carShape();
 // How the host's assign behaves.
 enum class AssignMode { Deep, SameBlock, SharedSpheres, NoBoxArray };
 
-class CollisionHost {
+class CollisionHost : public testhost::HostDouble<CollisionHost> {
 public:
     // Points collision::construct, destruct, allocate, assign,
     // removeCachedPlanes and original at this host. One at a time.
     CollisionHost();
-    ~CollisionHost();
-    CollisionHost(const CollisionHost&) = delete;
-    CollisionHost& operator=(const CollisionHost&) = delete;
+    ~CollisionHost();  // where a block is complete
 
     // A shared model as the host keeps it; lives as long as this host.
     collision::Model* model(const Shape& shape);
@@ -60,8 +58,6 @@ public:
     std::vector<const collision::Data*> planesRemoved;
     std::vector<std::string> faults;
 
-    static CollisionHost* current;
-
     // The doubles' view.
     void destruct(collision::Model* model);
     void allocate(collision::Model* model);
@@ -77,7 +73,6 @@ private:
     std::deque<std::unique_ptr<Block>> blocks_;
     std::deque<std::unique_ptr<collision::Model>> models_;
     std::map<const void*, collision::Model*> lookupAnswers_;
-    testhost::BindingOverrides bindings_;
 };
 
 }  // namespace testcollision

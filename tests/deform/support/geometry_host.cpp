@@ -6,8 +6,6 @@
 
 namespace testdeform {
 
-GeometryHost* GeometryHost::current = nullptr;
-
 struct GeometryHost::GeometryStore {
     host::Geometry geometry{};
     host::VertexBlock block{};
@@ -21,9 +19,27 @@ struct GeometryHost::GeometryStore {
     bool released = false;
 
     void syncTable() {
-        geometry.materials = table.empty() ? nullptr : table.data();
+        geometry.materials = testhost::arrayOrNull(table);
         geometry.materialCount = static_cast<std::int32_t>(table.size());
         geometry.materialCapacity = static_cast<std::int32_t>(table.capacity());
+    }
+
+    // The geometry record and its vertex block as the host fills them in,
+    // pointing at this store's arrays.
+    void fillRecord(std::uint32_t flags, std::int32_t vertices, std::int32_t triangleCount, std::int32_t texCoordSets) {
+        block.positions = testhost::arrayOrNull(positions);
+        block.normals = testhost::arrayOrNull(normals);
+        geometry.flags = flags;
+        geometry.references = 1;
+        geometry.triangleCount = triangleCount;
+        geometry.vertexCount = vertices;
+        geometry.vertexBlockCount = 1;
+        geometry.texCoordSets = texCoordSets;
+        syncTable();
+        geometry.triangles = testhost::arrayOrNull(triangles);
+        geometry.colors = testhost::arrayOrNull(colours);
+        for (int set = 0; set < 8; ++set) geometry.texCoords[set] = testhost::arrayOrNull(texCoords[set]);
+        geometry.vertexBlock = &block;
     }
 };
 
@@ -91,7 +107,6 @@ dent::HostMatrix identityMatrix(dent::Vec position) {
 }
 
 GeometryHost::GeometryHost(testhost::FakeHost& host) : host_(host) {
-    current = this;
     geometryIndex().clear();
     frameIndex().clear();
     bindings_.set(game::createGeometry, createDouble);
@@ -110,7 +125,6 @@ GeometryHost::GeometryHost(testhost::FakeHost& host) : host_(host) {
 GeometryHost::~GeometryHost() {
     geometryIndex().clear();
     frameIndex().clear();
-    current = nullptr;
 }
 
 GeometryHost::GeometryStore* GeometryHost::storeOf(const void* geometry) const {
@@ -156,27 +170,16 @@ host::Geometry* GeometryHost::source(const SourceShape& shape) {
 
     float radius = 0.0f;
     for (const dent::Vec& p : store->positions) radius = std::fmax(radius, dent::length(p));
-    host::VertexBlock& block = store->block;
-    block.boundingSphere[3] = radius;
-    block.positions = store->positions.empty() ? nullptr : store->positions.data();
-    block.normals = store->normals.empty() ? nullptr : store->normals.data();
+    store->block.boundingSphere[3] = radius;
+    store->fillRecord(shape.flags, vertices, shape.triangles, shape.texCoordSets);
+    return keep(std::move(store));
+}
 
-    host::Geometry& g = store->geometry;
-    g.flags = shape.flags;
-    g.references = 1;
-    g.triangleCount = shape.triangles;
-    g.vertexCount = vertices;
-    g.vertexBlockCount = 1;
-    g.texCoordSets = shape.texCoordSets;
-    store->syncTable();
-    g.triangles = store->triangles.empty() ? nullptr : store->triangles.data();
-    g.colors = store->colours.empty() ? nullptr : store->colours.data();
-    for (int set = 0; set < 8; ++set) g.texCoords[set] = store->texCoords[set].empty() ? nullptr : store->texCoords[set].data();
-    g.vertexBlock = &block;
-
-    geometryIndex()[&g] = store.get();
+host::Geometry* GeometryHost::keep(std::unique_ptr<GeometryStore> store) {
+    host::Geometry* geometry = &store->geometry;
+    geometryIndex()[geometry] = store.get();
     geometries_.push_back(std::move(store));
-    return &g;
+    return geometry;
 }
 
 std::vector<dent::Vec>& GeometryHost::positionsOf(host::Geometry* geometry) { return storeOf(geometry)->positions; }
@@ -229,27 +232,11 @@ void* GeometryHost::create(std::int32_t vertices, std::int32_t triangles, std::u
     }
     if (createOutcome != CreateOutcome::NoTriangles) store->triangles.assign(static_cast<std::size_t>(triangles), {});
 
-    host::VertexBlock& block = store->block;
-    block.positions = createOutcome == CreateOutcome::NoPositions ? nullptr : store->positions.data();
-    block.normals = store->normals.empty() ? nullptr : store->normals.data();
-
-    host::Geometry& g = store->geometry;
-    g.flags = format & 0xFF;
-    g.references = 1;
-    g.triangleCount = triangles;
-    g.vertexCount = vertices;
-    g.vertexBlockCount = 1;
-    g.texCoordSets = sets;
-    store->syncTable();
-    g.triangles = store->triangles.empty() ? nullptr : store->triangles.data();
-    g.colors = store->colours.empty() ? nullptr : store->colours.data();
-    for (int set = 0; set < 8; ++set) g.texCoords[set] = store->texCoords[set].empty() ? nullptr : store->texCoords[set].data();
-    g.vertexBlock = createOutcome == CreateOutcome::NoVertexBlock ? nullptr : &block;
-
-    geometryIndex()[&g] = store.get();
-    copies_.push_back(&g);
-    geometries_.push_back(std::move(store));
-    return &g;
+    store->fillRecord(format & 0xFF, vertices, triangles, sets);
+    if (createOutcome == CreateOutcome::NoPositions) store->block.positions = nullptr;
+    if (createOutcome == CreateOutcome::NoVertexBlock) store->geometry.vertexBlock = nullptr;
+    copies_.push_back(keep(std::move(store)));
+    return copies_.back();
 }
 
 void* GeometryHost::setTriangleVertices(void* geometry, void* triangle, std::uint16_t a, std::uint16_t b,

@@ -5,7 +5,7 @@
 // demand at every step the clone and the driver rely on.
 #pragma once
 
-#include "host/support/binding_overrides.h"
+#include "host/support/host_double.h"
 
 #include <cstdint>
 #include <deque>
@@ -56,7 +56,7 @@ struct ExtensionsCall {
 
 dent::HostMatrix identityMatrix(dent::Vec position = {0, 0, 0});
 
-class GeometryHost {
+class GeometryHost : public testhost::HostDouble<GeometryHost> {
 public:
     // Points game::createGeometry, triangleVertices, triangleMaterial,
     // copyExtensions, lock, unlock, frameName, frameLTM, geometrySkin and
@@ -65,8 +65,6 @@ public:
     // references back when its last reference goes. One at a time.
     explicit GeometryHost(testhost::FakeHost& host);
     ~GeometryHost();
-    GeometryHost(const GeometryHost&) = delete;
-    GeometryHost& operator=(const GeometryHost&) = delete;
 
     host::Geometry* source(const SourceShape& shape = {});
     std::vector<dent::Vec>& positionsOf(host::Geometry* geometry);
@@ -106,7 +104,6 @@ public:
     // An unlock found a triangle whose indices or material were out of range.
     bool unlockSawBadTriangle = false;
 
-    static GeometryHost* current;
     void* create(std::int32_t vertices, std::int32_t triangles, std::uint32_t format);
     void* setTriangleVertices(void* geometry, void* triangle, std::uint16_t a, std::uint16_t b, std::uint16_t c);
     void* setTriangleMaterial(void* geometry, void* triangle, void* material);
@@ -121,13 +118,13 @@ private:
     struct GeometryStore;
     struct FrameStore;
     GeometryStore* storeOf(const void* geometry) const;
+    host::Geometry* keep(std::unique_ptr<GeometryStore> store);
 
     testhost::FakeHost& host_;
     std::deque<std::unique_ptr<GeometryStore>> geometries_;
     std::deque<std::unique_ptr<FrameStore>> frames_;
     std::deque<std::unique_ptr<Material>> materials_;
     std::vector<host::Geometry*> copies_;
-    testhost::BindingOverrides bindings_;
 };
 
 }  // namespace testdeform
