@@ -10,11 +10,7 @@
 #include "deform/ordinary_path.h"
 #include "deform/step_costs.h"
 #include "foundation/vec.h"
-
-namespace host {
-struct Atomic;
-struct Geometry;
-}  // namespace host
+#include "host/host_types.h"
 
 namespace kerbmark {
 

@@ -4,10 +4,7 @@
 
 #include <cstdint>
 
-namespace host {
-struct Atomic;
-struct Geometry;
-}  // namespace host
+#include "host/host_types.h"
 
 namespace kerbmark {
 

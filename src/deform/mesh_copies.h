@@ -6,11 +6,7 @@
 #include <cstdint>
 
 #include "foundation/vec.h"
-
-namespace host {
-struct Atomic;
-struct Geometry;
-}  // namespace host
+#include "host/host_types.h"
 
 namespace kerbmark {
 
