@@ -64,7 +64,8 @@ State* stateFor(kerbmark::VehicleRecord& record, const Model* hostModel) {
 }
 
 void drive(kerbmark::VehicleRecord& record, bool isPlayer, const dent::Episode& episode) {
-    if (!kerbmark::collisionHookActive || !original) return;
+    // A reload may have switched private models off after the hook went in.
+    if (!kerbmark::collisionHookActive || !kerbmark::settings.CollisionEnabled || !original) return;
     if (!isPlayer && !kerbmark::settings.CollisionAffectNPCs) return;
     if (!record.vehicle || !allowsPrivateModel(record.vehicle)) return;
     if (!(std::fabs(episode.direction.y) >= kLengthwise)) return;

@@ -16,9 +16,23 @@ namespace {
 // Open FrameLogBatch scopes; the game thread's alone.
 int openBatches = 0;
 
+// Another instance of the module moving the log aside at its start holds it for a moment: a line
+// waits that long rather than being lost. After a wait in vain (a program keeps the log locked) the
+// next lines do not wait until one is written again.
+constexpr int kLockedLogRetries = 25;
+bool logStaysLocked = false;
+
 HANDLE openLog() {
-    return CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    for (int attempt = 0;; ++attempt) {
+        HANDLE file = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const bool locked = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+        if (!locked || logStaysLocked || attempt == kLockedLogRetries) {
+            logStaysLocked = locked;
+            return file;
+        }
+        Sleep(1);
+    }
 }
 
 void append(HANDLE file, const char* bytes, std::size_t size) {

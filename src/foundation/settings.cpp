@@ -19,7 +19,15 @@ ModulePaths derivePaths(const char* modulePath) {
     ModulePaths paths;
     std::snprintf(paths.ini, sizeof paths.ini, "%s.ini", base);
     std::snprintf(paths.log, sizeof paths.log, "%s.log", base);
+    std::snprintf(paths.oldLog, sizeof paths.oldLog, "%s.old.log", base);
     return paths;
+}
+
+const char* fileNameOf(const char* path) {
+    const char* name = path;
+    for (const char* c = path; *c; ++c)
+        if (*c == '\\' || *c == '/') name = c + 1;
+    return name;
 }
 
 bool parseFloatValue(const char* text, float& value) {
@@ -40,12 +48,17 @@ namespace {
 
 constexpr std::size_t kValueBufferSize = 80;
 
-float readFloat(ProfileSource& source, const char* section, const char* key, float defaultValue, float lo,
-                float hi) {
-    char buffer[kValueBufferSize];
+// The value as text; the buffer is cleared first, so at most 79 characters are seen.
+void readText(ProfileSource& source, const char* section, const char* key, char (&buffer)[kValueBufferSize]) {
     std::memset(buffer, 0, sizeof buffer);
     source.readString(section, key, buffer, sizeof buffer);
     buffer[kValueBufferSize - 1] = '\0';
+}
+
+float readFloat(ProfileSource& source, const char* section, const char* key, float defaultValue, float lo,
+                float hi) {
+    char buffer[kValueBufferSize];
+    readText(source, section, key, buffer);
     float value;
     if (parseFloatValue(buffer, value))
         value = dent::clampTo(value, lo, hi);
@@ -69,11 +82,24 @@ bool readBool(ProfileSource& source, const char* section, const char* key, int d
     return value;
 }
 
+// Empty or not a key's name: the default.
+KeyCombination readKey(ProfileSource& source, const char* section, const char* key, KeyCombination defaultValue) {
+    char buffer[kValueBufferSize];
+    readText(source, section, key, buffer);
+    KeyCombination value = defaultValue;
+    parseKeyCombination(buffer, value);
+    formatKeyCombination(value, buffer, sizeof buffer);
+    source.tookText(section, key, buffer);
+    return value;
+}
+
 }  // namespace
 
 void readGeneralKeys(ProfileSource& source, Settings& target, bool& diagnosticsOut) {
     diagnosticsOut = readBool(source, "General", "Diagnostics", 0);
     target.LogHits = readBool(source, "General", "LogHits", 1);
+    target.ReloadKey = readKey(source, "General", "ReloadKey", kDefaultReloadKey);
+    target.MaxLogSizeKB = readUnsigned(source, "General", "MaxLogSizeKB", 4096, 0, 1048576);
 }
 
 bool readEnabled(ProfileSource& source) { return readBool(source, "General", "Enabled", 1); }

@@ -1,14 +1,19 @@
-// Module settings, read once from the INI file beside the module.
+// Module settings, read from the INI file beside the module at start-up and
+// again on the reload key.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/key_combination.h"
 #include "impact/response.h"
 
 namespace kerbmark {
 
 constexpr std::size_t kPathSize = 260;
+
+// Shift+F7: beside F7, which restores the player's car.
+constexpr KeyCombination kDefaultReloadKey{static_cast<std::uint8_t>(kVirtualKeyF1 + 6), true, false, false};
 
 // Every tunable value; fields 1-7 form the impact configuration, so the
 // record starts with it. Initialised to the defaults.
@@ -42,21 +47,30 @@ struct Settings {
     std::uint32_t MaxTotalVertices = 400000;
     // Traffic mesh work per frame, in work units (see the hit handler); 0: all at once.
     std::uint32_t TrafficWorkPerFrame = 100000;
+    // Reads the INI again (restoring every vehicle first).
+    KeyCombination ReloadKey = kDefaultReloadKey;
+    // A log larger than this at start-up is moved aside; 0: never.
+    std::uint32_t MaxLogSizeKB = 4096;
 };
 
 // The process-wide settings and the separate diagnostics switch.
 extern Settings settings;
 extern bool diagnostics;
 
-// INI and log paths derived from the module's own path.
+// INI and log paths derived from the module's own path, and the name the log
+// is moved to when it grows past its limit.
 struct ModulePaths {
     char ini[kPathSize];
     char log[kPathSize];
+    char oldLog[kPathSize];
 };
 
 // Cuts the module path at its last '.' (anywhere in the path) and appends
-// ".ini" and ".log"; results longer than 259 characters are truncated.
+// ".ini", ".log" and ".old.log"; results longer than 259 characters are truncated.
 ModulePaths derivePaths(const char* modulePath);
+
+// The part of a path after its last '\\' or '/': the name the log gives a file.
+const char* fileNameOf(const char* path);
 
 // Where the keys come from: the platform's profile readers, or a test double.
 class ProfileSource {
@@ -69,10 +83,13 @@ public:
     // Told the value each key ends up with (after its range or its default):
     // a preview lists the values that differ from the file. Bools as 0 or 1.
     virtual void took(const char* /*section*/, const char* /*key*/, double /*value*/) {}
+    // The same for a key whose value is a name (ReloadKey).
+    virtual void tookText(const char* /*section*/, const char* /*key*/, const char* /*value*/) {}
 };
 
-// The three reading steps of start-up.
-void readGeneralKeys(ProfileSource& source, Settings& target, bool& diagnosticsOut);  // Diagnostics, LogHits
+// The three reading steps of start-up (and of a reload).
+// Diagnostics, LogHits, ReloadKey, MaxLogSizeKB: those that hold even when the module is off.
+void readGeneralKeys(ProfileSource& source, Settings& target, bool& diagnosticsOut);
 bool readEnabled(ProfileSource& source);                                             // General/Enabled != 0
 void readRemainingKeys(ProfileSource& source, Settings& target);                     // everything else, in order
 

@@ -14,7 +14,9 @@
 #include "foundation/work_meter.h"
 #include "host/bindings.h"
 #include "host/host_types.h"
+#include "host/keyboard.h"
 #include "host/material_guard.h"
+#include "host/settings_reload.h"
 #include "host/startup.h"
 #include "impact/hit_handler.h"
 #include "impact/traffic_selection.h"
@@ -43,7 +45,7 @@ const HookMessages kCollisionHookMessages = {
 
 namespace {
 
-constexpr int kKeyF7 = 0x76;
+constexpr std::uint8_t kKeyF7 = 0x76;
 constexpr float kRepairHealthRise = 25.0f;
 // Work units a frame may spend while the player's own hit waits at the front
 // of the queue, the frame's hits included (about 1.7 ms): the first hit of a
@@ -111,9 +113,13 @@ void runBudgetedWork(RecordList& list, const PlayerInput& player, std::uint64_t 
 
 void moduleFrameWork() {
     if (!hostAllowsWork()) return;
+    runWaitingReload();
+    FrameKeyboard keys;
+    watchReloadKey(keys);
+    if (!moduleEnabled) return;
     installLazyHooks();
     keepRecordsInStep(*recordList);
-    const PlayerInput player = readPlayerInput(*recordList);
+    const PlayerInput player = readPlayerInput(*recordList, keys);
     // F7 is immediate, like the host's reset events: nothing waits to be released after it.
     if (player.vehicle && player.resetRequested) releaseAllLeavingRecords(*recordList);
     const std::uint64_t hitUnits = handleVehicles(player);
@@ -206,17 +212,18 @@ void keepRecordsInStep(RecordList& list) {
     }
 }
 
-bool takeResetRequest(RecordList& list) {
-    const bool down = (GetAsyncKeyState(kKeyF7) & 0x8000) != 0;
-    const bool request = down && !list.f7Down;
+bool takeResetRequest(RecordList& list, FrameKeyboard& keys) {
+    const bool down = keys.down(kKeyF7);
+    // F7 pressed as part of the reload key (Shift+F7) is the reload's, which restores every vehicle anyway.
+    const bool request = down && !list.f7Down && !keys.down(settings.ReloadKey);
     list.f7Down = down;
     return request;
 }
 
-PlayerInput readPlayerInput(RecordList& list) {
+PlayerInput readPlayerInput(RecordList& list, FrameKeyboard& keys) {
     PlayerInput input;
     input.vehicle = game::playerVehicle(-1, 0);
-    input.resetRequested = takeResetRequest(list);
+    input.resetRequested = takeResetRequest(list, keys);
     return input;
 }
 

@@ -1,5 +1,6 @@
 // The module's heartbeat: once per game frame, after the host's own frame,
-// the lazy hooks, the upkeep of the vehicle records and the F7 key.
+// a reload asked for, the reload key, the lazy hooks, the upkeep of the
+// vehicle records and the F7 key.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 namespace kerbmark {
 
 struct RecordList;
+class FrameKeyboard;
 
 // Set before the first attempt to install each hook; never cleared.
 extern bool materialGuardAttempted;
@@ -59,8 +61,9 @@ void installLazyHooks();
 // resets a record whose vehicle was repaired.
 void keepRecordsInStep(RecordList& list);
 
-// Reads F7: true only on the frame on which it goes down.
-bool takeResetRequest(RecordList& list);
+// Reads F7: true only on the frame on which it goes down, unless it goes down
+// as part of the reload key.
+bool takeResetRequest(RecordList& list, FrameKeyboard& keys);
 
 // What the frame hands on for the player: the vehicle (null on foot) and this
 // frame's F7 request.
@@ -68,6 +71,6 @@ struct PlayerInput {
     void* vehicle;
     bool resetRequested;
 };
-PlayerInput readPlayerInput(RecordList& list);
+PlayerInput readPlayerInput(RecordList& list, FrameKeyboard& keys);
 
 }  // namespace kerbmark

@@ -3,16 +3,21 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "deform/player_preparation.h"
 #include "deform/records.h"
 #include "foundation/crash_report.h"
+#include "foundation/ini_buffer.h"
 #include "foundation/log.h"
-#include "foundation/profile_ini.h"
+#include "foundation/log_rotation.h"
+#include "foundation/setting_changes.h"
 #include "foundation/settings.h"
+#include "foundation/settings_file.h"
 #include "host/bindings.h"
 #include "host/executable_check.h"
 #include "host/frame_update.h"
+#include "host/settings_reload.h"
 
 namespace kerbmark {
 
@@ -26,25 +31,29 @@ const char kHookFailedLine[] = "Could not install process hook; no deformation e
 std::uintptr_t frameSiteTarget = 0;
 std::uintptr_t resetSiteTargetA = 0;
 std::uintptr_t resetSiteTargetB = 0;
+char iniPath[kPathSize] = "";
 
 namespace {
 
 constexpr std::uint8_t kNearCall = 0xE8;
 constexpr std::size_t kCallSize = 5;
 
-// The INI path outlives start-up only as long as the reader that uses it.
-char iniPath[kPathSize] = "";
+// One line after the banner when the log could not be moved aside.
+void reportRotation(const LogRotation& rotation, const ModulePaths& paths) {
+    if (rotation.outcome != LogRotation::Outcome::Failed) return;
+    logFormatted<320>("Log: %s is past MaxLogSizeKB=%u but cannot become %s (error %lu); appending to it.",
+                      fileNameOf(paths.log), settings.MaxLogSizeKB, fileNameOf(paths.oldLog), rotation.error);
+}
 
-// Drops every record; never lets anything escape into the host's call.
-void clearRecordsForHost() noexcept {
+}  // namespace
+
+void restoreEveryVehicle() noexcept {
     try {
         if (recordList) clearAllRecords(*recordList);
         releasePreparation();
     } catch (...) {
     }
 }
-
-}  // namespace
 
 bool rewriteCallSite(std::uintptr_t site, const void* replacement, std::uintptr_t& savedTarget) {
     auto* code = reinterpret_cast<std::uint8_t*>(site);
@@ -71,12 +80,12 @@ std::uint64_t callHostRoutine(std::uintptr_t routine) {
 }
 
 std::uint64_t resetAllAtFirstSite() {
-    clearRecordsForHost();
+    restoreEveryVehicle();
     return callHostRoutine(resetSiteTargetA);
 }
 
 std::uint64_t resetAllAtSecondSite() {
-    clearRecordsForHost();
+    restoreEveryVehicle();
     return callHostRoutine(resetSiteTargetB);
 }
 
@@ -92,22 +101,26 @@ void startFromPath(const char* modulePath) {
     const ModulePaths paths = derivePaths(modulePath);
     std::snprintf(logPath, sizeof logPath, "%s", paths.log);
     std::snprintf(iniPath, sizeof iniPath, "%s", paths.ini);
+    // The file is read once, whole; a missing or unreadable one gives every default.
+    IniBuffer ini(readSettingsFile(iniPath, false).bytes);
+    NotingSource noted(ini);
+    readGeneralKeys(noted, settings, diagnostics);
+    const LogRotation rotation = rotateLog(paths.log, paths.oldLog, std::uint64_t{settings.MaxLogSizeKB} * 1024u);
     logLine(kBanner);
-
-    IniFile ini(iniPath);
-    readGeneralKeys(ini, settings, diagnostics);
+    reportRotation(rotation, paths);
 
     // Registered before the host checks, so that a fault in them is reported too.
     AddVectoredExceptionHandler(0, &crashReport);
 
     if (!validateExecutable()) return;
-    if (!readEnabled(ini)) {
+    if (!readEnabled(noted)) {
         logLine("Disabled in INI.");
         return;
     }
-    readRemainingKeys(ini, settings);
+    readRemainingKeys(noted, settings);
     if (!hookSitesIntact()) return;
 
+    rememberStartupValues(std::move(noted.values));
     recordList = new (std::nothrow) RecordList;
     if (recordList && installProcessHooks())
         logLine(kActiveLine);

@@ -6,7 +6,12 @@
 
 #include <cstdint>
 
+#include "foundation/settings.h"
+
 namespace kerbmark {
+
+// Path of the INI file; empty until start-up derives it.
+extern char iniPath[kPathSize];
 
 extern const char kBanner[];
 extern const char kActiveLine[];
@@ -35,6 +40,10 @@ bool installProcessHooks();
 
 // Calls a host routine that takes no arguments; its result registers as they came back.
 std::uint64_t callHostRoutine(std::uintptr_t routine);
+
+// What the reset events do before the host's routine: every vehicle gets its
+// originals back and every record, queued work and prepared copy goes.
+void restoreEveryVehicle() noexcept;
 
 // The replacements at the two reset-all sites: drop every vehicle record,
 // then let the host's routine run as before.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/log_rotation.h"
 #include "foundation/temp_dir.h"
 #include "support/file_opens.h"
 
@@ -145,6 +146,67 @@ TEST_F(LogTest, FrameOpensTheFileOnceAtItsEnd) {
     }
     EXPECT_EQ(opens, 3);
     EXPECT_EQ(log(), expected + "before\r\natomic: lock vertices\r\nafter\r\n");
+}
+
+// The log held as another instance holds it while it moves it aside, given
+// back at the writer's `releaseAt`-th open (never for 0).
+struct LogHeldAside {
+    static inline HANDLE holder;
+    static inline int opens, releaseAt;
+    static void hold(const std::string& path, int releaseAtOpen) {
+        holder = FileOpenCounter::platform(path.c_str(), GENERIC_READ, FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, 0, 0);
+        opens = 0, releaseAt = releaseAtOpen;
+    }
+    static HANDLE WINAPI opening(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                 DWORD disposition, DWORD flags, HANDLE model) {
+        if (++opens == releaseAt) CloseHandle(holder);
+        return FileOpenCounter::platform(name, access, share, security, disposition, flags, model);
+    }
+};
+
+// A line waits for a log held a moment and is written whole; a log held on
+// loses its lines as before, and only the first of them waits.
+TEST_F(LogTest, LineWaitsWhileTheLogIsMovedAside) {
+    const FileOpenCounter counter(GetModuleHandleA(nullptr));
+    ASSERT_TRUE(counter.replaced && FileOpenCounter::replace(GetModuleHandleA(nullptr), &LogHeldAside::opening));
+    LogHeldAside::hold(path_, 3);
+    kerbmark::logLine("waited");
+    EXPECT_EQ(log(), "waited\r\n");
+
+    LogHeldAside::hold(path_, 0);
+    kerbmark::logLine("lost");
+    const int waitedFor = LogHeldAside::opens;
+    kerbmark::logLine("lost without waiting");
+    EXPECT_TRUE(waitedFor > 3 && LogHeldAside::opens == waitedFor + 1) << waitedFor << " " << LogHeldAside::opens;
+    CloseHandle(LogHeldAside::holder);
+    kerbmark::logLine("written");
+    EXPECT_EQ(log(), "waited\r\nwritten\r\n");
+}
+
+// The log moves aside only past its limit and only while nobody writes to it;
+// what could not move says why and stays as it was.
+TEST_F(LogTest, RotationMovesOnlyALogPastItsLimit) {
+    using Outcome = kerbmark::LogRotation::Outcome;
+    const std::string old = dir_.file("Kerbmark.old.log"), full(2048, 'x');
+    const struct { std::string log; std::uint64_t limit; bool writerHolds, oldIsFolder; Outcome outcome; } cases[] = {{full, 2047, false, false, Outcome::Moved}, {full, 2048, false, false, Outcome::Kept},
+                 {full, 0, false, false, Outcome::Kept},     {"", 1, false, false, Outcome::Kept},
+                 {full, 1, true, false, Outcome::Failed},    {full, 1, false, true, Outcome::Failed}};
+    for (const auto& c : cases) {
+        DeleteFileA(path_.c_str());
+        DeleteFileA(old.c_str());
+        if (!c.log.empty()) writeFile(path_, c.log);
+        c.oldIsFolder ? (void)CreateDirectoryA(old.c_str(), nullptr) : writeFile(old, "older");
+        HANDLE writer = c.writerHolds ? CreateFileA(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                    nullptr, OPEN_EXISTING, 0, nullptr)
+                                      : INVALID_HANDLE_VALUE;
+        const kerbmark::LogRotation rotation = kerbmark::rotateLog(path_.c_str(), old.c_str(), c.limit);
+        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+        EXPECT_EQ(rotation.outcome, c.outcome) << c.limit;
+        EXPECT_EQ(rotation.error != 0, c.outcome == Outcome::Failed) << rotation.error;
+        EXPECT_EQ(log(), c.outcome == Outcome::Moved ? "" : c.log);
+        EXPECT_EQ(readFile(old), c.oldIsFolder ? "" : c.outcome == Outcome::Moved ? c.log : "older");
+        RemoveDirectoryA(old.c_str());
+    }
 }
 
 }  // namespace

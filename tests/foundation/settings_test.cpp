@@ -174,6 +174,8 @@ TEST(ModulePaths, CutAtTheLastDotAnywhere) {
     p = kerbmark::derivePaths("C:\\Games\\SA\\other.dll");
     EXPECT_STREQ(p.ini, "C:\\Games\\SA\\other.ini");
     EXPECT_STREQ(p.log, "C:\\Games\\SA\\other.log");
+    EXPECT_STREQ(p.oldLog, "C:\\Games\\SA\\other.old.log");
+    EXPECT_STREQ(kerbmark::fileNameOf(p.oldLog), "other.old.log");
     p = kerbmark::derivePaths("C:\\Games\\SA\\Kerbmark");
     EXPECT_STREQ(p.ini, "C:\\Games\\SA\\Kerbmark.ini");
     p = kerbmark::derivePaths("C:\\Games\\SA.v1\\Kerbmark");
@@ -187,6 +189,25 @@ TEST(ModulePaths, LongPathsAreTruncatedNotOverrun) {
     EXPECT_EQ(std::strlen(p.ini), 259u);
     EXPECT_EQ(std::strlen(p.log), 259u);
     EXPECT_EQ(std::string(p.ini).substr(0, 4), "C:\\a");
+}
+
+// What a ReloadKey value gives, as the log shows it.
+TEST(Settings, ReloadKeyNamesAKeyWithItsModifiersOrNone) {
+    const char* const cases[][2] = {
+        {"", "Shift+F7"}, {"0", "0"}, {"F9", "F9"}, {"shift+f7", "Shift+F7"}, {"Alt+Shift+Ctrl+F24", "Ctrl+Alt+Shift+F24"},
+        {"ctrl+r", "Ctrl+R"}, {"Ctrl+0", "Ctrl+0"}, {"F25", "Shift+F7"}, {"F0", "Shift+F7"}, {"F07", "Shift+F7"},
+        {"Shift+Shift+F7", "Shift+F7"}, {"Shift+", "Shift+F7"}, {"+F7", "Shift+F7"}, {"Win+F7", "Shift+F7"},
+        {"Shift F7", "Shift+F7"}, {"00", "Shift+F7"}};
+    for (const auto& c : cases) {
+        FakeProfile profile;
+        if (*c[0]) profile.set("General", "ReloadKey", c[0]);
+        Settings s;
+        bool diagnostics = false;
+        kerbmark::readGeneralKeys(profile, s, diagnostics);
+        char shown[32];
+        kerbmark::formatKeyCombination(s.ReloadKey, shown, sizeof shown);
+        EXPECT_STREQ(shown, c[1]) << "'" << c[0] << "'";
+    }
 }
 
 }  // namespace

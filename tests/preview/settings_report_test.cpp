@@ -20,7 +20,7 @@ TEST(SettingsReport, EveryKeyWithTheValueTheModuleKeepsAndWhy) {
     TempDir dir;
     const std::string path = dir.file("Kerbmark.ini");
     writeFile(path,
-              "[General]\r\nDiagnostics=1\r\nLogHits=yes\r\n"
+              "[General]\r\nDiagnostics=1\r\nLogHits=yes\r\nReloadKey=ctrl+f9\r\n"
               "[Deformation]\r\nMinImpact=0.3\r\nReferenceImpact=0.1\r\nStrength=abc\r\nMaxDentPerHit=0.5x\r\n"
               "PanelWidthSegments=40\r\nPanelBending=2\r\n"
               "[Collision]\r\nStrengthPercent=-5\r\n"
@@ -28,6 +28,7 @@ TEST(SettingsReport, EveryKeyWithTheValueTheModuleKeepsAndWhy) {
     const Expected expected[] = {
         {"Diagnostics", Fate::AsWritten, 1},
         {"LogHits", Fate::ReadAs, 0},
+        {"ReloadKey", Fate::NotInPreview, 0},
         {"MinImpact", Fate::AsWritten, 0.3f},
         {"ReferenceImpact", Fate::Clamped, 0.31f},
         {"Strength", Fate::Default, 1},
@@ -39,7 +40,7 @@ TEST(SettingsReport, EveryKeyWithTheValueTheModuleKeepsAndWhy) {
         {"MaxTrackedVehicles", Fate::ReadAs, 20},
     };
     const std::vector<SettingValue> values = preview::settingsOf(path);
-    EXPECT_EQ(values.size(), 36u);  // every key the module reads, once
+    EXPECT_EQ(values.size(), 38u);  // every key the module reads, once
     for (const SettingValue& value : values) {
         const Expected* found = nullptr;
         for (const Expected& e : expected)
@@ -50,6 +51,9 @@ TEST(SettingsReport, EveryKeyWithTheValueTheModuleKeepsAndWhy) {
         }
         EXPECT_EQ(value.fate, found->fate) << preview::keyName(value);
         EXPECT_EQ(value.used, found->used) << preview::keyName(value);
+        if (value.key == "ReloadKey") {
+            EXPECT_EQ(preview::usedText(value), "Ctrl+F9");
+        }
     }
 }
 

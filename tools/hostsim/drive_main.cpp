@@ -183,10 +183,10 @@ void printSummary(const DriveFrames& frames, const DriveChecks& checks, const Dr
     std::printf("hostsim_drive: seed %" PRIu64 ": %u frames\n", g_run.arguments->seed,
                 static_cast<unsigned>(frames.framesRun()));
     if (counts)
-        std::printf("  hits %d player, %d traffic; F7 %d, repairs %d, reset events %d, car changes %d, cars gone %d, "
-                    "quiet stretches %d\n",
+        std::printf("  hits %d player, %d traffic; F7 %d, repairs %d, reset events %d, reloads %d, car changes %d, "
+                    "cars gone %d, quiet stretches %d\n",
                     counts->playerHits, counts->trafficHits, counts->f7, counts->repairs, counts->resets,
-                    counts->carChanges, counts->carsGone, counts->quietStretches);
+                    counts->reloads, counts->carChanges, counts->carsGone, counts->quietStretches);
     printRefusals();
     const std::vector<float>& seconds = frames.moduleSeconds();
     const auto largest = std::max_element(seconds.begin(), seconds.end());
@@ -223,6 +223,8 @@ int randomDrive(const Arguments& arguments, const std::string& baseIni) {
     g_run.frames = &frames;
     DriveShape shape;
     shape.trafficCars = settings.trafficCars;
+    shape.settingsFile = arguments.folder + "\\Kerbmark.ini";
+    shape.baseIni = baseIni;
     RandomDrive drive(arguments.seed, shape, checks);
     if (arguments.traceFrom > 0) drive.traceFrom(arguments.traceFrom, stdout);
     for (int f = 0; f < arguments.frames; ++f)

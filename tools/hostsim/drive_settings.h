@@ -1,7 +1,7 @@
 // The settings of one randomized drive, drawn from its seed: the module's
 // INI values that change how its work is spread and limited, and how often
-// the host refuses to allocate. The module reads its INI once at start, so
-// each seed runs in a process of its own.
+// the host refuses to allocate. Each seed runs in a process of its own; a
+// drive's reloads draw the module's part anew.
 #pragma once
 
 #include <cstdint>

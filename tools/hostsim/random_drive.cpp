@@ -3,20 +3,23 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
+#include <fstream>
 #include <iterator>
 #include <string>
 
 #include "car_model.h"
+#include "drive_settings.h"
 #include "host_image.h"
 #include "host_layout.h"
 #include "host_world.h"
+#include "ini_text.h"
 #include "module_loader.h"
 
 namespace hostsim {
 
-//                                  traffic player  F7  repair reset change leaves crowd quiet
-const DrivePace kLongDrivePace = {300, 250, 80, 300, 800, 200, 120, 3000, 5000};
-const DrivePace kShortDrivePace = {150, 100, 100, 100, 400, 150, 100, 0, 0};
+//                                  traffic player  F7  repair reset change leaves crowd quiet reload
+const DrivePace kLongDrivePace = {300, 250, 80, 300, 800, 200, 120, 3000, 5000, 1500};
+const DrivePace kShortDrivePace = {150, 100, 100, 100, 400, 150, 100, 0, 0, 0};
 
 namespace {
 
@@ -36,6 +39,9 @@ constexpr float kLowestHealth = 50.0f;
 // The module's repair: a health rise of more than 25 between two frames.
 constexpr float kLeastRepair = 30.0f;
 constexpr float kMostRepair = 400.0f;
+// Reloads draw from their own stream, so that the other events stay as they were.
+constexpr std::uint64_t kReloadStream = 0x7E10AD5Eull;
+constexpr int kShiftKey = 0x10;
 // The largest body most often: its preparation takes the most frames.
 const int kPlayerBodies[] = {kUsualBodyVertices, kUsualBodyVertices, 12000, 20000, 29900, 29900, 29900, 29900};
 
@@ -49,7 +55,7 @@ VehicleSpec carDesign(std::int16_t modelId, bool smallCars) {
 }  // namespace
 
 RandomDrive::RandomDrive(std::uint64_t seed, const DriveShape& shape, DriveObserver& observer)
-    : random_(seed), shape_(shape), observer_(observer) {
+    : random_(seed), reloadRandom_(seed ^ kReloadStream), shape_(shape), observer_(observer) {
     for (int i = 0; i < shape_.trafficCars; ++i) traffic_.push_back(arrived(spawnTraffic()));
     seat(arrived(spawnFreshPlayerCar()));
 }
@@ -86,7 +92,7 @@ RandomDrive::Car RandomDrive::arrived(Vehicle* vehicle) {
 
 void RandomDrive::beforeFrame() {
     ++frame_;
-    releaseF7();
+    releaseKeys();
     for (Car& car : traffic_) car.repairedNow = false;
     player_.repairedNow = false;
     contactThisFrame_ = false;
@@ -105,7 +111,7 @@ void RandomDrive::beforeFrame() {
 bool RandomDrive::quiet() const { return !player_.vehicle && !contactThisFrame_; }
 
 void RandomDrive::settle() {
-    releaseF7();
+    releaseKeys();
     if (player_.vehicle) stepOut();
     for (Car& car : traffic_) endContact(car);
     contactThisFrame_ = false;
@@ -129,7 +135,9 @@ void RandomDrive::hostEvents() {
     const bool waiting = player_.vehicle && seatWait_ >= 0;
     if (random_.oneIn(pace.resetIn)) resetEvent();
     if (random_.oneIn(pace.carChangeIn) && !waiting) changeCar();
-    if (random_.oneIn(pace.f7In) && player_.vehicle && !waiting && !f7WasHeld_) pressF7();
+    if (random_.oneIn(pace.f7In) && player_.vehicle && !waiting && !keysWereHeld_) pressF7();
+    const bool reload = pace.reloadIn && reloadRandom_.oneIn(pace.reloadIn);
+    if (reload && !shape_.settingsFile.empty() && !f7Held_ && !keysWereHeld_) pressReloadKey();
     if (random_.oneIn(pace.repairIn)) repair();
     // Often the car just hit, while its work may still wait.
     if (random_.oneIn(pace.carLeavesIn) && !traffic_.empty())
@@ -156,11 +164,37 @@ void RandomDrive::pressF7() {
     planSeatedHit();
 }
 
-// One frame down: the module sees each press once.
-void RandomDrive::releaseF7() {
-    f7WasHeld_ = f7Held_;
-    if (f7Held_) setKeyDown(kKeyF7, false);
+// The file rewritten with settings drawn anew, then Shift+F7 for one frame:
+// the module reloads at the start of the next.
+void RandomDrive::pressReloadKey() {
+    const DriveSettings drawn = drawSettings(static_cast<std::uint64_t>(reloadRandom_.below(1 << 24)));
+    std::string ini = settingsIni(shape_.baseIni, drawn);
+    if (reloadRandom_.oneIn(6)) ini = withSetting(ini, "General", "Enabled", "0");
+    reloadTaken_ = !reloadRandom_.oneIn(8);
+    if (!reloadTaken_) ini.resize(ini.rfind('=') + 1);  // cut inside its last line
+    trace("reload key with %s%s", describeSettings(drawn).c_str(), reloadTaken_ ? "" : " (cut short)");
+    std::ofstream(shape_.settingsFile, std::ios::binary | std::ios::trunc) << ini;
+    setKeyDown(kShiftKey, true);
+    setKeyDown(kKeyF7, true);
+    reloadHeld_ = true;
+    ++counts_.reloads;
+}
+
+// One frame down: the module sees each press once. A reload runs in the frame after its press.
+void RandomDrive::releaseKeys() {
+    keysWereHeld_ = f7Held_ || reloadHeld_;
+    if (f7Held_ || reloadHeld_) setKeyDown(kKeyF7, false);
+    if (reloadHeld_) {
+        setKeyDown(kShiftKey, false);
+        if (reloadTaken_) restoreEveryCar();
+    }
     f7Held_ = false;
+    reloadHeld_ = false;
+}
+
+void RandomDrive::restoreEveryCar() {
+    for (const Car& car : traffic_) observer_.restored(car.vehicle);
+    if (player_.vehicle) observer_.restored(player_.vehicle);
 }
 
 void RandomDrive::repair() {

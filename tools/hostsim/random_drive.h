@@ -1,15 +1,17 @@
 // A seeded random drive of the simulated host, frame by frame: traffic and
 // the player's car in single and lasting contacts of random strength and
 // place; the player sitting a random while in a fresh or taken car before a
-// head-on or other hit; F7, repairs, both reset events; the player taking a
-// traffic car just hit, a fresh car, or leaving on foot; cars destroyed and
-// others coming; now and then a long quiet stretch with the player on foot.
+// head-on or other hit; F7, repairs, both reset events; the settings file
+// rewritten and the reload key pressed; the player taking a traffic car just
+// hit, a fresh car, or leaving on foot; cars destroyed and others coming; now
+// and then a long quiet stretch with the player on foot.
 // Every decision comes from the seed and the drive's own state, never from
 // what the module did, so one seed drives any build of the module the same way.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "host_records.h"
@@ -45,6 +47,7 @@ struct DrivePace {
     int carLeavesIn;    // a traffic car is destroyed and another comes
     int crowdLeavesIn;  // half the traffic at once
     int quietIn;        // the player on foot and no contact for 600 to 1500 frames
+    int reloadIn;       // the settings file rewritten, then the reload key
 };
 // Every event many times in ten thousand frames.
 extern const DrivePace kLongDrivePace;
@@ -56,6 +59,11 @@ struct DriveShape {
     // Coarse cars (smallCarModel): copies take few host calls.
     bool smallCars = false;
     DrivePace pace = kLongDrivePace;
+    // The module's settings file and the text it began with: a reload writes
+    // it with settings drawn anew (now and then switched off, or cut inside a
+    // line as an editor leaves it half saved). No reloads without it.
+    std::string settingsFile;
+    std::string baseIni;
 };
 
 struct DriveCounts {
@@ -67,6 +75,7 @@ struct DriveCounts {
     int carChanges = 0;
     int carsGone = 0;
     int quietStretches = 0;
+    int reloads = 0;
 };
 
 class RandomDrive {
@@ -106,7 +115,9 @@ private:
     void hostEvents();
     void resetEvent();
     void pressF7();
-    void releaseF7();
+    void pressReloadKey();
+    void releaseKeys();
+    void restoreEveryCar();
     void repair();
     void changeCar();
     void stepOut();
@@ -132,13 +143,17 @@ private:
     void traceContact(const char* whose, const Car& car);
 
     SeededRandom random_;
+    // Reloads draw from their own stream: the other events stay as they were.
+    SeededRandom reloadRandom_;
     DriveShape shape_;
     DriveObserver& observer_;
     std::vector<Car> traffic_;
     Car player_;  // vehicle null: on foot
     int seatWait_ = -1;  // frames until the seated player's planned hit; -1: none planned
     bool f7Held_ = false;
-    bool f7WasHeld_ = false;
+    bool reloadHeld_ = false;
+    bool reloadTaken_ = false;  // the file written for the held key is whole
+    bool keysWereHeld_ = false;
     int quietLeft_ = 0;
     bool contactThisFrame_ = false;
     DriveCounts counts_;

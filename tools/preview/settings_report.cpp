@@ -1,22 +1,21 @@
 #include "settings_report.h"
 
-#include <windows.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
-#include "foundation/profile_ini.h"
+#include "foundation/ini_buffer.h"
 #include "foundation/settings.h"
+#include "foundation/settings_file.h"
 
 namespace preview {
 
 namespace {
 
 // The module's own INI reader, noting what it was asked and what the module kept.
-class NotingSource final : public kerbmark::ProfileSource {
+class ReportingSource final : public kerbmark::ProfileSource {
 public:
-    explicit NotingSource(const std::string& path) : path_(path), file_(path_.c_str()) {}
+    explicit ReportingSource(const std::string& path) : file_(kerbmark::readSettingsFile(path.c_str(), false).bytes) {}
 
     std::uint32_t readInt(const char* section, const char* key, int defaultValue) override {
         note(section, key, false, defaultValue);
@@ -34,20 +33,24 @@ public:
         values.push_back(noted);
         pending_ = {};
     }
+    // The reload key: the preview's drives press no keys.
+    void tookText(const char* section, const char* key, const char* value) override {
+        if (pending_.section != section || pending_.key != key) return;
+        SettingValue noted = pending_;
+        noted.usedName = value;
+        if (present_) noted.fate = SettingValue::Fate::NotInPreview;
+        values.push_back(noted);
+        pending_ = {};
+    }
 
     std::vector<SettingValue> values;
 
 private:
     void note(const char* section, const char* key, bool number, int defaultValue) {
-        pending_ = SettingValue{section, key, "", 0, SettingValue::Fate::Missing};
+        pending_ = SettingValue{section, key, "", 0, "", SettingValue::Fate::Missing};
         number_ = number;
         default_ = defaultValue;
-        // The reader's own default cannot tell a missing key from an empty one.
-        const char* const absent = "\x01";
-        char text[80];
-        GetPrivateProfileStringA(section, key, absent, text, sizeof text, path_.c_str());
-        present_ = std::string(text) != absent;
-        if (present_) pending_.text = text;
+        present_ = file_.find(section, key, pending_.text);
     }
 
     SettingValue::Fate fateOf(const std::string& text, double used) const {
@@ -64,8 +67,7 @@ private:
         return used == default_ ? SettingValue::Fate::Default : SettingValue::Fate::ReadAs;
     }
 
-    std::string path_;
-    kerbmark::IniFile file_;
+    kerbmark::IniBuffer file_;
     SettingValue pending_;
     bool present_ = false;
     bool number_ = false;
@@ -75,7 +77,7 @@ private:
 }  // namespace
 
 std::vector<SettingValue> settingsOf(const std::string& path) {
-    NotingSource source(path);
+    ReportingSource source(path);
     kerbmark::Settings settings;
     bool diagnostics = false;
     kerbmark::readGeneralKeys(source, settings, diagnostics);
@@ -87,6 +89,7 @@ std::vector<SettingValue> settingsOf(const std::string& path) {
 std::string keyName(const SettingValue& value) { return "[" + value.section + "] " + value.key; }
 
 std::string usedText(const SettingValue& value) {
+    if (!value.usedName.empty()) return value.usedName;
     char text[32];
     std::snprintf(text, sizeof text, "%g", value.used);
     return text;
@@ -104,6 +107,8 @@ const char* fateText(SettingValue::Fate fate) {
             return "not a number: the default";
         case SettingValue::Fate::ReadAs:
             return "not a whole number: read as";
+        case SettingValue::Fate::NotInPreview:
+            return "the reload key: not used by the preview";
     }
     return "";
 }
@@ -113,7 +118,7 @@ std::vector<std::pair<SettingValue, SettingValue>> differingKeys(const std::vect
     std::vector<std::pair<SettingValue, SettingValue>> differing;
     // Both lists come from the same reading code: the same keys in the same order.
     for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
-        if (a[i].used != b[i].used) differing.emplace_back(a[i], b[i]);
+        if (a[i].used != b[i].used || a[i].usedName != b[i].usedName) differing.emplace_back(a[i], b[i]);
     return differing;
 }
 

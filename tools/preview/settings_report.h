@@ -15,10 +15,12 @@ struct SettingValue {
         Clamped,    // a number outside the key's range: the nearer bound
         Default,    // not a number: the default
         ReadAs,     // not a whole number where one is wanted: what the reader made of it
+        NotInPreview,  // a key the module uses in the game only (the reload key)
     };
     std::string section, key;
-    std::string text;  // as written in the file
-    double used = 0;   // the value the module uses (bools 0 or 1)
+    std::string text;      // as written in the file
+    double used = 0;       // the value the module uses (bools 0 or 1)
+    std::string usedName;  // the same for a key whose value is a name
     Fate fate = Fate::Missing;
 };
 
@@ -28,7 +30,7 @@ std::vector<SettingValue> settingsOf(const std::string& path);
 
 // "[Section] Key".
 std::string keyName(const SettingValue& value);
-// The used value as the file would write it ("0.65", "180").
+// The used value as the file would write it ("0.65", "180", "Shift+F7").
 std::string usedText(const SettingValue& value);
 // Why the module does not use the file's value: "out of range, clamped", ...
 const char* fateText(SettingValue::Fate fate);

@@ -16,6 +16,7 @@
 #include "foundation/log.h"
 #include "host/bindings.h"
 #include "host/frame_update.h"
+#include "host/keyboard.h"
 #include "host/startup.h"
 #include "host_checks.h"
 #include "host_functions.h"
@@ -248,7 +249,8 @@ TEST(Frame, F7GivesOneRequestPerPress) {
 
     const auto frameWith = [](bool down) {
         hostsim::setKeyDown(hostsim::kKeyF7, down);
-        return kerbmark::readPlayerInput(records());
+        kerbmark::FrameKeyboard keys;
+        return kerbmark::readPlayerInput(records(), keys);
     };
     const kerbmark::PlayerInput first = frameWith(true);
     EXPECT_EQ(first.vehicle, player);
