@@ -22,6 +22,12 @@ bool sameName(const std::string& a, const char* b, std::size_t length) {
     return true;
 }
 
+// Moves `first` and `last` inward past the blanks of text[first, last).
+void trimBlanks(const std::string& text, std::size_t& first, std::size_t& last) {
+    while (first < last && isBlank(text[first])) ++first;
+    while (last > first && isBlank(text[last - 1])) --last;
+}
+
 // A name asked for, without the blanks around it.
 void trimmedName(const char* name, const char*& start, std::size_t& length) {
     while (*name && isBlank(*name)) ++name;
@@ -104,32 +110,30 @@ void IniBuffer::parse() {
         next = end == std::string::npos ? text_.size() : end + 1;
 
         std::size_t first = start, last = next;
-        while (first < last && isBlank(text_[first])) ++first;
-        while (last > first && isBlank(text_[last - 1])) --last;
+        trimBlanks(text_, first, last);
         if (first >= last) continue;
 
         if (text_[first] == '[') {
             const std::size_t close = text_.rfind(']', last - 1);
             if (close != std::string::npos && close > first) {
                 std::size_t nameStart = first + 1, nameEnd = close;
-                while (nameStart < nameEnd && isBlank(text_[nameStart])) ++nameStart;
-                while (nameEnd > nameStart && isBlank(text_[nameEnd - 1])) --nameEnd;
+                trimBlanks(text_, nameStart, nameEnd);
                 sections_.push_back(Section{text_.substr(nameStart, nameEnd - nameStart), {}});
                 continue;
             }
         }
         const std::size_t equals = text_.find('=', first);
         const bool hasValue = equals != std::string::npos && equals < last;
-        std::size_t nameEnd = hasValue ? equals : last;
-        while (nameEnd > first && isBlank(text_[nameEnd - 1])) --nameEnd;
-        std::size_t valueStart = hasValue ? equals + 1 : last;
-        while (valueStart < last && isBlank(text_[valueStart])) ++valueStart;
+        std::size_t nameStart = first, nameEnd = hasValue ? equals : last;
+        trimBlanks(text_, nameStart, nameEnd);
+        std::size_t valueStart = hasValue ? equals + 1 : last, valueEnd = last;
+        trimBlanks(text_, valueStart, valueEnd);
 
         std::vector<Entry>& entries = sections_.back().entries;
         // The reader keeps no two nameless lines in a row.
-        if (nameEnd == first && !entries.empty() && entries.back().name.empty()) continue;
-        entries.push_back(Entry{text_.substr(first, nameEnd - first), text_.substr(valueStart, last - valueStart),
-                                hasValue});
+        if (nameEnd == nameStart && !entries.empty() && entries.back().name.empty()) continue;
+        entries.push_back(Entry{text_.substr(nameStart, nameEnd - nameStart),
+                                text_.substr(valueStart, valueEnd - valueStart), hasValue});
     }
 }
 

@@ -9,10 +9,12 @@ namespace kerbmark {
 
 namespace {
 
+bool sameKey(const TakenValue& a, const TakenValue& b) { return a.section == b.section && a.key == b.key; }
+
 const TakenValue* valueOf(const std::vector<TakenValue>& values, const TakenValue& wanted) {
-    for (const TakenValue& value : values)
-        if (value.section == wanted.section && value.key == wanted.key) return &value;
-    return nullptr;
+    auto found =
+        std::find_if(values.begin(), values.end(), [&](const TakenValue& each) { return sameKey(each, wanted); });
+    return found == values.end() ? nullptr : &*found;
 }
 
 }  // namespace
@@ -42,9 +44,8 @@ std::vector<ChangedValue> changedValues(const std::vector<TakenValue>& before, c
 
 void takeValues(std::vector<TakenValue>& current, const std::vector<TakenValue>& read) {
     for (const TakenValue& value : read) {
-        auto held = std::find_if(current.begin(), current.end(), [&](const TakenValue& each) {
-            return each.section == value.section && each.key == value.key;
-        });
+        auto held =
+            std::find_if(current.begin(), current.end(), [&](const TakenValue& each) { return sameKey(each, value); });
         if (held == current.end())
             current.push_back(value);
         else
