@@ -263,6 +263,16 @@ bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, flo
     return reaches(record, geometry, planned.at, radius, entry);
 }
 
+std::uint64_t plannedDentUnits(const PlannedDent& planned, VehicleRecord& record) {
+    const auto& geometry = *static_cast<const host::Geometry*>(planned.geometry);
+    std::uint64_t units = unitsOf(kScan, static_cast<std::size_t>(geometry.vertexCount));
+    if (const MeshEntry* entry = entryOfCopy(record, &geometry)) {
+        const std::size_t count = entry->restPositions.size();
+        units += unitsOf(displacementCost(*entry, count), count);
+    }
+    return units;
+}
+
 void* deformAtomic(void* atomic, void* request) {
     try {
         deform(atomic, static_cast<DentRequest*>(request));

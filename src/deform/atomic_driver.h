@@ -106,6 +106,12 @@ void deformPlannedAtomic(const PlannedDent& planned, DentRequest& request);
 // and its geometry were checked by the planning in this frame.
 bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, float radius);
 
+// The most work units the planned dent costs worked out now, when it makes no
+// copy: its reach scan and, for a mesh that has its copy, the displacement as
+// if the dent reached it. The atomic and its geometry were checked by the
+// planning in this frame.
+std::uint64_t plannedDentUnits(const PlannedDent& planned, VehicleRecord& record);
+
 // The dent of an entry's copy, as the staged dent job runs it in steps.
 
 // The entry's dent arguments for this request: the previous depth and radius

@@ -258,6 +258,7 @@ Next dentStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
         displace(t.atomic, *entry, t.at, t.request);
         return kDone;
     }
+    if (!allowance.take(kSurfaceBegin)) return kWait;
     StagedSurface& staged = job.surface;
     if (staged.positions.capacity() < vertexCount) std::swap(staged, spareSurface());
     beginSurface(entry->panel, vertexCount, dentArguments(*entry, t.at, t.request), staged);

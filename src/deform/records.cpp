@@ -26,7 +26,7 @@ constexpr std::uint32_t kCreaseSeedFactor = 0x9E3779B9u;
 // which grows with its vertices), the private collision model.
 constexpr std::uint64_t kEntryReleaseUnits = 800;
 constexpr std::uint64_t kEntryReleasePerThousandVertices = 200;
-constexpr std::uint64_t kCollisionReleaseUnits = 400;
+constexpr std::uint64_t kCollisionReleaseUnits = 550;
 
 bool vehiclePoolExists() { return host::at<void* const volatile>(host::kVehiclePool) != nullptr; }
 

@@ -21,15 +21,15 @@ inline std::uint64_t unitsOf(StepCost cost, std::size_t items) {
 }
 
 // The reach scan, per vertex of the mesh (most scans end early).
-constexpr StepCost kScan{60, 100};
+constexpr StepCost kScan{120, 100};
 // The clone: its start (the host's create call, which grows with the
 // vertices it allocates, and the vertex arrays), its triangles (the host's
 // two calls each) and its finish (the host's extension and render mesh
 // calls), per vertex; a bonnet or boot is measured for its crease as well.
 constexpr StepCost kCopy{800, 4500};
-constexpr StepCost kCloneTriangles{0, 4000};
-constexpr StepCost kCloneFinish{300, 2600};
-constexpr std::uint64_t kMeasurePerThousand = 2300;
+constexpr StepCost kCloneTriangles{200, 4500};
+constexpr StepCost kCloneFinish{850, 2850};
+constexpr std::uint64_t kMeasurePerThousand = 2550;
 // The crease rebuild: cutting, per source triangle and per piece it is cut
 // into (the pieces a triangle gives, as the cut has found them so far; three
 // before the first run); building: the host's create call (per piece), the
@@ -38,14 +38,14 @@ constexpr std::uint64_t kCutFixed = 500;
 constexpr std::uint64_t kCutPerThousandTriangles = 8000;
 constexpr std::uint64_t kCutPerThousandPieces = 45000;
 constexpr std::uint64_t kFirstPiecesPerTriangle = 3;
-constexpr StepCost kBuildCreate{800, 6400};
-constexpr StepCost kBuildPieces{0, 16000};
-constexpr StepCost kBuildFinish{500, 5400};
+constexpr StepCost kBuildCreate{1400, 9300};
+constexpr StepCost kBuildPieces{650, 17000};
+constexpr StepCost kBuildFinish{900, 7000};
 // The panel's lists: begun (per vertex), then per vertex placed or sheet point made.
 constexpr StepCost kListsBegin{3000, 3000};
 constexpr StepCost kLists{0, 2200};
 // Recording and attaching a copy, per vertex.
-constexpr StepCost kAttach{1200, 250};
+constexpr StepCost kAttach{1800, 250};
 // The displacement, per vertex: the ordinary dent, the fold path, the surface
 // path (per vertex, plus per sheet point: a point is worked out once for
 // every vertex at its place), and a staged surface written into the copy.
@@ -54,6 +54,8 @@ constexpr StepCost kFold{700, 3000};
 constexpr std::uint64_t kSurfaceFixed = 3000;  // the lock and unlock
 constexpr std::uint64_t kSurfacePerThousand = 3000;
 constexpr std::uint64_t kSheetPointPerThousand = 70000;
+// A surface begun in steps: the hit on its lattice and the lattice's nodes placed.
+constexpr std::uint64_t kSurfaceBegin = 3000;
 constexpr StepCost kCommit{1000, 1000};
 // Fewest vertices a surface or list step works out, so that a tiny budget
 // still finishes a panel in a bounded number of frames; a multiple of four.

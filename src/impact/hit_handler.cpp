@@ -1,5 +1,6 @@
 #include "impact/hit_handler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -66,14 +67,14 @@ HitSummary summarize(const VehicleRecord& record, const host::Vehicle& vehicle, 
 // atomic again; and of a finished hit: the collision model's update and the
 // log line.
 constexpr std::uint64_t kQueuedCheckUnits = 500;
-constexpr std::uint64_t kFinishUnits = 900;
+constexpr std::uint64_t kFinishUnits = 1100;
 // The hit's own frame work, charged to the frame's budget: a car's contact
 // read (whether or not it dents), a hit's rear lights and request, its plan
 // (the clump's atomics walked, the items queued) and each atomic planned.
-constexpr std::uint64_t kContactUnits = 500;
-constexpr std::uint64_t kHitUnits = 400;
-constexpr std::uint64_t kPlanUnits = 2000;
-constexpr std::uint64_t kPlannedAtomicUnits = 60;
+constexpr std::uint64_t kContactUnits = 550;
+constexpr std::uint64_t kHitUnits = 520;
+constexpr std::uint64_t kPlanUnits = 2800;
+constexpr std::uint64_t kPlannedAtomicUnits = 84;
 
 bool recordListed(const VehicleRecord* record) {
     if (!recordList) return false;
@@ -162,6 +163,14 @@ bool hitMakesCopies(const std::vector<PlannedDent>& dents, VehicleRecord& record
         if (plannedDentMakesCopy(dent, record, radius)) return true;
     }
     return false;
+}
+
+// The player's hit, its own work (`units`) and its finish included, may cost
+// more than the player's share of a frame if its dents are worked out now.
+bool hitOutgrowsFrame(const std::vector<PlannedDent>& dents, VehicleRecord& record, std::uint64_t units) {
+    std::uint64_t total = units + kFinishUnits;
+    for (const PlannedDent& dent : dents) total += plannedDentUnits(dent, record);
+    return total > playerWorkPerFrame();
 }
 
 // The hit's mesh work goes into the queue: the planned dents, then the hit's finish.
@@ -279,13 +288,15 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
     const HitSummary summary = summarize(*record, vehicle, isPlayer, r, healthLoss, request);
     if (settings.TrafficWorkPerFrame != 0) {
         // Traffic hits wait in the queue. So does the player's hit on a car
-        // whose work as traffic still waits, and one that would make copies
-        // (the car was not prepared yet): at the queue's front, so that no
-        // frame makes them all. The player's planned dents decide whether the
-        // hit waits: only those its names allow.
+        // whose work as traffic still waits, one that would make copies (the
+        // car was not prepared yet) and one that may cost more than the
+        // player's share of a frame: at the queue's front, so that no frame
+        // makes them all. The player's planned dents decide whether the hit
+        // waits: only those its names allow.
         const std::vector<PlannedDent> dents = planHit(*record, request, !isPlayer);
         units += kPlanUnits + kPlannedAtomicUnits * dents.size();
-        if (!isPlayer || workWaiting || hitMakesCopies(dents, *record, request.radius)) {
+        if (!isPlayer || workWaiting || hitMakesCopies(dents, *record, request.radius) ||
+            hitOutgrowsFrame(dents, *record, units)) {
             queueHit(*record, dents, summary);
             if (isPlayer) bringWorkForward(*record);
             return;
@@ -316,6 +327,10 @@ void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle) {
     } catch (...) {
         // Out of memory in a dent: the item is gone, the rest waits for the next frame.
     }
+}
+
+std::uint64_t playerWorkPerFrame() {
+    return std::max<std::uint64_t>(settings.TrafficWorkPerFrame, kPlayerWorkPerFrame);
 }
 
 bool trafficWorkWaitsForRoom() { return settings.TrafficWorkPerFrame != 0 && workQueueFull(); }

@@ -44,21 +44,25 @@ std::size_t unattachedCopies(const hostsim::Vehicle* car) {
     return hostsim::liveModuleGeometries().size() - copiesOn(car);
 }
 
-// One drive in a child process ("<WorkPerFrame> <quiet frames> <output
-// file>"): writes how many copies waited unattached before the hit, how many
-// geometries the hit's frames created and the most that one frame created
-// from the hit on, the car's state and the log.
+// One drive in a child process ("<WorkPerFrame> <quiet frames> <body
+// vertices> <output file>"): writes how many copies waited unattached before
+// the hit, how many geometries the hit's frames created and the most that one
+// frame created from the hit on, how many frames after the contact still
+// changed the car, the car's state and the log.
 void driveSeatedThenHeadOn() {
     const char* run = std::getenv(kRunVariable);
     if (!run) GTEST_SKIP() << "run by Preparation scenarios only";
     unsigned budget = 0;
     int quiet = 0;
+    hostsim::VehicleSpec design;
     char output[MAX_PATH] = {};
-    ASSERT_EQ(std::sscanf(run, "%u %d %259[^\n]", &budget, &quiet, output), 3);
+    ASSERT_EQ(std::sscanf(run, "%u %d %d %259[^\n]", &budget, &quiet, &design.bodyVertices, output), 4);
 
     DrivenHost host;
-    startDriven(host, "[Deformation]\r\nPanelCreaseRandomness=0\r\n[Traffic]\r\nWorkPerFrame=" +
-                          std::to_string(budget) + "\r\n");
+    startDriven(host,
+                "[Deformation]\r\nPanelCreaseRandomness=0\r\n[Traffic]\r\nWorkPerFrame=" + std::to_string(budget) +
+                    "\r\n",
+                design);
     seatedFrames(host.player, quiet);
     const std::size_t waiting = unattachedCopies(host.player);
     const std::uint32_t created = hostsim::calls(HostFunction::CreateGeometry);
@@ -75,11 +79,18 @@ void driveSeatedThenHeadOn() {
     }
     const std::uint32_t createdByHit = hostsim::calls(HostFunction::CreateGeometry) - created;
     hostsim::clearCollision(host.player);
-    for (int f = 0; f < 40; ++f) frame();
+    int changedAfter = 0;
+    std::string before = vehicleState(host.player, false, nullptr);
+    for (int f = 0; f < 40; ++f) {
+        frame();
+        std::string now = vehicleState(host.player, false, nullptr);
+        changedAfter += now != before;
+        before = std::move(now);
+    }
     expectNoHostFaults();
 
     std::ofstream out(output, std::ios::binary);
-    out << waiting << ' ' << createdByHit << ' ' << mostInOneFrame << '\n'
+    out << waiting << ' ' << createdByHit << ' ' << mostInOneFrame << ' ' << changedAfter << '\n'
         << vehicleState(host.player, false, nullptr) << "log\n";
     for (const std::string& line : readLog(host.log).lines) out << line << '\n';
 }
@@ -88,19 +99,21 @@ struct Drive {
     std::size_t waiting = 0;
     std::uint32_t createdByHit = 0;
     std::uint32_t mostInOneFrame = 0;
+    int changedAfter = 0;  // frames after the contact that changed the car
     std::vector<std::string> state;
     std::vector<std::string> log;
 };
 
-Drive runDrive(const Folder& folder, unsigned budget, int quiet) {
-    const std::string run = std::to_string(budget) + " " + std::to_string(quiet);
-    const std::string output = folder.file("drive_" + std::to_string(budget) + "_" + std::to_string(quiet) + ".txt");
+Drive runDrive(const Folder& folder, unsigned budget, int quiet, int bodyVertices = hostsim::VehicleSpec{}.bodyVertices) {
+    const std::string run = std::to_string(budget) + " " + std::to_string(quiet) + " " + std::to_string(bodyVertices);
+    const std::string output = folder.file("drive_" + std::to_string(budget) + "_" + std::to_string(quiet) + "_" +
+                                           std::to_string(bodyVertices) + ".txt");
     char current[MAX_PATH];
     GetCurrentDirectoryA(sizeof current, current);
     EXPECT_EQ(runSelf(kRunVariable, run + " " + output, "PreparationRunChild.Drive", current), 0);
     Drive drive;
     std::ifstream in(output, std::ios::binary);
-    in >> drive.waiting >> drive.createdByHit >> drive.mostInOneFrame;
+    in >> drive.waiting >> drive.createdByHit >> drive.mostInOneFrame >> drive.changedAfter;
     std::string line;
     std::getline(in, line);
     bool inLog = false;
@@ -153,6 +166,20 @@ TEST(Preparation, FirstHitIsTheSameWithAndWithoutPreparation) {
     EXPECT_EQ(std::count_if(prepared.log.begin(), prepared.log.end(),
                             [](const std::string& line) { return line.rfind("PanelShading:", 0) == 0; }),
               1);
+}
+
+// A prepared car too large for its later hits to be worked out in their own
+// frames: they wait at the queue's front and end after the contact, the car
+// and the log as without a budget.
+TEST(Preparation, LaterHitsTooLargeForTheirFramesSettleAsWithoutBudget) {
+    constexpr int kLargeBody = 30000;
+    const Folder folder;
+    const Drive plain = runDrive(folder, 0, 90, kLargeBody);
+    const Drive prepared = runDrive(folder, 100000, 90, kLargeBody);
+    EXPECT_EQ(plain.changedAfter, 0);
+    EXPECT_EQ(prepared.createdByHit, 0u);
+    EXPECT_GT(prepared.changedAfter, 0) << "the later hits' dents went on after the contact";
+    expectSameDrive(prepared, plain);
 }
 
 // Each event releases what was prepared (nothing waits in the same frame);
