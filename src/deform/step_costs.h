@@ -26,7 +26,7 @@ constexpr StepCost kScan{120, 100};
 // vertices it allocates, and the vertex arrays), its triangles (the host's
 // two calls each) and its finish (the host's extension and render mesh
 // calls), per vertex; a bonnet or boot is measured for its crease as well.
-constexpr StepCost kCopy{800, 4500};
+constexpr StepCost kCopy{1000, 5500};
 constexpr StepCost kCloneTriangles{200, 4500};
 constexpr StepCost kCloneFinish{850, 2850};
 constexpr std::uint64_t kMeasurePerThousand = 2550;
