@@ -44,6 +44,16 @@ void queueWork(QueuedWork item) {
     if (finish) ++q.hits;
 }
 
+void queueWorkAhead(QueuedWork item) {
+    WorkQueue& q = queue();
+    const VehicleRecord* record = item.record;
+    const auto behindRecords = std::find_if_not(q.items.begin(), q.items.end(),
+                                                [record](const QueuedWork& held) { return held.record == record; });
+    const bool finish = item.finish;
+    q.items.insert(behindRecords, std::move(item));
+    if (finish) ++q.hits;
+}
+
 bool workQueueFull() { return queue().hits >= kMaxQueuedHits; }
 
 bool takeOldestWork(QueuedWork& item) {

@@ -53,6 +53,10 @@ struct QueuedWork {
 constexpr std::size_t kMaxQueuedHits = 256;
 
 void queueWork(QueuedWork item);
+// Queues the item before every other record's, after those of its record
+// that lead the queue already: where bringWorkForward would move it, without
+// moving the rest of the queue.
+void queueWorkAhead(QueuedWork item);
 bool workQueueFull();
 // Takes the oldest item out; false when there is none.
 bool takeOldestWork(QueuedWork& item);

@@ -173,15 +173,17 @@ bool hitOutgrowsFrame(const std::vector<PlannedDent>& dents, VehicleRecord& reco
     return total > playerWorkPerFrame();
 }
 
-// The hit's mesh work goes into the queue: the planned dents, then the hit's finish.
+// The hit's mesh work goes into the queue: the planned dents, then the hit's
+// finish; the player's ahead of every other car's.
 void queueHit(VehicleRecord& record, const std::vector<PlannedDent>& dents, const HitSummary& summary) {
     static std::uint32_t hitSerial = 0;
     const std::uint32_t hit = ++hitSerial;
     auto item = [&](bool finish, const PlannedDent& dent) {
         return QueuedWork{&record, record.vehicleRef, record.clump, hit, finish, dent, record.episode, summary, 0, nullptr};
     };
-    for (const PlannedDent& dent : dents) queueWork(item(false, dent));
-    queueWork(item(true, PlannedDent{}));
+    const auto add = summary.isPlayer ? &queueWorkAhead : &queueWork;
+    for (const PlannedDent& dent : dents) add(item(false, dent));
+    add(item(true, PlannedDent{}));
 }
 
 // A collision the vehicle recorded, as the hit's inputs.
@@ -298,7 +300,6 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
         if (!isPlayer || workWaiting || hitMakesCopies(dents, *record, request.radius) ||
             hitOutgrowsFrame(dents, *record, units)) {
             queueHit(*record, dents, summary);
-            if (isPlayer) bringWorkForward(*record);
             return;
         }
         // Every other player's hit dents in its own frame, its atomics as just planned.

@@ -388,3 +388,45 @@ TEST(WorkQueue, DroppingARecordsWorkFreesExactlyItsHits) {
     EXPECT_EQ(kerbmark::queuedItems(), 1u);
     kerbmark::dropAllQueuedWork();
 }
+
+// Queued ahead, a hit's items stand where queueing them last and bringing
+// the record's work forward would put them, over seeded runs of queueing,
+// bringing forward and taking the oldest.
+TEST(WorkQueue, QueuedAheadStandsWhereBringingForwardPutsIt) {
+    VehicleRecord records[3]{};
+    const auto run = [&records](std::uint32_t seed, bool ahead) {
+        std::vector<std::uint32_t> taken;
+        std::uint32_t serial = 0;
+        kerbmark::dropAllQueuedWork();
+        for (int op = 0; op < 400; ++op) {
+            seed = seed * 1664525u + 1013904223u;
+            VehicleRecord& record = records[(seed >> 8) % 3];
+            const std::uint32_t items = 1 + (seed >> 20) % 3;
+            kerbmark::QueuedWork work{};
+            switch ((seed >> 16) % 3) {
+                case 0:
+                    work.record = &record;
+                    work.hit = ++serial;
+                    kerbmark::queueWork(std::move(work));
+                    break;
+                case 1:
+                    kerbmark::bringWorkForward(record);
+                    for (std::uint32_t i = 0; i < items; ++i) {
+                        kerbmark::QueuedWork item{};
+                        item.record = &record;
+                        item.hit = ++serial;
+                        if (ahead) kerbmark::queueWorkAhead(std::move(item));
+                        else kerbmark::queueWork(std::move(item));
+                    }
+                    if (!ahead) kerbmark::bringWorkForward(record);
+                    break;
+                default:
+                    if (kerbmark::takeOldestWork(work)) taken.push_back(work.hit);
+            }
+        }
+        kerbmark::QueuedWork left{};
+        while (kerbmark::takeOldestWork(left)) taken.push_back(left.hit);
+        return taken;
+    };
+    for (std::uint32_t seed = 1; seed <= 20; ++seed) EXPECT_EQ(run(seed, true), run(seed, false)) << "seed " << seed;
+}
