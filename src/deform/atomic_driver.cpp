@@ -132,10 +132,12 @@ dent::DentArguments dentArguments(const MeshEntry& entry, const AtomicDent& at, 
                                settings.FalloffPower};
 }
 
-MeshPath pathOf(const MeshEntry& entry, std::size_t count) {
-    if (entry.panel.kind == kNoPanel || !panelListsFit(entry.panel, count)) return MeshPath::Ordinary;
+MeshPath pathOf(const PanelState& panel, std::size_t count) {
+    if (panel.kind == kNoPanel || !panelListsFit(panel, count)) return MeshPath::Ordinary;
     return settings.PanelAsymmetry ? MeshPath::Surface : MeshPath::Fold;
 }
+
+MeshPath pathOf(const MeshEntry& entry, std::size_t count) { return pathOf(entry.panel, count); }
 
 void displace(host::Atomic& atomic, MeshEntry& entry, const AtomicDent& at, DentRequest& request) {
     displaceLocked(atomic, entry, request, [&](host::VertexBlock& block, std::size_t count) {
@@ -181,10 +183,10 @@ StepCost surfaceCost(const PanelState& panel, std::size_t vertices) {
     return StepCost{kSurfaceFixed, kSurfacePerThousand + points};
 }
 
-StepCost displacementCost(const MeshEntry& entry, std::size_t count) {
-    switch (pathOf(entry, count)) {
+StepCost displacementCost(const PanelState& panel, std::size_t count) {
+    switch (pathOf(panel, count)) {
         case MeshPath::Surface:
-            return surfaceCost(entry.panel, count);
+            return surfaceCost(panel, count);
         case MeshPath::Fold:
             return kFold;
         case MeshPath::Ordinary:
@@ -192,6 +194,8 @@ StepCost displacementCost(const MeshEntry& entry, std::size_t count) {
     }
     return kDent;
 }
+
+StepCost displacementCost(const MeshEntry& entry, std::size_t count) { return displacementCost(entry.panel, count); }
 
 namespace {
 
@@ -268,7 +272,16 @@ std::uint64_t plannedDentUnits(const PlannedDent& planned, VehicleRecord& record
     std::uint64_t units = unitsOf(kScan, static_cast<std::size_t>(geometry.vertexCount));
     if (const MeshEntry* entry = entryOfCopy(record, &geometry)) {
         const std::size_t count = entry->restPositions.size();
-        units += unitsOf(displacementCost(*entry, count), count);
+        return units + unitsOf(displacementCost(*entry, count), count);
+    }
+    const int kind = panelKindOf(record, *static_cast<host::Atomic*>(planned.atomic));
+    if (const DentJob::MadeCopy* prepared = readyPreparedCopy(planned.atomic, planned.geometry, kind, record.creaseSeed)) {
+        // Attached as it is; lists it did not finish are made in one go.
+        const std::size_t count = static_cast<std::size_t>(static_cast<const host::Geometry*>(prepared->copy)->vertexCount);
+        units += unitsOf(kAttach, count) + unitsOf(displacementCost(prepared->panel, count), count);
+        if (prepared->panel.kind != kNoPanel && !panelListsFit(prepared->panel, count)) {
+            units += unitsOf(kListsBegin, count) + unitsOf(kLists, count);
+        }
     }
     return units;
 }

@@ -107,8 +107,8 @@ void deformPlannedAtomic(const PlannedDent& planned, DentRequest& request);
 bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, float radius);
 
 // The most work units the planned dent costs worked out now, when it makes no
-// copy: its reach scan and, for a mesh that has its copy, the displacement as
-// if the dent reached it. The atomic and its geometry were checked by the
+// copy: its reach scan and, for a mesh that has its copy or a prepared one
+// ready, the displacement (and the attaching) as if the dent reached it. The atomic and its geometry were checked by the
 // planning in this frame.
 std::uint64_t plannedDentUnits(const PlannedDent& planned, VehicleRecord& record);
 
@@ -122,6 +122,7 @@ enum class MeshPath { Ordinary, Fold, Surface };
 
 // How the entry's copy of `count` vertices is dented: a panel whose lists fit
 // folds (across its width with PanelAsymmetry), anything else dents vertex by vertex.
+MeshPath pathOf(const PanelState& panel, std::size_t count);
 MeshPath pathOf(const MeshEntry& entry, std::size_t count);
 
 // The displacement of an entry's copy, all in one go.
@@ -141,6 +142,7 @@ bool reaches(VehicleRecord& record, const host::Geometry& geometry, const Atomic
 StepCost surfaceCost(const PanelState& panel, std::size_t vertices);
 
 // The displacement's cost of the entry's copy of `count` vertices, by its path.
+StepCost displacementCost(const PanelState& panel, std::size_t count);
 StepCost displacementCost(const MeshEntry& entry, std::size_t count);
 
 }  // namespace kerbmark

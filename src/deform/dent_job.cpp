@@ -19,6 +19,7 @@
 #include "deform/geometry_clone.h"
 #include "deform/mesh_copies.h"
 #include "deform/panel_paths.h"
+#include "deform/player_preparation.h"
 #include "deform/records.h"
 #include "deform/step_costs.h"
 #include "foundation/log.h"
@@ -115,12 +116,16 @@ Next reachStep(const DentTarget& t, DentJob&, WorkAllowance& allowance) {
     return go(entry ? Step::Dent : Step::Copy);
 }
 
+// A prepared copy is taken over as it is; a clone begins with the host's create call.
 Next copyStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
     host::Geometry* geometry = t.atomic.geometry;
-    if (!allowance.take(unitsOf(kCopy, vertexCountOf(*geometry)))) return kWait;
+    const CopyFor who = copyFor(t.request);
+    const int kind = panelKindOf(t.record, t.atomic);
+    const bool takesPrepared =
+        who != CopyFor::Preparation && preparedCopyReady(&t.atomic, geometry, kind, t.record.creaseSeed);
+    if (!allowance.take(unitsOf(takesPrepared ? kTakePrepared : kCopy, vertexCountOf(*geometry)))) return kWait;
     void* prepared = nullptr;
-    const CopySource from = copySource(t.atomic, t.record, geometry, copyFor(t.request),
-                                       panelKindOf(t.record, t.atomic), job.made.panel, prepared);
+    const CopySource from = copySource(t.atomic, t.record, geometry, who, kind, job.made.panel, prepared);
     if (from == CopySource::Refused) return kDone;
     if (from == CopySource::Prepared) {
         job.made.copy = prepared;

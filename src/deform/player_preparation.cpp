@@ -291,11 +291,16 @@ std::uint64_t preparedVertices() {
     return vertices;
 }
 
-bool preparedCopyReady(void* atomic, void* original, int kind, std::uint32_t creaseSeed) {
+const DentJob::MadeCopy* readyPreparedCopy(void* atomic, void* original, int kind, std::uint32_t creaseSeed) {
     for (const PreparedMesh& mesh : preparation().meshes) {
-        if (mesh.atomic == atomic && mesh.original == original) return copyReady(mesh) && sameAsNow(mesh, kind, creaseSeed);
+        if (mesh.atomic != atomic || mesh.original != original) continue;
+        return copyReady(mesh) && sameAsNow(mesh, kind, creaseSeed) ? &mesh.job->made : nullptr;
     }
-    return false;
+    return nullptr;
+}
+
+bool preparedCopyReady(void* atomic, void* original, int kind, std::uint32_t creaseSeed) {
+    return readyPreparedCopy(atomic, original, kind, creaseSeed) != nullptr;
 }
 
 PreparedCopy takePreparedCopy(void* atomic, void* original, int kind, std::uint32_t creaseSeed, PanelState& panel) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "deform/atomic_driver.h"
+#include "deform/dent_job.h"
 #include "deform/panel_state.h"
 #include "foundation/log.h"
 
@@ -45,6 +46,8 @@ struct PreparedCopy {
 };
 PreparedCopy takePreparedCopy(void* atomic, void* original, int kind, std::uint32_t creaseSeed, PanelState& panel);
 
+// The copy and panel takePreparedCopy would give now; null when it would give none.
+const DentJob::MadeCopy* readyPreparedCopy(void* atomic, void* original, int kind, std::uint32_t creaseSeed);
 // Whether takePreparedCopy would give a copy now.
 bool preparedCopyReady(void* atomic, void* original, int kind, std::uint32_t creaseSeed);
 

@@ -27,6 +27,8 @@ constexpr StepCost kScan{120, 100};
 // two calls each) and its finish (the host's extension and render mesh
 // calls), per vertex; a bonnet or boot is measured for its crease as well.
 constexpr StepCost kCopy{1000, 5500};
+// A prepared copy taken over instead: its panel and the lines its making wrote.
+constexpr StepCost kTakePrepared{300, 0};
 constexpr StepCost kCloneTriangles{200, 4500};
 constexpr StepCost kCloneFinish{850, 2850};
 constexpr std::uint64_t kMeasurePerThousand = 2550;

@@ -47,6 +47,11 @@ namespace {
 
 constexpr std::uint8_t kKeyF7 = 0x76;
 constexpr float kRepairHealthRise = 25.0f;
+// Work units a frame may spend while the player's own hit waits at the front
+// of the queue, the frame's hits included (about 1.7 ms): the first hit of a
+// car not prepared yet shows within a frame or a few, and no frame of it
+// comes near 2 ms.
+constexpr std::uint64_t kPlayerWorkPerFrame = 170000;
 
 // Opcodes another module's hook starts with: near jump, short jump, and the
 // group that holds the indirect jumps and calls.
@@ -95,7 +100,7 @@ void runBudgetedWork(RecordList& list, const PlayerInput& player, std::uint64_t 
         return;
     }
     const std::uint64_t frameWork =
-        playerWorkWaits(list, player) ? playerWorkPerFrame() : budget;
+        playerWorkWaits(list, player) ? std::max<std::uint64_t>(budget, kPlayerWorkPerFrame) : budget;
     const std::uint64_t releaseShare = budget / 2;
     WorkAllowance release{releaseShare, false};
     releaseLeavingRecords(list, release);

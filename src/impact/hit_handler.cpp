@@ -1,6 +1,5 @@
 #include "impact/hit_handler.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -166,11 +165,13 @@ bool hitMakesCopies(const std::vector<PlannedDent>& dents, VehicleRecord& record
 }
 
 // The player's hit, its own work (`units`) and its finish included, may cost
-// more than the player's share of a frame if its dents are worked out now.
+// more than the frame's traffic budget if its dents are worked out now. The
+// player's larger share of a frame, when its work waits, keeps room for the
+// frame's other hits (a pile-up's are as many as the player's dents).
 bool hitOutgrowsFrame(const std::vector<PlannedDent>& dents, VehicleRecord& record, std::uint64_t units) {
     std::uint64_t total = units + kFinishUnits;
     for (const PlannedDent& dent : dents) total += plannedDentUnits(dent, record);
-    return total > playerWorkPerFrame();
+    return total > settings.TrafficWorkPerFrame;
 }
 
 // The hit's mesh work goes into the queue: the planned dents, then the hit's
@@ -292,8 +293,8 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
         // Traffic hits wait in the queue. So does the player's hit on a car
         // whose work as traffic still waits, one that would make copies (the
         // car was not prepared yet) and one that may cost more than the
-        // player's share of a frame: at the queue's front, so that no frame
-        // makes them all. The player's planned dents decide whether the hit
+        // frame's budget: at the queue's front, so that no frame makes them
+        // all. The player's planned dents decide whether the hit
         // waits: only those its names allow.
         const std::vector<PlannedDent> dents = planHit(*record, request, !isPlayer);
         units += kPlanUnits + kPlannedAtomicUnits * dents.size();
@@ -328,10 +329,6 @@ void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle) {
     } catch (...) {
         // Out of memory in a dent: the item is gone, the rest waits for the next frame.
     }
-}
-
-std::uint64_t playerWorkPerFrame() {
-    return std::max<std::uint64_t>(settings.TrafficWorkPerFrame, kPlayerWorkPerFrame);
 }
 
 bool trafficWorkWaitsForRoom() { return settings.TrafficWorkPerFrame != 0 && workQueueFull(); }

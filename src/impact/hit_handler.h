@@ -15,13 +15,6 @@ namespace kerbmark {
 // WorkAllowance), which the frame's budgeted work then has less of.
 std::uint64_t handleHit(void* vehicle, bool isPlayer, bool resetRequested, void* playerVehicle);
 
-// Work units a frame may spend while the player's own hit waits at the front
-// of the queue, the frame's hits included (about 1.7 ms): the first hit of a
-// car not prepared yet shows within a frame or a few, and no frame of it
-// comes near 2 ms. Traffic/WorkPerFrame when that is larger.
-constexpr std::uint64_t kPlayerWorkPerFrame = 170000;
-std::uint64_t playerWorkPerFrame();
-
 // With Traffic/WorkPerFrame set, a traffic hit's mesh work waits in a queue:
 // runs the oldest queued work, step by step, while the steps fit the
 // allowance (the frame's first step always runs, so the queue moves on;
