@@ -388,31 +388,3 @@ TEST(WorkQueue, DroppingARecordsWorkFreesExactlyItsHits) {
     EXPECT_EQ(kerbmark::queuedItems(), 1u);
     kerbmark::dropAllQueuedWork();
 }
-
-// Queued ahead, a hit's item stands where queueing it last and bringing the
-// record's work forward puts it, over seeded runs of queueing and taking.
-TEST(WorkQueue, QueuedAheadStandsWhereBringingForwardPutsIt) {
-    VehicleRecord records[3]{};
-    const auto run = [&records](std::uint32_t seed, bool ahead) {
-        std::vector<std::uint32_t> taken;
-        kerbmark::QueuedWork work{};
-        kerbmark::dropAllQueuedWork();
-        for (std::uint32_t op = 1; op <= 400; ++op) {
-            seed = seed * 1664525u + 1013904223u;
-            VehicleRecord& record = records[(seed >> 8) % 3];
-            const std::uint32_t kind = (seed >> 16) % 3;  // traffic's hit, the player's, or the oldest taken
-            if (kind == 2 && kerbmark::takeOldestWork(work)) taken.push_back(work.hit);
-            if (kind == 2) continue;
-            kerbmark::QueuedWork item{};
-            item.record = &record;
-            item.hit = op;
-            if (kind == 1) kerbmark::bringWorkForward(record);
-            if (kind == 1 && ahead) kerbmark::queueWorkAhead(std::move(item));
-            else kerbmark::queueWork(std::move(item));
-            if (kind == 1 && !ahead) kerbmark::bringWorkForward(record);
-        }
-        while (kerbmark::takeOldestWork(work)) taken.push_back(work.hit);
-        return taken;
-    };
-    for (std::uint32_t seed = 1; seed <= 20; ++seed) EXPECT_EQ(run(seed, true), run(seed, false)) << "seed " << seed;
-}
