@@ -3,6 +3,7 @@
 // displacement of the copy by its path (ordinary, fold or surface), in one go.
 #include "deform/atomic_driver.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -176,6 +177,31 @@ bool reaches(VehicleRecord& record, const host::Geometry& geometry, const Atomic
     if (entry && entry->restPositions.size() != vertexCount) return false;
     const dent::Vec* reachFrom = entry ? entry->restPositions.data() : geometry.vertexBlock->positions;
     return dent::reachesAny(reachFrom, vertexCount, at.hit, radius);
+}
+
+bool beginOrdinary(const MeshEntry& entry, const AtomicDent& at, const DentRequest& request, StagedOrdinary& staged) {
+    const std::size_t count = entry.restPositions.size();
+    const host::VertexBlock* block = writableBlock(static_cast<host::Geometry*>(entry.copy), count);
+    if (!block) return false;
+    staged.dent = dentArguments(entry, at, request);
+    staged.positions.assign(block->positions, block->positions + count);
+    staged.done = 0;
+    return true;
+}
+
+void continueOrdinary(const MeshEntry& entry, std::size_t vertices, StagedOrdinary& staged) {
+    const std::size_t begin = std::min(staged.done, staged.positions.size());
+    const std::size_t run = std::min(vertices, staged.positions.size() - begin);
+    dent::dentMesh(entry.restPositions.data() + begin, staged.positions.data() + begin, run, staged.dent);
+    staged.done = begin + run;
+}
+
+void commitOrdinary(host::Atomic& atomic, MeshEntry& entry, DentRequest& request, const StagedOrdinary& staged) {
+    displaceLocked(atomic, entry, request, [&](host::VertexBlock& block, std::size_t count) {
+        if (staged.positions.size() != count || staged.done != count) return false;
+        std::memcpy(block.positions, staged.positions.data(), count * sizeof(dent::Vec));
+        return true;
+    });
 }
 
 StepCost surfaceCost(const PanelState& panel, std::size_t vertices) {

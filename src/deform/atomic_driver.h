@@ -131,6 +131,22 @@ void displace(host::Atomic& atomic, MeshEntry& entry, const AtomicDent& at, Dent
 // Writes a fully worked-out staged surface into the copy and the panel.
 void commitStaged(host::Atomic& atomic, MeshEntry& entry, DentRequest& request, StagedSurface& staged);
 
+// An ordinary dent too large for one frame: the copy's positions as the dent
+// found them, dented in runs, then written into the copy in one go.
+struct StagedOrdinary {
+    dent::DentArguments dent{};
+    std::vector<dent::Vec> positions;
+    std::size_t done = 0;  // vertices dented so far
+};
+
+// Takes the copy's positions and the dent's arguments; false when the
+// positions cannot be read.
+bool beginOrdinary(const MeshEntry& entry, const AtomicDent& at, const DentRequest& request, StagedOrdinary& staged);
+// Dents up to `vertices` more of the staged positions.
+void continueOrdinary(const MeshEntry& entry, std::size_t vertices, StagedOrdinary& staged);
+// Writes the staged positions, every one dented, into the copy.
+void commitOrdinary(host::Atomic& atomic, MeshEntry& entry, DentRequest& request, const StagedOrdinary& staged);
+
 // Whether the dent reaches any point of the atomic's geometry: of its entry's
 // rest positions once it has one (`entry`; null before the first copy).
 // False when the entry no longer fits the geometry.

@@ -9,7 +9,8 @@
 //   CloneTriangles -> CloneFinish -> Cut (a bonnet or boot) or Lists
 //   Cut -> Build -> BuildPieces -> BuildFinish -> Lists; a refused rebuild goes to Lists
 //   Lists -> Attach -> Dent; a job that only prepares a copy ends at Attach
-//   Dent -> Surface when the surface path does not fit the frame
+//   Dent -> Surface (a panel's surface path) or OrdinaryRuns (an ordinary dent)
+//     when the displacement does not fit the frame
 #include "deform/dent_job.h"
 
 #include <algorithm>
@@ -249,19 +250,25 @@ Next attachStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
     return go(Step::Dent);
 }
 
-// The displacement in one go, or a surface that does not fit this frame begun in steps.
+// The displacement in one go, or a surface or an ordinary dent that does not
+// fit this frame begun in steps (a fold is always in one go).
 Next dentStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
     const std::size_t vertexCount = vertexCountOf(*t.atomic.geometry);
     MeshEntry* entry = entryOfCopy(t.record, t.atomic.geometry);
     if (!entry || entry->restPositions.size() != vertexCount) return kDone;
     const MeshPath path = pathOf(*entry, vertexCount);
-    const bool surface = path == MeshPath::Surface;
     const std::uint64_t units = unitsOf(displacementCost(*entry, vertexCount), vertexCount);
-    t.metered.relabel(surface ? meter::DentSurface : path == MeshPath::Fold ? meter::DentFold : meter::DentOrdinary);
-    if (!surface || units <= allowance.left) {
+    t.metered.relabel(path == MeshPath::Surface ? meter::DentSurface
+                      : path == MeshPath::Fold  ? meter::DentFold
+                                                : meter::DentOrdinary);
+    if (path == MeshPath::Fold || units <= allowance.left) {
         if (!allowance.take(units)) return kWait;
         displace(t.atomic, *entry, t.at, t.request);
         return kDone;
+    }
+    if (path == MeshPath::Ordinary) {
+        if (!allowance.take(unitsOf(kOrdinaryBegin, vertexCount))) return kWait;
+        return beginOrdinary(*entry, t.at, t.request, job.ordinary) ? go(Step::OrdinaryRuns) : kDone;
     }
     if (!allowance.take(kSurfaceBegin)) return kWait;
     StagedSurface& staged = job.surface;
@@ -289,6 +296,24 @@ Next surfaceStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
     return kDone;
 }
 
+// Runs dent staged positions; the copy is locked once, when they are written.
+Next ordinaryRunsStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
+    MeshEntry* entry = entryOfCopy(t.record, t.atomic.geometry);
+    StagedOrdinary& staged = job.ordinary;
+    if (!entry || entry->restPositions.size() != staged.positions.size()) return kDone;
+    if (staged.done < staged.positions.size()) {
+        const StepCost cost{0, kDent.perThousand};
+        const std::size_t vertices = itemStep(staged.positions.size() - staged.done, cost, allowance);
+        if (!takeRun(allowance, cost, vertices)) return kWait;
+        continueOrdinary(*entry, vertices, staged);
+        return go(Step::OrdinaryRuns);
+    }
+    if (!allowance.take(unitsOf(kCommit, staged.positions.size()))) return kWait;
+    commitOrdinary(t.atomic, *entry, t.request, staged);
+    staged.positions = {};
+    return kDone;
+}
+
 Next runStep(const DentTarget& target, DentJob& job, WorkAllowance& allowance) {
     switch (job.step) {
         case Step::Reach: return reachStep(target, job, allowance);
@@ -303,6 +328,7 @@ Next runStep(const DentTarget& target, DentJob& job, WorkAllowance& allowance) {
         case Step::Attach: return attachStep(target, job, allowance);
         case Step::Dent: return dentStep(target, job, allowance);
         case Step::Surface: return surfaceStep(target, job, allowance);
+        case Step::OrdinaryRuns: return ordinaryRunsStep(target, job, allowance);
     }
     return kDone;
 }
@@ -312,7 +338,8 @@ meter::Kind meteredKind(Step step) {
     static const meter::Kind kinds[] = {meter::Reach,       meter::Copy,        meter::CloneTriangles,
                                         meter::CloneFinish, meter::Cut,         meter::Build,
                                         meter::BuildPieces, meter::BuildFinish, meter::Lists,
-                                        meter::Attach,      meter::DentOrdinary, meter::SurfaceRun};
+                                        meter::Attach,      meter::DentOrdinary, meter::SurfaceRun,
+                                        meter::DentOrdinary};
     return kinds[static_cast<int>(step)];
 }
 

@@ -18,7 +18,8 @@ namespace kerbmark {
 // is released when the job is dropped.
 struct DentJob {
     enum class Step {
-        Reach, Copy, CloneTriangles, CloneFinish, Cut, Build, BuildPieces, BuildFinish, Lists, Attach, Dent, Surface
+        Reach, Copy, CloneTriangles, CloneFinish, Cut, Build, BuildPieces, BuildFinish, Lists, Attach, Dent, Surface,
+        OrdinaryRuns
     };
     // The copy made (rebuilt along its crease for a panel) and its panel's
     // state, not attached yet: from CloneFinish, or Copy when a prepared copy
@@ -40,6 +41,7 @@ struct DentJob {
     MadeCopy made;
     CreaseRebuild rebuild;
     StagedSurface surface;  // Dent and Surface: the surface path worked out so far
+    StagedOrdinary ordinary;  // Dent and OrdinaryRuns: the ordinary dent worked out so far
 
     explicit DentJob(Step first = Step::Reach) : step(first) {}
     ~DentJob();
@@ -56,8 +58,8 @@ enum class DentStep {
 // takes them: the checks again on the atomic as it is now, then reach, the
 // clone (its triangles in runs; a source that changed in between drops it),
 // crease rebuild and lists, and the displacement with the planned dent (the
-// frame's matrix is not read again). A surface path that does not fit is
-// worked out over several frames and written in one go. Each step does what
+// frame's matrix is not read again). A surface path or an ordinary dent that
+// does not fit is worked out over several frames and written in one go. Each step does what
 // deformAtomic does, in the same order, so the settled mesh is the same.
 DentStep advancePlannedDent(void* atomic, const AtomicDent& at, DentRequest& request, DentJob& job,
                             WorkAllowance& allowance);

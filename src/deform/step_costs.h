@@ -52,6 +52,8 @@ constexpr StepCost kAttach{1800, 250};
 // path (per vertex, plus per sheet point: a point is worked out once for
 // every vertex at its place), and a staged surface written into the copy.
 constexpr StepCost kDent{1000, 3500};
+// An ordinary dent begun in runs: the copy's positions taken.
+constexpr StepCost kOrdinaryBegin{300, 300};
 constexpr StepCost kFold{700, 3000};
 constexpr std::uint64_t kSurfaceFixed = 3000;  // the lock and unlock
 constexpr std::uint64_t kSurfacePerThousand = 3000;

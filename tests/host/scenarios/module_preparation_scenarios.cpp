@@ -137,8 +137,9 @@ void expectSameDrive(const Drive& drive, const Drive& plain) {
 // itself. Hit before the car is ready, the hit's work goes in steps over
 // several frames; hit while it is half ready (the bonnet's copy and lists
 // made, the body's not), the queued work takes the bonnet's copy as it is.
-// The car and the log end the same every way.
-TEST(Preparation, FirstHitIsTheSameWithAndWithoutPreparation) {
+// The car and the log end the same every way, a car too large for its hits'
+// frames too. (One test: the drives share the child's folder.)
+TEST(Preparation, HitsAreTheSameWithAndWithoutPreparation) {
     constexpr int kHalfReadyFrames = 18;
     const Folder folder;
     const Drive plain = runDrive(folder, 0, 90);
@@ -161,20 +162,16 @@ TEST(Preparation, FirstHitIsTheSameWithAndWithoutPreparation) {
     EXPECT_EQ(std::count_if(prepared.log.begin(), prepared.log.end(),
                             [](const std::string& line) { return line.rfind("PanelShading:", 0) == 0; }),
               1);
-}
 
-// A prepared car too large for its later hits to be worked out in their own
-// frames: they wait at the queue's front and end after the contact, the car
-// and the log as without a budget.
-TEST(Preparation, LaterHitsTooLargeForTheirFramesSettleAsWithoutBudget) {
+    // A car too large for its hits to be worked out in their own frames: they
+    // wait at the queue's front and end after the contact.
     constexpr int kLargeBody = 30000;
-    const Folder folder;
-    const Drive plain = runDrive(folder, 0, 90, kLargeBody);
-    const Drive prepared = runDrive(folder, 100000, 90, kLargeBody);
-    EXPECT_FALSE(plain.changedAfter);
-    EXPECT_EQ(prepared.createdByHit, 0u);
-    EXPECT_TRUE(prepared.changedAfter) << "the later hits' dents went on after the contact";
-    expectSameDrive(prepared, plain);
+    const Drive largePlain = runDrive(folder, 0, 90, kLargeBody);
+    const Drive largePrepared = runDrive(folder, 100000, 90, kLargeBody);
+    EXPECT_FALSE(largePlain.changedAfter);
+    EXPECT_EQ(largePrepared.createdByHit, 0u);
+    EXPECT_TRUE(largePrepared.changedAfter) << "the hits' dents went on after the contact";
+    expectSameDrive(largePrepared, largePlain);
 }
 
 // Each event releases what was prepared (nothing waits in the same frame);
