@@ -108,8 +108,8 @@ bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, flo
 
 // The most work units the planned dent costs worked out now, when it makes no
 // copy: its reach scan and, for a mesh that has its copy or a prepared one
-// ready, the displacement (and the attaching) as if the dent reached it. The atomic and its geometry were checked by the
-// planning in this frame.
+// ready, the displacement (and the attaching) as if the dent reached it. The
+// atomic and its geometry were checked by the planning in this frame.
 std::uint64_t plannedDentUnits(const PlannedDent& planned, VehicleRecord& record);
 
 // The dent of an entry's copy, as the staged dent job runs it in steps.

@@ -310,7 +310,6 @@ Next ordinaryRunsStep(const DentTarget& t, DentJob& job, WorkAllowance& allowanc
     }
     if (!allowance.take(unitsOf(kCommit, staged.positions.size()))) return kWait;
     commitOrdinary(t.atomic, *entry, t.request, staged);
-    staged.positions = {};
     return kDone;
 }
 

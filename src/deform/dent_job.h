@@ -59,8 +59,9 @@ enum class DentStep {
 // clone (its triangles in runs; a source that changed in between drops it),
 // crease rebuild and lists, and the displacement with the planned dent (the
 // frame's matrix is not read again). A surface path or an ordinary dent that
-// does not fit is worked out over several frames and written in one go. Each step does what
-// deformAtomic does, in the same order, so the settled mesh is the same.
+// does not fit is worked out over several frames and written in one go. Each
+// step does what deformAtomic does, in the same order, so the settled mesh is
+// the same.
 DentStep advancePlannedDent(void* atomic, const AtomicDent& at, DentRequest& request, DentJob& job,
                             WorkAllowance& allowance);
 

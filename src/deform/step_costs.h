@@ -61,7 +61,7 @@ constexpr std::uint64_t kSheetPointPerThousand = 70000;
 // A surface begun in steps: the hit on its lattice and the lattice's nodes placed.
 constexpr std::uint64_t kSurfaceBegin = 3000;
 constexpr StepCost kCommit{1000, 1000};
-// Fewest vertices a surface or list step works out, so that a tiny budget
+// Fewest vertices a surface, ordinary or list step in runs works out, so that a tiny budget
 // still finishes a panel in a bounded number of frames; a multiple of four.
 constexpr std::size_t kMinVertexStep = 1024;
 

@@ -294,8 +294,8 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
         // whose work as traffic still waits, one that would make copies (the
         // car was not prepared yet) and one that may cost more than the
         // frame's budget: at the queue's front, so that no frame makes them
-        // all. The player's planned dents decide whether the hit
-        // waits: only those its names allow.
+        // all. The player's planned dents decide whether the hit waits: only
+        // those its names allow.
         const std::vector<PlannedDent> dents = planHit(*record, request, !isPlayer);
         units += kPlanUnits + kPlannedAtomicUnits * dents.size();
         if (!isPlayer || workWaiting || hitMakesCopies(dents, *record, request.radius) ||
