@@ -19,9 +19,10 @@
 //            frame; then the dented cars leave at once: the largest frame after
 //   leaving  32 cars around the seated player, dented at the side (body and
 //            doors), leave in one frame once their dents are done
-//   steps    the pile-up with Traffic/WorkPerFrame=1, so that each frame runs
-//            one step of traffic work (after quiet frames enough to prepare
-//            the player's car one step a frame): the largest frame after the first
+//   steps    the pile-up with Traffic/WorkPerFrame=1, the player's car not hit,
+//            so that each frame runs one step of traffic work (after quiet
+//            frames enough to prepare the player's car one step a frame): the
+//            largest frame after the first
 //            beside the frame's fixed work (the drained pile-up's frames,
 //            contacts still repeating)
 //   traffic  long seeded random traffic (bench/random_traffic.h): every
@@ -181,16 +182,17 @@ void chainContacts(const std::vector<hostsim::Vehicle*>& cars) {
 }
 
 // The player seated in a fresh car among 40 cars, `quiet` quiet frames, then
-// the player hits head-on and the 40 cars crash into each other, every car
-// reporting its contact every frame until no mesh has been dented for 30 frames.
-PileUp pileUp(int quiet = kQuietFrames) {
+// the player hits head-on (with `playerHits`) and the 40 cars crash into each
+// other, every car reporting its contact every frame until no mesh has been
+// dented for 30 frames.
+PileUp pileUp(int quiet = kQuietFrames, bool playerHits = true) {
     hostsim::Vehicle* player = spawnPlayerCar();
     std::vector<hostsim::Vehicle*> nearby = bench::spawnNearby(kNearby);
     quietFrames(quiet);
     std::vector<FrameCost> frames;
     std::size_t lastDent = 0;
     while (frames.size() < lastDent + 30 && frames.size() < 6000) {
-        hostsim::setContact(player, kImpact, kFront, kHeadOn);
+        if (playerHits) hostsim::setContact(player, kImpact, kFront, kHeadOn);
         chainContacts(nearby);
         const std::uint32_t unlocks = hostsim::calls(hostsim::HostFunction::Unlock);
         frames.push_back(moduleFrame());
@@ -264,9 +266,10 @@ void leavingRows() {
 void stepRows() {
     std::vector<double> largests, fixedWork, counts;
     for (int sample = 0; sample < 3; ++sample) {
-        // Quiet frames enough to prepare the player's car one step a frame,
-        // so that its hit is not spread over frames of 250000 units.
-        const PileUp run = pileUp(kStepQuietFrames);
+        // Traffic only: the player's own hit would go first with its larger
+        // share of a frame. Quiet frames enough to prepare the player's car
+        // one step a frame, so that no preparation is left to do.
+        const PileUp run = pileUp(kStepQuietFrames, false);
         if (run.frames.size() < 2) continue;
         const std::vector<FrameCost> later(run.frames.begin() + 1, run.frames.end());
         largests.push_back(largest(later).seconds);
