@@ -39,6 +39,13 @@ StagedSurface& spareSurface() {
     return *spare;
 }
 
+// Positions of the last staged ordinary dent, kept for the next: a large
+// body's are megabytes, and fresh memory costs its page faults again.
+StagedOrdinary& spareOrdinary() {
+    static StagedOrdinary* const spare = new StagedOrdinary();
+    return *spare;
+}
+
 // The cutting's cost per source triangle: its own and its pieces'.
 StepCost cutCost(const CreaseCut& cut) {
     const std::uint64_t piecesPerThousand =
@@ -268,6 +275,7 @@ Next dentStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
     }
     if (path == MeshPath::Ordinary) {
         if (!allowance.take(unitsOf(kOrdinaryBegin, vertexCount))) return kWait;
+        if (job.ordinary.positions.capacity() < vertexCount) std::swap(job.ordinary, spareOrdinary());
         return beginOrdinary(*entry, t.at, t.request, job.ordinary) ? go(Step::OrdinaryRuns) : kDone;
     }
     if (!allowance.take(kSurfaceBegin)) return kWait;
@@ -310,6 +318,7 @@ Next ordinaryRunsStep(const DentTarget& t, DentJob& job, WorkAllowance& allowanc
     }
     if (!allowance.take(unitsOf(kCommit, staged.positions.size()))) return kWait;
     commitOrdinary(t.atomic, *entry, t.request, staged);
+    if (staged.positions.capacity() > spareOrdinary().positions.capacity()) std::swap(staged, spareOrdinary());
     return kDone;
 }
 
