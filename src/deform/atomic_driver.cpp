@@ -209,6 +209,8 @@ StepCost surfaceCost(const PanelState& panel, std::size_t vertices) {
     return StepCost{kSurfaceFixed, kSurfacePerThousand + points};
 }
 
+namespace {
+
 StepCost displacementCost(const PanelState& panel, std::size_t count) {
     switch (pathOf(panel, count)) {
         case MeshPath::Surface:
@@ -221,7 +223,15 @@ StepCost displacementCost(const PanelState& panel, std::size_t count) {
     return kDent;
 }
 
-StepCost displacementCost(const MeshEntry& entry, std::size_t count) { return displacementCost(entry.panel, count); }
+}  // namespace
+
+std::uint64_t displacementUnits(const PanelState& panel, std::size_t count) {
+    return unitsOf(displacementCost(panel, count), count);
+}
+
+std::uint64_t displacementUnits(const MeshEntry& entry) {
+    return displacementUnits(entry.panel, entry.restPositions.size());
+}
 
 namespace {
 
@@ -241,7 +251,7 @@ void dentAtomic(host::Atomic& atomic, const AtomicDent& at, DentRequest& request
         if (!entry) return;
         request.units += unitsOf(kAttach, entry->restPositions.size());
     }
-    request.units += unitsOf(displacementCost(*entry, entry->restPositions.size()), entry->restPositions.size());
+    request.units += displacementUnits(*entry);
     displace(atomic, *entry, at, request);
 }
 
@@ -288,7 +298,7 @@ bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, flo
         record.totalVertices + vertices > settings.MaxTotalVertices) {
         return false;
     }
-    if (preparedCopyReady(planned.atomic, planned.geometry, panelKindOf(record, atomic), record.creaseSeed)) return false;
+    if (readyPreparedCopy(planned.atomic, planned.geometry, panelKindOf(record, atomic), record.creaseSeed)) return false;
     MeshEntry* entry = nullptr;
     return reaches(record, geometry, planned.at, radius, entry);
 }
@@ -296,15 +306,12 @@ bool plannedDentMakesCopy(const PlannedDent& planned, VehicleRecord& record, flo
 std::uint64_t plannedDentUnits(const PlannedDent& planned, VehicleRecord& record) {
     const auto& geometry = *static_cast<const host::Geometry*>(planned.geometry);
     std::uint64_t units = unitsOf(kScan, static_cast<std::size_t>(geometry.vertexCount));
-    if (const MeshEntry* entry = entryOfCopy(record, &geometry)) {
-        const std::size_t count = entry->restPositions.size();
-        return units + unitsOf(displacementCost(*entry, count), count);
-    }
+    if (const MeshEntry* entry = entryOfCopy(record, &geometry)) return units + displacementUnits(*entry);
     const int kind = panelKindOf(record, *static_cast<host::Atomic*>(planned.atomic));
     if (const DentJob::MadeCopy* prepared = readyPreparedCopy(planned.atomic, planned.geometry, kind, record.creaseSeed)) {
         // Attached as it is; lists it did not finish are made in one go.
         const std::size_t count = static_cast<std::size_t>(static_cast<const host::Geometry*>(prepared->copy)->vertexCount);
-        units += unitsOf(kAttach, count) + unitsOf(displacementCost(prepared->panel, count), count);
+        units += unitsOf(kAttach, count) + displacementUnits(prepared->panel, count);
         if (prepared->panel.kind != kNoPanel && !panelListsFit(prepared->panel, count)) {
             units += unitsOf(kListsBegin, count) + unitsOf(kLists, count);
         }

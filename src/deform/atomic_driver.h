@@ -157,8 +157,9 @@ bool reaches(VehicleRecord& record, const host::Geometry& geometry, const Atomic
 // thousand vertices the vertices' own and an even share of the sheet points'.
 StepCost surfaceCost(const PanelState& panel, std::size_t vertices);
 
-// The displacement's cost of the entry's copy of `count` vertices, by its path.
-StepCost displacementCost(const PanelState& panel, std::size_t count);
-StepCost displacementCost(const MeshEntry& entry, std::size_t count);
+// The displacement's work units, all in one go, of a copy of `count` vertices
+// with this panel state / of the entry's copy, by its path.
+std::uint64_t displacementUnits(const PanelState& panel, std::size_t count);
+std::uint64_t displacementUnits(const MeshEntry& entry);
 
 }  // namespace kerbmark

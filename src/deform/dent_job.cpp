@@ -130,7 +130,7 @@ Next copyStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
     const CopyFor who = copyFor(t.request);
     const int kind = panelKindOf(t.record, t.atomic);
     const bool takesPrepared =
-        who != CopyFor::Preparation && preparedCopyReady(&t.atomic, geometry, kind, t.record.creaseSeed);
+        who != CopyFor::Preparation && readyPreparedCopy(&t.atomic, geometry, kind, t.record.creaseSeed);
     if (!allowance.take(unitsOf(takesPrepared ? kTakePrepared : kCopy, vertexCountOf(*geometry)))) return kWait;
     void* prepared = nullptr;
     const CopySource from = copySource(t.atomic, t.record, geometry, who, kind, job.made.panel, prepared);
@@ -264,7 +264,7 @@ Next dentStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
     MeshEntry* entry = entryOfCopy(t.record, t.atomic.geometry);
     if (!entry || entry->restPositions.size() != vertexCount) return kDone;
     const MeshPath path = pathOf(*entry, vertexCount);
-    const std::uint64_t units = unitsOf(displacementCost(*entry, vertexCount), vertexCount);
+    const std::uint64_t units = displacementUnits(*entry);
     t.metered.relabel(path == MeshPath::Surface ? meter::DentSurface
                       : path == MeshPath::Fold  ? meter::DentFold
                                                 : meter::DentOrdinary);

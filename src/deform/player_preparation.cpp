@@ -299,10 +299,6 @@ const DentJob::MadeCopy* readyPreparedCopy(void* atomic, void* original, int kin
     return nullptr;
 }
 
-bool preparedCopyReady(void* atomic, void* original, int kind, std::uint32_t creaseSeed) {
-    return readyPreparedCopy(atomic, original, kind, creaseSeed) != nullptr;
-}
-
 PreparedCopy takePreparedCopy(void* atomic, void* original, int kind, std::uint32_t creaseSeed, PanelState& panel) {
     Preparation& p = preparation();
     PreparedCopy taken;

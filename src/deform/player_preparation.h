@@ -48,8 +48,6 @@ PreparedCopy takePreparedCopy(void* atomic, void* original, int kind, std::uint3
 
 // The copy and panel takePreparedCopy would give now; null when it would give none.
 const DentJob::MadeCopy* readyPreparedCopy(void* atomic, void* original, int kind, std::uint32_t creaseSeed);
-// Whether takePreparedCopy would give a copy now.
-bool preparedCopyReady(void* atomic, void* original, int kind, std::uint32_t creaseSeed);
 
 // A record just made for the prepared vehicle takes the crease seed its
 // copies were made with, once one was made.
