@@ -82,9 +82,9 @@ bool bringWorkForward(const VehicleRecord& record) {
     return items.empty() ? false : isRecords(items.front());
 }
 
-bool oldestWorkIsFor(const VehicleRecord& record) {
+bool oldestWorkCopiesFor(const VehicleRecord& record) {
     const std::deque<QueuedWork>& items = queue().items;
-    return !items.empty() && items.front().record == &record;
+    return !items.empty() && items.front().record == &record && items.front().makesCopies;
 }
 
 void countMeshes(std::uint32_t hit, std::uint32_t meshes) {

@@ -43,6 +43,9 @@ struct QueuedWork {
     PlannedDent dent;        // the atomic's dent (not for finish)
     dent::Episode episode;   // the episode as it stood at the hit
     HitSummary summary;      // for finish
+    // The hit copies meshes first: the player's hit, as its plan found it;
+    // a traffic hit, when an atomic it may dent has no copy yet.
+    bool makesCopies;
     std::uint32_t meshes = 0;  // finish: meshes the hit's dents have displaced so far
     // The dent's steps done so far, once it has begun; dropping the item
     // drops what they made and did not hand over yet.
@@ -65,8 +68,8 @@ void putBackOldestWork(QueuedWork item);
 // Moves the record's items, in their order, before every other record's; true
 // when the record has any.
 bool bringWorkForward(const VehicleRecord& record);
-// The oldest item waiting is one of the record's.
-bool oldestWorkIsFor(const VehicleRecord& record);
+// The oldest item waiting is the record's, of a hit that copies meshes first.
+bool oldestWorkCopiesFor(const VehicleRecord& record);
 // Counts `meshes` more for the hit whose finish item is queued.
 void countMeshes(std::uint32_t hit, std::uint32_t meshes);
 // Drops the items of one record / of every record.

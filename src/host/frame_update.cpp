@@ -48,9 +48,11 @@ namespace {
 constexpr std::uint8_t kKeyF7 = 0x76;
 constexpr float kRepairHealthRise = 25.0f;
 // Work units a frame may spend while the player's own hit waits at the front
-// of the queue, the frame's hits included (about 1.7 ms): the first hit of a
-// car not prepared yet shows within a frame or a few, and no frame of it
-// comes near 2 ms.
+// of the queue to copy a mesh, the frame's hits included (about 1.7 ms): the
+// first hit of a car not prepared yet shows within a frame or a few, and no
+// frame of it comes near 2 ms. The player's later hits, on copies, wait with
+// the traffic budget: several frames of a large share would be most of the
+// frames that cost more than a millisecond.
 constexpr std::uint64_t kPlayerWorkPerFrame = 170000;
 
 // Opcodes another module's hook starts with: near jump, short jump, and the
@@ -81,17 +83,17 @@ std::uint64_t handleVehicles(const PlayerInput& player) {
     return units;
 }
 
-bool playerWorkWaits(RecordList& list, const PlayerInput& player) {
+bool playerCopyWaits(RecordList& list, const PlayerInput& player) {
     const VehicleRecord* record = player.vehicle ? findRecord(list, player.vehicle) : nullptr;
-    return record && oldestWorkIsFor(*record);
+    return record && oldestWorkCopiesFor(*record);
 }
 
 // The frame's deferred work under the traffic budget, less what the frame's
 // hits (`hitUnits`) cost already: the release of gone cars' records, with at
 // most half of the budget, so that cars leaving never hold up the dents for
 // long, then queued work with the rest (the player's hit first, with a
-// larger share; the first step always runs), and what is still left prepares
-// the player's car. Without a budget the release and the dents happen in the
+// larger share while it copies a mesh; the first step always runs), and what
+// is still left prepares the player's car. Without a budget the release and the dents happen in the
 // frame that makes them, and nothing is prepared.
 void runBudgetedWork(RecordList& list, const PlayerInput& player, std::uint64_t hitUnits) {
     const std::uint64_t budget = settings.TrafficWorkPerFrame;
@@ -100,7 +102,7 @@ void runBudgetedWork(RecordList& list, const PlayerInput& player, std::uint64_t 
         return;
     }
     const std::uint64_t frameWork =
-        playerWorkWaits(list, player) ? std::max<std::uint64_t>(budget, kPlayerWorkPerFrame) : budget;
+        playerCopyWaits(list, player) ? std::max<std::uint64_t>(budget, kPlayerWorkPerFrame) : budget;
     const std::uint64_t releaseShare = budget / 2;
     WorkAllowance release{releaseShare, false};
     releaseLeavingRecords(list, release);

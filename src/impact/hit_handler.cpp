@@ -11,6 +11,7 @@
 #include "deform/atomic_driver.h"
 #include "deform/atomic_names.h"
 #include "deform/dent_job.h"
+#include "deform/mesh_copies.h"
 #include "deform/player_preparation.h"
 #include "deform/records.h"
 #include "deform/work_queue.h"
@@ -165,22 +166,31 @@ bool hitMakesCopies(const std::vector<PlannedDent>& dents, VehicleRecord& record
 }
 
 // The player's hit, its own work (`units`) and its finish included, may cost
-// more than the frame's traffic budget if its dents are worked out now. The
-// player's larger share of a frame, when its work waits, keeps room for the
-// frame's other hits (a pile-up's are as many as the player's dents).
+// more than the frame's traffic budget if its dents are worked out now.
 bool hitOutgrowsFrame(const std::vector<PlannedDent>& dents, VehicleRecord& record, std::uint64_t units) {
     std::uint64_t total = units + kFinishUnits;
     for (const PlannedDent& dent : dents) total += plannedDentUnits(dent, record);
     return total > settings.TrafficWorkPerFrame;
 }
 
+// An atomic the hit may dent has no copy yet; without the player's reach
+// scans, which would cost every traffic hit its frame's work.
+bool hitMayMakeCopies(const std::vector<PlannedDent>& dents, VehicleRecord& record) {
+    for (const PlannedDent& dent : dents) {
+        if (!entryOfCopy(record, dent.geometry)) return true;
+    }
+    return false;
+}
+
 // The hit's mesh work goes into the queue: the planned dents, then the hit's
 // finish; the player's ahead of every other car's.
-void queueHit(VehicleRecord& record, const std::vector<PlannedDent>& dents, const HitSummary& summary) {
+void queueHit(VehicleRecord& record, const std::vector<PlannedDent>& dents, const HitSummary& summary,
+              bool makesCopies) {
     static std::uint32_t hitSerial = 0;
     const std::uint32_t hit = ++hitSerial;
     auto item = [&](bool finish, const PlannedDent& dent) {
-        return QueuedWork{&record, record.vehicleRef, record.clump, hit, finish, dent, record.episode, summary, 0, nullptr};
+        return QueuedWork{&record, record.vehicleRef, record.clump, hit,         finish,
+                          dent,    record.episode,    summary,      makesCopies, 0,      nullptr};
     };
     const auto add = summary.isPlayer ? &queueWorkAhead : &queueWork;
     for (const PlannedDent& dent : dents) add(item(false, dent));
@@ -298,9 +308,10 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
         // those its names allow.
         const std::vector<PlannedDent> dents = planHit(*record, request, !isPlayer);
         units += kPlanUnits + kPlannedAtomicUnits * dents.size();
-        if (!isPlayer || workWaiting || hitMakesCopies(dents, *record, request.radius) ||
-            hitOutgrowsFrame(dents, *record, units)) {
-            queueHit(*record, dents, summary);
+        const bool makesCopies =
+            isPlayer ? hitMakesCopies(dents, *record, request.radius) : hitMayMakeCopies(dents, *record);
+        if (!isPlayer || workWaiting || makesCopies || hitOutgrowsFrame(dents, *record, units)) {
+            queueHit(*record, dents, summary, makesCopies);
             return;
         }
         // Every other player's hit dents in its own frame, its atomics as just planned.

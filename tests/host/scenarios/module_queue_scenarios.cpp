@@ -370,6 +370,39 @@ TEST(TrafficBudget, ATakenOverCarFinishesItsWorkBeforeThePlayersHit) {
     expectNoHostFaults();
 }
 
+// One step per frame: the player's first hit makes its copies with the
+// player's larger share of a frame and shows within a few frames; a later
+// hit, on those copies, goes on at the traffic budget, a step a frame.
+TEST(TrafficBudget, ThePlayersLaterHitGoesOnAtTheTrafficBudget) {
+    DrivenHost host;
+    startPileUpHost(host, 1);
+    auto framesUntilHitLines = [&host](std::size_t lines) {
+        int frames = 0;
+        for (; frames < 300 && hitLines(host.log).size() < lines; ++frames) frame();
+        return frames;
+    };
+    hostsim::setContact(host.player, 0.5f, kFront, kForward);
+    frame();
+    hostsim::clearCollision(host.player);
+    const int firstFrames = framesUntilHitLines(1);
+    const std::size_t copies = copiesOn(host.player);
+    hostsim::advanceClock(1000);
+    hostsim::setContact(host.player, 0.7f, kFront, kForward);
+    frame();
+    hostsim::clearCollision(host.player);
+    const int laterFrames = framesUntilHitLines(2);
+
+    const std::vector<HitLine> hits = hitLines(host.log);
+    ASSERT_EQ(hits.size(), 2u);
+    ASSERT_GT(hits[1].meshes, 0u);
+    EXPECT_EQ(copiesOn(host.player), copies) << "the later hit made no copy";
+    // Six copies, two of them rebuilt along their crease: a step a frame would take dozens.
+    EXPECT_LE(firstFrames, 4) << "copies made " << copies;
+    // Each dented copy's reach and displacement are steps of their own.
+    EXPECT_GE(laterFrames, static_cast<int>(2 * hits[1].meshes)) << hits[1].meshes << " meshes";
+    expectNoHostFaults();
+}
+
 // 31 cars whose contacts grow every frame fill the queue (256 hits) within
 // ten frames while one item runs per frame; a car that collides then is not
 // handled (its rear lights stay whole) until the reset event empties the queue.
