@@ -396,7 +396,7 @@ TEST(TrafficBudget, ThePlayersLaterHitGoesOnAtTheTrafficBudget) {
     ASSERT_EQ(hits.size(), 2u);
     ASSERT_GT(hits[1].meshes, 0u);
     EXPECT_EQ(copiesOn(host.player), copies) << "the later hit made no copy";
-    // Six copies, two of them rebuilt along their crease: a step a frame would take dozens.
+    // Six copies, two of them rebuilt along their crease: a step a frame takes a hundred frames.
     EXPECT_LE(firstFrames, 4) << "copies made " << copies;
     // Each dented copy's reach and displacement are steps of their own.
     EXPECT_GE(laterFrames, static_cast<int>(2 * hits[1].meshes)) << hits[1].meshes << " meshes";
