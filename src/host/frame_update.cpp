@@ -51,8 +51,7 @@ constexpr float kRepairHealthRise = 25.0f;
 // of the queue to copy a mesh, the frame's hits included (about 1.7 ms): the
 // first hit of a car not prepared yet shows within a frame or a few, and no
 // frame of it comes near 2 ms. The player's later hits, on copies, wait with
-// the traffic budget: several frames of a large share would be most of the
-// frames that cost more than a millisecond.
+// the traffic budget, so that none of their frames costs more than traffic's.
 constexpr std::uint64_t kPlayerWorkPerFrame = 170000;
 
 // Opcodes another module's hook starts with: near jump, short jump, and the
@@ -92,9 +91,9 @@ bool playerCopyWaits(RecordList& list, const PlayerInput& player) {
 // hits (`hitUnits`) cost already: the release of gone cars' records, with at
 // most half of the budget, so that cars leaving never hold up the dents for
 // long, then queued work with the rest (the player's hit first, with a
-// larger share while it copies a mesh; the first step always runs), and what
-// is still left prepares the player's car. Without a budget the release and the dents happen in the
-// frame that makes them, and nothing is prepared.
+// larger share while it copies meshes; the first step always runs), and what
+// is still left prepares the player's car. Without a budget the release and
+// the dents happen in the frame that makes them, and nothing is prepared.
 void runBudgetedWork(RecordList& list, const PlayerInput& player, std::uint64_t hitUnits) {
     const std::uint64_t budget = settings.TrafficWorkPerFrame;
     if (budget == 0) {
