@@ -133,12 +133,37 @@ struct FrameShare {
     Total kinds[kerbmark::meter::KindCount] = {};
 };
 
+// Work units a frame was charged, over every kind.
+std::uint64_t unitsOf(const FrameShare& share) {
+    std::uint64_t units = 0;
+    for (const Total& kind : share.kinds) units += kind.units;
+    return units;
+}
+
+// How much work the traffic asks of its frames: a p99 of the frame time can
+// only be below the budget's cost while fewer than 1 % of the frames spend it.
+void noteTrafficLoad(std::vector<double> units, int frames) {
+    std::sort(units.begin(), units.end());
+    double sum = 0.0;
+    for (double u : units) sum += u;
+    const auto fromNinetyThousand = units.end() - std::lower_bound(units.begin(), units.end(), 90000.0);
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "random traffic, %d frames: work units charged per frame, mean %.0f, median %.0f, p99 %.0f; "
+                  "%.1f %% of the frames at 90000 or more",
+                  frames, sum / frames, bench::median(units), units[units.size() * 99 / 100],
+                  100.0 * static_cast<double>(fromNinetyThousand) / frames);
+    bench::note("load", text);
+}
+
 // Random traffic; the largest frames, each with the kinds that took it.
 std::vector<FrameShare> randomTraffic(const Total* totals, std::size_t largest) {
+    constexpr int kFrames = 6000;
     bench::RandomTraffic traffic(0x556E6974ull, 40, hostsim::kUsualBodyVertices);
     std::vector<FrameShare> kept;
+    std::vector<double> units;
     FrameShare share;
-    for (int frame = 0; frame < 6000; ++frame) {
+    for (int frame = 0; frame < kFrames; ++frame) {
         traffic.beforeFrame();
         std::copy(totals, totals + kerbmark::meter::KindCount, share.kinds);
         const double start = bench::threadSeconds();
@@ -150,11 +175,13 @@ std::vector<FrameShare> randomTraffic(const Total* totals, std::size_t largest) 
             share.kinds[k].units = totals[k].units - share.kinds[k].units;
             share.kinds[k].nanoseconds = totals[k].nanoseconds - share.kinds[k].nanoseconds;
         }
+        units.push_back(static_cast<double>(unitsOf(share)));
         kept.push_back(share);
         std::sort(kept.begin(), kept.end(),
                   [](const FrameShare& a, const FrameShare& b) { return a.nanoseconds > b.nanoseconds; });
         if (kept.size() > largest) kept.pop_back();
     }
+    noteTrafficLoad(units, kFrames);
     return kept;
 }
 
