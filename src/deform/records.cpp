@@ -24,7 +24,7 @@ constexpr std::uint32_t kCreaseSeedFactor = 0x9E3779B9u;
 // of releasing a leaving record's parts: a mesh entry (the memory and
 // material checks of its two geometries, and the copy's memory given back,
 // which grows with its vertices), the private collision model.
-constexpr std::uint64_t kEntryReleaseUnits = 800;
+constexpr std::uint64_t kEntryReleaseUnits = 1300;
 constexpr std::uint64_t kEntryReleasePerThousandVertices = 200;
 constexpr std::uint64_t kCollisionReleaseUnits = 550;
 
