@@ -376,21 +376,19 @@ TEST(TrafficBudget, ATakenOverCarFinishesItsWorkBeforeThePlayersHit) {
 TEST(TrafficBudget, ThePlayersLaterHitGoesOnAtTheTrafficBudget) {
     DrivenHost host;
     startPileUpHost(host, 1);
-    auto framesUntilHitLines = [&host](std::size_t lines) {
+    // A new head-on contact; the frames after its own until the `line`th "Hit:" line.
+    auto framesOfHit = [&host](float impact, std::size_t line) {
+        hostsim::advanceClock(1000);
+        hostsim::setContact(host.player, impact, kFront, kForward);
+        frame();
+        hostsim::clearCollision(host.player);
         int frames = 0;
-        for (; frames < 300 && hitLines(host.log).size() < lines; ++frames) frame();
+        for (; frames < 300 && hitLines(host.log).size() < line; ++frames) frame();
         return frames;
     };
-    hostsim::setContact(host.player, 0.5f, kFront, kForward);
-    frame();
-    hostsim::clearCollision(host.player);
-    const int firstFrames = framesUntilHitLines(1);
+    const int firstFrames = framesOfHit(0.5f, 1);
     const std::size_t copies = copiesOn(host.player);
-    hostsim::advanceClock(1000);
-    hostsim::setContact(host.player, 0.7f, kFront, kForward);
-    frame();
-    hostsim::clearCollision(host.player);
-    const int laterFrames = framesUntilHitLines(2);
+    const int laterFrames = framesOfHit(0.7f, 2);
 
     const std::vector<HitLine> hits = hitLines(host.log);
     ASSERT_EQ(hits.size(), 2u);
