@@ -32,18 +32,25 @@ namespace kerbmark {
 
 namespace {
 
-// Buffers of the last staged surface, kept for the next: a panel's are a few
-// megabytes, and fresh memory costs its page faults again.
-StagedSurface& spareSurface() {
-    static StagedSurface* const spare = new StagedSurface();
-    return *spare;
+// Buffers of the last staged dent of a kind (StagedSurface, StagedOrdinary),
+// kept for the next: a panel's or a large body's are megabytes, and fresh
+// memory costs its page faults again.
+template <typename Staged>
+Staged& spare() {
+    static Staged* const kept = new Staged();
+    return *kept;
 }
 
-// Positions of the last staged ordinary dent, kept for the next: a large
-// body's are megabytes, and fresh memory costs its page faults again.
-StagedOrdinary& spareOrdinary() {
-    static StagedOrdinary* const spare = new StagedOrdinary();
-    return *spare;
+// A staged dent of `count` vertices begins with the spare buffers when its own are smaller.
+template <typename Staged>
+void takeSpareFor(Staged& staged, std::size_t count) {
+    if (staged.positions.capacity() < count) std::swap(staged, spare<Staged>());
+}
+
+// A finished staged dent leaves its buffers as the spare when they are the larger.
+template <typename Staged>
+void keepAsSpare(Staged& staged) {
+    if (staged.positions.capacity() > spare<Staged>().positions.capacity()) std::swap(staged, spare<Staged>());
 }
 
 // The cutting's cost per source triangle: its own and its pieces'.
@@ -275,12 +282,12 @@ Next dentStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
     }
     if (path == MeshPath::Ordinary) {
         if (!allowance.take(unitsOf(kOrdinaryBegin, vertexCount))) return kWait;
-        if (job.ordinary.positions.capacity() < vertexCount) std::swap(job.ordinary, spareOrdinary());
+        takeSpareFor(job.ordinary, vertexCount);
         return beginOrdinary(*entry, t.at, t.request, job.ordinary) ? go(Step::OrdinaryRuns) : kDone;
     }
     if (!allowance.take(kSurfaceBegin)) return kWait;
     StagedSurface& staged = job.surface;
-    if (staged.positions.capacity() < vertexCount) std::swap(staged, spareSurface());
+    takeSpareFor(staged, vertexCount);
     beginSurface(entry->panel, vertexCount, dentArguments(*entry, t.at, t.request), staged);
     return go(Step::Surface);
 }
@@ -300,7 +307,7 @@ Next surfaceStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
     t.metered.relabel(meter::SurfaceCommit);
     if (!allowance.take(unitsOf(kCommit, staged.count))) return kWait;
     commitStaged(t.atomic, *entry, t.request, staged);
-    if (staged.positions.capacity() > spareSurface().positions.capacity()) std::swap(staged, spareSurface());
+    keepAsSpare(staged);
     return kDone;
 }
 
@@ -318,7 +325,7 @@ Next ordinaryRunsStep(const DentTarget& t, DentJob& job, WorkAllowance& allowanc
     }
     if (!allowance.take(unitsOf(kCommit, staged.positions.size()))) return kWait;
     commitOrdinary(t.atomic, *entry, t.request, staged);
-    if (staged.positions.capacity() > spareOrdinary().positions.capacity()) std::swap(staged, spareOrdinary());
+    keepAsSpare(staged);
     return kDone;
 }
 
