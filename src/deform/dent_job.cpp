@@ -131,14 +131,22 @@ Next reachStep(const DentTarget& t, DentJob&, WorkAllowance& allowance) {
     return go(entry ? Step::Dent : Step::Copy);
 }
 
+// What the copy step costs: only its checks when a limit refuses the copy,
+// a prepared copy taken over, or a clone's start.
+StepCost copyCost(const DentTarget& t, CopyFor who, int kind) {
+    host::Geometry* geometry = t.atomic.geometry;
+    if (copyRefused(t.record, *geometry, who)) return kCopyRefused;
+    const bool takesPrepared =
+        who != CopyFor::Preparation && readyPreparedCopy(&t.atomic, geometry, kind, t.record.creaseSeed);
+    return takesPrepared ? kTakePrepared : kCopy;
+}
+
 // A prepared copy is taken over as it is; a clone begins with the host's create call.
 Next copyStep(const DentTarget& t, DentJob& job, WorkAllowance& allowance) {
     host::Geometry* geometry = t.atomic.geometry;
     const CopyFor who = copyFor(t.request);
     const int kind = panelKindOf(t.record, t.atomic);
-    const bool takesPrepared =
-        who != CopyFor::Preparation && readyPreparedCopy(&t.atomic, geometry, kind, t.record.creaseSeed);
-    if (!allowance.take(unitsOf(takesPrepared ? kTakePrepared : kCopy, vertexCountOf(*geometry)))) return kWait;
+    if (!allowance.take(unitsOf(copyCost(t, who, kind), vertexCountOf(*geometry)))) return kWait;
     void* prepared = nullptr;
     const CopySource from = copySource(t.atomic, t.record, geometry, who, kind, job.made.panel, prepared);
     if (from == CopySource::Refused) return kDone;

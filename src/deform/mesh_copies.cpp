@@ -25,16 +25,20 @@ namespace {
 constexpr std::size_t kMaxMeshesPerVehicle = 64;
 constexpr std::uint64_t kMaxVerticesPerVehicle = 200000;
 
+// Whether the copies prepared for the player's vehicle, when in the way of a
+// hit's `vertices`, are released as the budget is looked at, or only left out.
+enum class InTheWay { Release, LeaveOut };
+
 // The records' vertices under the all-vehicles budget, with the copies
-// prepared for the player's vehicle: released first when they would keep a
-// hit's `vertices` from fitting, so that a hit finds the room it would find
-// without them.
-std::uint64_t verticesHeld(CopyFor who, std::uint64_t vertices) {
+// prepared for the player's vehicle unless they would keep a hit's
+// `vertices` from fitting: those go first, so that a hit finds the room it
+// would find without them.
+std::uint64_t verticesHeld(CopyFor who, std::uint64_t vertices, InTheWay preparation) {
     const std::uint64_t records = totalVerticesOfAllRecords(*recordList);
     const std::uint64_t prepared = preparedVertices();
     // Only copies in the way go: a preparation that holds none keeps its place.
     if (who != CopyFor::Preparation && prepared > 0 && records + prepared + vertices > settings.MaxTotalVertices) {
-        releasePreparation();
+        if (preparation == InTheWay::Release) releasePreparation();
         return records;
     }
     return records + prepared;
@@ -43,10 +47,10 @@ std::uint64_t verticesHeld(CopyFor who, std::uint64_t vertices) {
 // Whether `vertices` more could fit under the all-vehicles budget, evicting
 // nothing: for the player's vehicle, whose copies other vehicles' records
 // make room for, as long as its own record leaves room.
-bool mayFitAllVehiclesBudget(const VehicleRecord& record, std::uint64_t vertices, CopyFor who) {
+bool mayFitAllVehiclesBudget(const VehicleRecord& record, std::uint64_t vertices, CopyFor who, InTheWay preparation) {
     const std::uint64_t budget = settings.MaxTotalVertices;
     if (!recordList) return record.totalVertices + vertices <= budget;
-    const std::uint64_t held = verticesHeld(who, vertices);
+    const std::uint64_t held = verticesHeld(who, vertices, preparation);
     if (who == CopyFor::Player) return record.totalVertices + vertices <= budget;
     return held + vertices <= budget;
 }
@@ -58,7 +62,7 @@ bool mayFitAllVehiclesBudget(const VehicleRecord& record, std::uint64_t vertices
 bool withinAllVehiclesBudget(const VehicleRecord& record, std::uint64_t vertices, CopyFor who) {
     const std::uint64_t budget = settings.MaxTotalVertices;
     if (!recordList) return record.totalVertices + vertices <= budget;
-    const std::uint64_t held = verticesHeld(who, vertices);
+    const std::uint64_t held = verticesHeld(who, vertices, InTheWay::Release);
     // Now, not the hit's time: a queued hit's copy is attached frames later,
     // and a car hit since then has been idle the shortest.
     if (who == CopyFor::Player) return makeVertexRoom(*recordList, record, vertices, budget, host::clockMs());
@@ -109,6 +113,14 @@ bool vehicleLimitsAllowCopy(const VehicleRecord& record, std::uint64_t originalV
     return record.meshes.size() < kMaxMeshesPerVehicle && record.totalVertices + originalVertices <= kMaxVerticesPerVehicle;
 }
 
+bool copyRefused(const VehicleRecord& record, const host::Geometry& original, CopyFor who) {
+    // Taking a prepared copy first changes nothing here: the prepared copies
+    // are left out of a hit's room whenever they are in its way.
+    const auto originalVertices = static_cast<std::uint64_t>(original.vertexCount);
+    return !vehicleLimitsAllowCopy(record, originalVertices) ||
+           !mayFitAllVehiclesBudget(record, originalVertices, who, InTheWay::LeaveOut);
+}
+
 CopySource copySource(host::Atomic& atomic, VehicleRecord& record, host::Geometry* original, CopyFor who, int kind,
                       PanelState& panel, void*& prepared) {
     const auto originalVertices = static_cast<std::uint64_t>(original->vertexCount);
@@ -118,7 +130,7 @@ CopySource copySource(host::Atomic& atomic, VehicleRecord& record, host::Geometr
     // Before the copy is made, a copy that could never fit is not made; room
     // is made only once the copy (rebuilt along its crease for a panel, with
     // more vertices) is known, when it is attached.
-    if (!mayFitAllVehiclesBudget(record, originalVertices, who)) {
+    if (!mayFitAllVehiclesBudget(record, originalVertices, who, InTheWay::Release)) {
         releaseGeometry(taken.copy);
         return CopySource::Refused;
     }

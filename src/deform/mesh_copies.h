@@ -32,6 +32,10 @@ bool vehicleLimitsAllowCopy(const VehicleRecord& record, std::uint64_t originalV
 // copy prepared ahead for the player's vehicle, or a clone to make now.
 enum class CopySource { Refused, Prepared, Clone };
 
+// Whether copySource would refuse a copy of `original` now, as it would:
+// the vehicle's limits or the all-vehicles budget. Changes nothing.
+bool copyRefused(const VehicleRecord& record, const host::Geometry& original, CopyFor who);
+
 // The checks before a copy of the atomic's geometry is made. A copy prepared
 // ahead for the player's vehicle is taken as it is (`prepared`): it is what
 // the clone would give, rebuilt along its crease for a panel. `kind`: the

@@ -29,6 +29,8 @@ constexpr StepCost kScan{120, 100};
 constexpr StepCost kCopy{1000, 5500};
 // A prepared copy taken over instead: its panel and the lines its making wrote.
 constexpr StepCost kTakePrepared{300, 0};
+// A copy the vehicle's limits or the all-vehicles budget refuse: only the checks.
+constexpr StepCost kCopyRefused{200, 0};
 constexpr StepCost kCloneTriangles{200, 4500};
 constexpr StepCost kCloneFinish{850, 2850};
 constexpr std::uint64_t kMeasurePerThousand = 2550;

@@ -401,6 +401,45 @@ TEST(TrafficBudget, ThePlayersLaterHitGoesOnAtTheTrafficBudget) {
     expectNoHostFaults();
 }
 
+// At 10000 units a frame, a car with a 29900-vertex body and four with
+// 20000-vertex bodies fill a vertex budget of 50000; five more are hit at
+// once, and every copy they reach is refused. Charged for its checks, not as
+// the clone it does not make, a refused copy leaves the frame to the others:
+// charged as clones, their hits took three times the frames.
+TEST(TrafficBudget, ACopyTheLimitsRefuseCostsOnlyItsChecks) {
+    DrivenHost host;
+    hostsim::HostOptions options;
+    options.poolSlots = 64;
+    startDriven(host, "[Traffic]\r\nMaxTotalVertices=50000\r\nWorkPerFrame=10000\r\n", {}, options);
+    hostsim::VehicleSpec design;
+    design.modelId = 405;
+    // Head-on hits on `count` new cars in one frame; the frames after it until their lines.
+    auto framesOfHits = [&](int count, int bodyVertices) {
+        const std::size_t lines = hitLines(host.log).size() + static_cast<std::size_t>(count);
+        design.bodyVertices = bodyVertices;
+        std::vector<hostsim::Vehicle*> cars;
+        for (int i = 0; i < count; ++i, design.position.x += 4.0f) {
+            if (design.position.x > 6.0f) design.position = {-6.0f, design.position.y + 3.0f, 0.0f};
+            cars.push_back(hostsim::spawnVehicle(design));
+            hostsim::setContact(cars.back(), 0.6f, kFront, kForward);
+        }
+        frame();
+        for (hostsim::Vehicle* car : cars) hostsim::clearCollision(car);
+        int frames = 0;
+        for (; frames < 300 && hitLines(host.log).size() < lines; ++frames) frame();
+        return frames;
+    };
+    design.position = {-6.0f, 9.0f, 0.0f};
+    framesOfHits(1, 29900);
+    framesOfHits(4, 20000);
+    const int frames = framesOfHits(5, 20000);
+    const std::vector<HitLine> hits = hitLines(host.log);
+    ASSERT_EQ(hits.size(), 10u);
+    for (std::size_t i = 5; i < hits.size(); ++i) EXPECT_EQ(hits[i].meshes, 0u) << "every copy refused";
+    EXPECT_LE(frames, 15);
+    expectNoHostFaults();
+}
+
 // 31 cars whose contacts grow every frame fill the queue (256 hits) within
 // ten frames while one item runs per frame; a car that collides then is not
 // handled (its rear lights stay whole) until the reset event empties the queue.
