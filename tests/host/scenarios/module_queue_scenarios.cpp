@@ -81,6 +81,13 @@ void frame() {
     hostsim::runFrame();
 }
 
+// Frames run until the log holds `lines` "Hit:" lines, at most `most`: their count.
+int framesUntilHitLines(const DrivenHost& host, std::size_t lines, int most = 300) {
+    int frames = 0;
+    for (; frames < most && hitLines(host.log).size() < lines; ++frames) frame();
+    return frames;
+}
+
 // One drive of the pile-up, in a child process: the settings and the events
 // come from the run variable ("<WorkPerFrame> <events 0/1> <output file>").
 // Writes the handled hits after the first frame, the frame by which the last
@@ -276,7 +283,7 @@ TEST(TrafficBudget, WorkOfAChangedOrResetCarIsDroppedQuietly) {
     ASSERT_FALSE(body->geometry->hostMadeByModule) << "the bumper's work still waits";
     hostsim::attachGeometry(body, foreign);
     for (hostsim::Vehicle* car : {changed, other}) hostsim::clearCollision(car);
-    for (int f = 0; f < 300 && hitLines(host.log).size() < 2; ++f) frame();
+    framesUntilHitLines(host, 2);
     ASSERT_EQ(hitLines(host.log).size(), 2u);
     EXPECT_EQ(body->geometry, foreign) << "the changed atomic is left as the host made it";
     EXPECT_TRUE(hostsim::atomicNamed(other, "bump_front_hi_ok")->geometry->hostMadeByModule);
@@ -360,7 +367,7 @@ TEST(TrafficBudget, ATakenOverCarFinishesItsWorkBeforeThePlayersHit) {
     frame();
     hostsim::clearCollision(car);
     EXPECT_TRUE(hitLines(host.log).empty()) << "the car's work waits for later frames";
-    for (int f = 0; f < 300 && hitLines(host.log).size() < 2; ++f) frame();
+    framesUntilHitLines(host, 2);
     const std::vector<HitLine> hits = hitLines(host.log);
     ASSERT_EQ(hits.size(), 2u);
     EXPECT_EQ(hits[0].actor, "npc");
@@ -382,9 +389,7 @@ TEST(TrafficBudget, ThePlayersLaterHitGoesOnAtTheTrafficBudget) {
         hostsim::setContact(host.player, impact, kFront, kForward);
         frame();
         hostsim::clearCollision(host.player);
-        int frames = 0;
-        for (; frames < 300 && hitLines(host.log).size() < line; ++frames) frame();
-        return frames;
+        return framesUntilHitLines(host, line);
     };
     const int firstFrames = framesOfHit(0.5f, 1);
     const std::size_t copies = copiesOn(host.player);
@@ -408,12 +413,11 @@ TEST(TrafficBudget, ThePlayersLaterHitGoesOnAtTheTrafficBudget) {
 // charged as clones, their hits took three times the frames.
 TEST(TrafficBudget, ACopyTheLimitsRefuseCostsOnlyItsChecks) {
     DrivenHost host;
-    hostsim::HostOptions options;
-    options.poolSlots = 64;
-    startDriven(host, "[Traffic]\r\nMaxTotalVertices=50000\r\nWorkPerFrame=10000\r\n", {}, options);
+    startDriven(host, "[Traffic]\r\nMaxTotalVertices=50000\r\nWorkPerFrame=10000\r\n");
     hostsim::VehicleSpec design;
     design.modelId = 405;
-    // Head-on hits on `count` new cars in one frame; the frames after it until their lines.
+    design.position = {-6.0f, 9.0f, 0.0f};
+    // Head-on hits on `count` new cars, in rows of four, in one frame; the frames after it until their lines.
     auto framesOfHits = [&](int count, int bodyVertices) {
         const std::size_t lines = hitLines(host.log).size() + static_cast<std::size_t>(count);
         design.bodyVertices = bodyVertices;
@@ -425,11 +429,8 @@ TEST(TrafficBudget, ACopyTheLimitsRefuseCostsOnlyItsChecks) {
         }
         frame();
         for (hostsim::Vehicle* car : cars) hostsim::clearCollision(car);
-        int frames = 0;
-        for (; frames < 300 && hitLines(host.log).size() < lines; ++frames) frame();
-        return frames;
+        return framesUntilHitLines(host, lines);
     };
-    design.position = {-6.0f, 9.0f, 0.0f};
     framesOfHits(1, 29900);
     framesOfHits(4, 20000);
     const int frames = framesOfHits(5, 20000);
@@ -491,7 +492,7 @@ void carsLeaveWhileOthersCrash(bool resetEvent) {
     for (int i = 0; i < 16; ++i) contact(leaving[i], i, 0.5f);
     frame();
     for (hostsim::Vehicle* car : leaving) hostsim::clearCollision(car);
-    for (int f = 0; f < kMaxFramesAfter && hitLines(host.log).size() < 16; ++f) frame();
+    framesUntilHitLines(host, 16, kMaxFramesAfter);
     // As the host frees a gone car's clump, its atomics drop the copies (and
     // take their own geometries back, so that the counts can be compared).
     std::vector<const hostsim::Geometry*> copies;
@@ -521,7 +522,7 @@ void carsLeaveWhileOthersCrash(bool resetEvent) {
         hostsim::callSite(hostsim::kResetSiteA);
         EXPECT_EQ(held(), 0u) << "the reset event releases the rest at once";
     }
-    for (int f = 0; f < kMaxFramesAfter && hitLines(host.log).size() < (resetEvent ? 16u : 32u); ++f) frame();
+    framesUntilHitLines(host, resetEvent ? 16u : 32u, kMaxFramesAfter);
     EXPECT_EQ(held(), 0u);
     for (hostsim::Vehicle* car : staying) EXPECT_EQ(copiesOn(car) > 0, !resetEvent);
     hostsim::callSite(hostsim::kResetSiteB);
