@@ -16,6 +16,7 @@
 #include "host/host_types.h"
 #include "host/keyboard.h"
 #include "host/material_guard.h"
+#include "host/memory_check.h"
 #include "host/settings_reload.h"
 #include "host/startup.h"
 #include "impact/hit_handler.h"
@@ -191,25 +192,45 @@ void installLazyHooks() {
     }
 }
 
+// Takes the vehicle's health; true when it rose by more than a repair does.
+bool takeHealth(VehicleRecord& record) {
+    const float health = static_cast<const host::Vehicle*>(record.vehicle)->health;
+    record.healthDrop = record.health - health;
+    record.health = health;
+    return std::isfinite(health) && record.healthDrop < -kRepairHealthRise;
+}
+
+// The first record from `index` on that needs more than its health taken, and
+// whether its vehicle is gone or rebuilt (else it was repaired); the records
+// before it take their health. Their vehicles lie in the host's pool, and
+// nothing here frees host memory, so one region walk answers for them all.
+struct RecordChange {
+    std::size_t index;
+    bool gone;
+};
+RecordChange takeHealthUntilChange(RecordList& list, std::size_t index) {
+    ReadableMemoryScope remembered;
+    for (; index < list.records.size(); ++index) {
+        VehicleRecord& record = *list.records[index];
+        if (!vehicleStillSame(record)) return {index, true};
+        if (takeHealth(record)) return {index, false};
+    }
+    return {index, false};
+}
+
 void keepRecordsInStep(RecordList& list) {
     const meter::Scope metered(meter::RecordsInStep);
-    std::size_t index = 0;
-    while (index < list.records.size()) {
-        VehicleRecord& record = *list.records[index];
-        if (!vehicleStillSame(record)) {
+    for (RecordChange change = takeHealthUntilChange(list, 0); change.index < list.records.size();
+         change = takeHealthUntilChange(list, change.index)) {
+        if (change.gone) {
             // Gone or rebuilt: the record leaves the list now, without touching the vehicle, and is
             // released over the next frames; the next one moves up.
-            retireRecord(list, index);
+            retireRecord(list, change.index);
             continue;
         }
-        const float health = static_cast<const host::Vehicle*>(record.vehicle)->health;
-        record.healthDrop = record.health - health;
-        record.health = health;
-        if (std::isfinite(health) && record.healthDrop < -kRepairHealthRise) {
-            resetRecord(record);
-            record.healthDrop = 0.0f;
-        }
-        ++index;
+        VehicleRecord& repaired = *list.records[change.index++];
+        resetRecord(repaired);
+        repaired.healthDrop = 0.0f;
     }
 }
 
