@@ -392,21 +392,34 @@ DentJob::~DentJob() {
     if (made.copy) releaseGeometry(made.copy);
 }
 
-DentStep advancePlannedDent(void* atomicPointer, const AtomicDent& at, DentRequest& request, DentJob& job,
-                            WorkAllowance& allowance) {
+host::Atomic* plannedAtomicNow(void* atomic, VehicleRecord& record) {
     try {
         breadcrumb("atomic: begin / inspect frame and geometry");
-        if (!request.record) return DentStep::Done;
-        host::Atomic* atomic = nullptr;
-        {
-            ReadableMemoryScope remembered;  // the checks only read
-            atomic = deformableAtomic(atomicPointer, *request.record);
-        }
-        if (atomic) return advance(*atomic, at, request, job, allowance);
+        return deformableAtomic(atomic, record);
+    } catch (...) {
+        return nullptr;  // as for deformAtomic: the atomic is left as it is
+    }
+}
+
+DentStep advanceCheckedDent(host::Atomic& atomic, const AtomicDent& at, DentRequest& request, DentJob& job,
+                            WorkAllowance& allowance) {
+    try {
+        if (request.record) return advance(atomic, at, request, job, allowance);
     } catch (...) {
         // As for deformAtomic: the atomic is left as it is.
     }
     return DentStep::Done;
+}
+
+DentStep advancePlannedDent(void* atomicPointer, const AtomicDent& at, DentRequest& request, DentJob& job,
+                            WorkAllowance& allowance) {
+    if (!request.record) return DentStep::Done;
+    host::Atomic* atomic = nullptr;
+    {
+        ReadableMemoryScope remembered;  // the checks only read
+        atomic = plannedAtomicNow(atomicPointer, *request.record);
+    }
+    return atomic ? advanceCheckedDent(*atomic, at, request, job, allowance) : DentStep::Done;
 }
 
 bool copyReady(const DentJob& job) {

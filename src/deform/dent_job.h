@@ -64,6 +64,12 @@ enum class DentStep {
 // the same.
 DentStep advancePlannedDent(void* atomic, const AtomicDent& at, DentRequest& request, DentJob& job,
                             WorkAllowance& allowance);
+// The same in two parts, for a caller that checks more of the host in the
+// same ReadableMemoryScope: the checks on the atomic as it is now (null when
+// it may not be dented), then the steps on the atomic they passed.
+host::Atomic* plannedAtomicNow(void* atomic, VehicleRecord& record);
+DentStep advanceCheckedDent(host::Atomic& atomic, const AtomicDent& at, DentRequest& request, DentJob& job,
+                            WorkAllowance& allowance);
 
 // For jobs that only make a copy ahead of a hit (begun at Step::Copy, with a
 // preparing request): they end at Attach.

@@ -108,8 +108,6 @@ void finishHit(VehicleRecord& record, const HitSummary& summary, const dent::Epi
 // The item's record, car and (for a dent) atomic are still what they were at the hit.
 bool itemStillSame(const QueuedWork& item) {
     VehicleRecord* record = item.record;
-    // Only reads: the car's records share a few memory regions, asked about once each.
-    ReadableMemoryScope remembered;
     if (!recordListed(record) || record->vehicleRef != item.vehicleRef || record->clump != item.clump ||
         !vehicleStillSame(*record)) {
         return false;
@@ -123,13 +121,18 @@ bool itemStillSame(const QueuedWork& item) {
 // copies come first (other cars make room) while its car is the one the
 // player sits in now, whoever's it was at the hit.
 bool runQueued(QueuedWork& item, WorkAllowance& allowance, const void* playerVehicle) {
+    VehicleRecord* record = item.record;
+    host::Atomic* atomic = nullptr;
     {
         const meter::Scope metered(meter::QueuedChecks, &allowance.left);
         if (allowance.started && allowance.left < kQueuedCheckUnits) return false;
         allowance.charge(kQueuedCheckUnits);
+        // Only reads: the car, its atomic and its geometry share a few memory
+        // regions, asked about once each for all the checks.
+        ReadableMemoryScope remembered;
         if (!itemStillSame(item)) return true;
+        if (!item.finish && !(atomic = plannedAtomicNow(item.dent.atomic, *record))) return true;
     }
-    VehicleRecord* record = item.record;
     if (item.finish) {
         const meter::Scope metered(meter::HitFinish, &allowance.left);
         if (!allowance.take(kFinishUnits)) return false;
@@ -139,7 +142,7 @@ bool runQueued(QueuedWork& item, WorkAllowance& allowance, const void* playerVeh
     DentRequest request{record, {}, {}, item.episode.depth, item.episode.radius, item.episode.number, 0,
                         playerVehicle && record->vehicle == playerVehicle};
     if (!item.job) item.job = std::make_unique<DentJob>();
-    const DentStep step = advancePlannedDent(item.dent.atomic, item.dent.at, request, *item.job, allowance);
+    const DentStep step = advanceCheckedDent(*atomic, item.dent.at, request, *item.job, allowance);
     if (request.meshes != 0) countMeshes(item.hit, request.meshes);
     return step == DentStep::Done;
 }
