@@ -51,8 +51,10 @@ constexpr float kRepairHealthRise = 25.0f;
 // Work units a frame may spend while the player's own hit waits at the front
 // of the queue to copy a mesh, the frame's hits included (about 1.7 ms): the
 // first hit of a car not prepared yet shows within a frame or a few, and no
-// frame of it comes near 2 ms. The player's later hits, on copies, wait with
-// the traffic budget, so that none of their frames costs more than traffic's.
+// frame of it comes near 2 ms. Only that hit's items spend more than the
+// traffic budget: other work after them has what the budget leaves. The
+// player's later hits, on copies, wait with the traffic budget, so that none
+// of their frames costs more than traffic's.
 constexpr std::uint64_t kPlayerWorkPerFrame = 170000;
 
 // Opcodes another module's hook starts with: near jump, short jump, and the
@@ -103,13 +105,14 @@ void runBudgetedWork(RecordList& list, const PlayerInput& player, std::uint64_t 
     }
     const std::uint64_t frameWork =
         playerCopyWaits(list, player) ? std::max<std::uint64_t>(budget, kPlayerWorkPerFrame) : budget;
+    const std::uint64_t playerShare = frameWork - budget;
     const std::uint64_t releaseShare = budget / 2;
     WorkAllowance release{releaseShare, false};
     releaseLeavingRecords(list, release);
     const std::uint64_t released = release.started ? releaseShare - std::min(release.left, releaseShare) : 0;
     WorkAllowance allowance{frameWork - std::min(released, frameWork), false};
     allowance.charge(hitUnits);
-    runQueuedTrafficWork(allowance, player.vehicle);
+    runQueuedTrafficWork(allowance, player.vehicle, playerShare);
     preparePlayerVehicle(player.vehicle, player.resetRequested, allowance);
 }
 

@@ -329,12 +329,24 @@ void handle(void* vehiclePointer, bool isPlayer, bool resetRequested, void* play
     units += request.units + kFinishUnits;
 }
 
+// An item of the player's car's hit that copies meshes first.
+bool playerCopyWork(const QueuedWork& item, const void* playerVehicle) {
+    return item.makesCopies && playerVehicle && item.record->vehicle == playerVehicle;
+}
+
+// What the player's copies left of their larger share is not for other work.
+void withdrawPlayerShare(WorkAllowance& allowance, std::uint64_t& playerShare) {
+    allowance.charge(playerShare);
+    playerShare = 0;
+}
+
 }  // namespace
 
-void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle) {
+void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle, std::uint64_t playerShare) {
     try {
         QueuedWork item{};
         while ((allowance.left != 0 || !allowance.started) && takeOldestWork(item)) {
+            if (!playerCopyWork(item, playerVehicle)) withdrawPlayerShare(allowance, playerShare);
             if (!runQueued(item, allowance, playerVehicle)) {
                 putBackOldestWork(std::move(item));
                 break;
@@ -343,6 +355,7 @@ void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle) {
     } catch (...) {
         // Out of memory in a dent: the item is gone, the rest waits for the next frame.
     }
+    withdrawPlayerShare(allowance, playerShare);
 }
 
 bool trafficWorkWaitsForRoom() { return settings.TrafficWorkPerFrame != 0 && workQueueFull(); }

@@ -20,7 +20,10 @@ std::uint64_t handleHit(void* vehicle, bool isPlayer, bool resetRequested, void*
 // allowance (the frame's first step always runs, so the queue moves on;
 // items dropped by their checks are no step). `playerVehicle` (may be null):
 // the car the player sits in now, whose copies other cars make room for.
-void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle);
+// `playerShare`: units of the allowance that only the player's items of hits
+// that copy meshes may spend; what they leave of it is withdrawn before any
+// other item runs, and when the queue is done.
+void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle, std::uint64_t playerShare);
 
 // The queue holds as many hits as it may: further traffic waits for a later frame.
 bool trafficWorkWaitsForRoom();

@@ -406,6 +406,36 @@ TEST(TrafficBudget, ThePlayersLaterHitGoesOnAtTheTrafficBudget) {
     expectNoHostFaults();
 }
 
+// One step per frame: a traffic car's later hit, queued behind the player's
+// first hit in a car not prepared, waits until the player's is done; what
+// the player's copies leave of their larger share of a frame is not spent on it.
+TEST(TrafficBudget, ThePlayersShareIsNotSpentOnTraffic) {
+    DrivenHost host;
+    startPileUpHost(host, 1);
+    hostsim::Vehicle* seat = host.player;
+    hostsim::setPlayerVehicle(nullptr);
+    hostsim::Vehicle* car = trafficAt({0.0f, 8.0f, 0.0f});
+    hostsim::setContact(car, 0.4f, kFront, kForward);
+    frame();
+    hostsim::clearCollision(car);
+    framesUntilHitLines(host, 1);
+    const hostsim::VehicleSnapshot dentedOnce = hostsim::snapshotVehicle(car);
+
+    hostsim::setPlayerVehicle(seat);
+    hostsim::advanceClock(1000);
+    hostsim::setContact(seat, 0.5f, kFront, kForward);
+    hostsim::setContact(car, 0.6f, kFront, kForward);
+    frame();
+    hostsim::clearCollision(seat);
+    hostsim::clearCollision(car);
+    framesUntilHitLines(host, 2);
+    EXPECT_EQ(hitLines(host.log).back().actor, "player");
+    EXPECT_EQ(largestMove(hostsim::snapshotVehicle(car), dentedOnce), 0.0f) << "a step of the traffic car's hit ran";
+    framesUntilHitLines(host, 3);
+    EXPECT_GT(largestMove(hostsim::snapshotVehicle(car), dentedOnce), 0.0f);
+    expectNoHostFaults();
+}
+
 // At 10000 units a frame, a car with a 29900-vertex body and four with
 // 20000-vertex bodies fill a vertex budget of 50000; five more are hit at
 // once, and every copy they reach is refused. Charged for its checks, not as
