@@ -64,9 +64,9 @@ HitSummary summarize(const VehicleRecord& record, const host::Vehicle& vehicle, 
 
 // Work units (10 ns each, as the work meter of the benchmarks measures them)
 // of a queued item's checks, each frame it runs in: its record, car and
-// atomic again; and of a finished hit: the collision model's update and the
-// log line.
-constexpr std::uint64_t kQueuedCheckUnits = 500;
+// atomic again, and the atomic's own checks before its steps; and of a
+// finished hit: the collision model's update and the log line.
+constexpr std::uint64_t kQueuedCheckUnits = 700;
 constexpr std::uint64_t kFinishUnits = 1100;
 // The hit's own frame work, charged to the frame's budget: a car's contact
 // read (whether or not it dents), a hit's rear lights and request, its plan
