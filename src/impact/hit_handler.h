@@ -22,7 +22,8 @@ std::uint64_t handleHit(void* vehicle, bool isPlayer, bool resetRequested, void*
 // the car the player sits in now, whose copies other cars make room for.
 // `playerShare`: units of the allowance that only the player's items of hits
 // that copy meshes may spend; what they leave of it is withdrawn before any
-// other item runs, and when the queue is done.
+// other item runs, and after the run, so that the work after it (the player's
+// car's preparation) has only what the traffic budget leaves.
 void runQueuedTrafficWork(WorkAllowance& allowance, const void* playerVehicle, std::uint64_t playerShare);
 
 // The queue holds as many hits as it may: further traffic waits for a later frame.
